@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QDialog>
+
+namespace pw {
+
+// The About window.
+class FrmAbout : public QDialog {
+    Q_OBJECT
+public:
+    explicit FrmAbout(QWidget *parent = nullptr);
+};
+
+}  // namespace pw

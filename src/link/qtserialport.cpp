@@ -1,0 +1,92 @@
+#include "link/qtserialport.h"
+
+namespace pw {
+
+QtSerialPort::QtSerialPort(QString programDir) : programDir_(std::move(programDir)) {}
+
+void QtSerialPort::setDeviceNameOverride(const QString &deviceName) { override_ = deviceName; }
+
+QString QtSerialPort::deviceName() const
+{
+    return override_.isEmpty() ? portDeviceName(number_, programDir_) : override_;
+}
+
+bool QtSerialPort::isOpen() const { return port_.isOpen(); }
+
+void QtSerialPort::close()
+{
+    if (port_.isOpen())
+        port_.close();
+}
+
+bool QtSerialPort::setPortNumber(int number)
+{
+    if (port_.isOpen() || number < 1 || number > 16)
+        return false;
+    number_ = number;
+    return true;
+}
+
+void QtSerialPort::clearTransmitBuffer()
+{
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Output);
+}
+
+bool QtSerialPort::open()
+{
+    if (port_.isOpen())
+        return false;
+    port_.setPortName(deviceName());
+    if (!port_.open(QIODevice::ReadWrite))
+        return false;
+    const bool configured = port_.setBaudRate(QSerialPort::Baud9600) && port_.setDataBits(QSerialPort::Data8)
+        && port_.setParity(QSerialPort::NoParity) && port_.setStopBits(QSerialPort::OneStop)
+        && port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        port_.close();
+        return false;
+    }
+    return true;
+}
+
+bool QtSerialPort::writeAll(const QByteArray &bytes)
+{
+    if (!port_.isOpen())
+        return false;
+    if (port_.write(bytes) != bytes.size())
+        return false;
+    // QSerialPort only queues; hand everything to the driver now so that CTS polling sees the
+    // device react and a close cannot drop what was written.
+    while (port_.bytesToWrite() > 0) {
+        if (!port_.waitForBytesWritten(5000))
+            return false;
+    }
+    return true;
+}
+
+bool QtSerialPort::writeText(const QByteArray &text) { return writeAll(text); }
+
+bool QtSerialPort::writeBytes(const QByteArray &bytes) { return writeAll(bytes); }
+
+bool QtSerialPort::readCts(bool &asserted)
+{
+    if (!port_.isOpen())
+        return false;
+    port_.clearError();
+    const QSerialPort::PinoutSignals signals_ = port_.pinoutSignals();
+    if (port_.error() != QSerialPort::NoError)
+        return false;
+    asserted = signals_.testFlag(QSerialPort::ClearToSendSignal);
+    return true;
+}
+
+bool QtSerialPort::transmitCount(qint64 &count)
+{
+    if (!port_.isOpen())
+        return false;
+    count = port_.bytesToWrite();
+    return true;
+}
+
+}  // namespace pw

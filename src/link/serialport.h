@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace pw {
+
+// The one serial port of the program (MSComm1). Every operation reports failure to the
+// caller; nothing here shows anything.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+    // Accepted while closed; whether the port exists shows only on open.
+    virtual bool setPortNumber(int number) = 0;
+    // Discards bytes written but not yet sent; harmless on a closed port.
+    virtual void clearTransmitBuffer() = 0;
+    // 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+    virtual bool open() = 0;
+    // Both writes hand the bytes to the operating system before they return.
+    virtual bool writeText(const QByteArray &text) = 0;
+    virtual bool writeBytes(const QByteArray &bytes) = 0;
+    // False when the line cannot be read (no modem lines, adapter gone).
+    virtual bool readCts(bool &asserted) = 0;
+    // Bytes written and still waiting to go out.
+    virtual bool transmitCount(qint64 &count) = 0;
+};
+
+// Port number n is COMn on Windows. Elsewhere it is the file COMn in the program's folder
+// when one exists (normally a link to a device), otherwise /dev/ttyS<n-1>.
+QString portDeviceName(int number, const QString &programDir);
+
+// The opening sequence every port user runs: close if open, set the number from the saved
+// text, clear the transmit buffer, open.
+bool openPortSequence(SerialPort &port, const QString &portText);
+
+}  // namespace pw
