@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/module1.h"
 #include "link/qtserialport.h"
 
 #include <QApplication>
@@ -8,7 +9,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pixelwright"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Pixelwright"));
+    // No display name: the platform would append it to every caption.
 
     const QString programDir = QCoreApplication::applicationDirPath();
     static pw::QtMessageBoxes boxes;
@@ -19,9 +20,10 @@ int main(int argc, char *argv[])
     platform.dialogs = &dialogs;
     platform.port = &port;
     platform.programDir = programDir;
+    // Exit and the colour check end the process where they stand: no window's closing steps
+    // run, and the system releases the serial port.
     platform.exitProgram = [] { std::_Exit(0); };
 
-    pw::Form1 form(platform);
-    form.show();
+    pw::Module1::Main(platform);
     return app.exec();
 }

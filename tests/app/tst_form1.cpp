@@ -389,6 +389,10 @@ private slots:
                 const QString target = rig.path(side == 0 ? QStringLiteral("a") : QStringLiteral("b"));
                 rig.dialogs.answers = {menu == QLatin1String("mnubo") ? rig.path(QStringLiteral("in.bin")) : target};
                 rig.boxes.answers = {answer};
+                // A device that drops CTS on the display command and raises it on the next poll.
+                rig.port.cts = [](const QByteArray &written, int polls) {
+                    return !written.endsWith("DP\r\n") || polls >= 1;
+                };
                 if (side == 0)
                     findAction(&f, menu)->trigger();
                 else
