@@ -67,6 +67,9 @@ bool CommonDialog::showSave(QWidget *parent) { return show(parent, FileDialogReq
 std::optional<QString> QtFileDialogBackend::run(QWidget *parent, const FileDialogRequest &request)
 {
     QFileDialog dialog(parent);
+    // Qt's own dialog on every platform: it understands the [Aa] classes of the translated
+    // patterns (native dialogs on Windows and macOS would take them literally and list nothing).
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     const bool save = request.mode == FileDialogRequest::Mode::Save;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);

@@ -136,6 +136,8 @@ private:
     QMenu *popclipboard_ = nullptr;
     QPointer<Form2> console_;
     QPointer<FrmAbout> about_;
+    // Set by a clipboard command that failed inside the picture area's menu.
+    bool clipboardFailed_ = false;
 };
 
 }  // namespace pw

@@ -64,9 +64,8 @@ void PictureArea::changeEvent(QEvent *event)
 
 void PictureArea::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::RightButton)
-        emit rightClicked(event->globalPosition().toPoint());
     QFrame::mousePressEvent(event);
+    emit mousePressed(event->button(), event->globalPosition().toPoint());
 }
 
 void PictureArea::dragEnterEvent(QDragEnterEvent *event)

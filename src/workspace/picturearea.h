@@ -29,8 +29,10 @@ public:
     QSize sizeHint() const override;
 
 signals:
-    // Raised by the workspace's mouse and drop handling.
-    void rightClicked(const QPoint &globalPos);
+    // A mouse button went down over the area (any button: the handler decides).
+    void mousePressed(Qt::MouseButton button, const QPoint &globalPos);
+    // Files were dropped on the area: their full paths in the order of the drop. Drops that
+    // carry no local file are not reported.
     void filesDropped(const QStringList &paths);
 
 protected:
