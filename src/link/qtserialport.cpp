@@ -1,6 +1,15 @@
 #include "link/qtserialport.h"
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
 namespace pw {
+
+namespace {
+constexpr int kWriteStallMs = 5000;
+}  // namespace
 
 QtSerialPort::QtSerialPort(QString programDir) : programDir_(std::move(programDir)) {}
 
@@ -54,15 +63,18 @@ bool QtSerialPort::writeAll(const QByteArray &bytes)
 {
     if (!port_.isOpen())
         return false;
+    port_.clearError();
     if (port_.write(bytes) != bytes.size())
         return false;
     // QSerialPort only queues; hand everything to the driver now so that CTS polling sees the
-    // device react and a close cannot drop what was written.
+    // device react and a close cannot drop what was written. Each round moves at least one
+    // byte into the driver's queue; with no flow control the line drains that queue at 960
+    // bytes a second, so a round that moves nothing for five seconds means a dead port.
     while (port_.bytesToWrite() > 0) {
-        if (!port_.waitForBytesWritten(5000))
+        if (!port_.waitForBytesWritten(kWriteStallMs))
             return false;
     }
-    return true;
+    return port_.error() == QSerialPort::NoError;
 }
 
 bool QtSerialPort::writeText(const QByteArray &text) { return writeAll(text); }
@@ -73,6 +85,8 @@ bool QtSerialPort::readCts(bool &asserted)
 {
     if (!port_.isOpen())
         return false;
+    // A pseudo-terminal or an unplugged adapter has no modem lines to read: that is an error
+    // here, never "not asserted", so that no wait can hang on it.
     port_.clearError();
     const QSerialPort::PinoutSignals signals_ = port_.pinoutSignals();
     if (port_.error() != QSerialPort::NoError)
@@ -86,6 +100,14 @@ bool QtSerialPort::transmitCount(qint64 &count)
     if (!port_.isOpen())
         return false;
     count = port_.bytesToWrite();
+#ifdef Q_OS_UNIX
+    // Written bytes leave QSerialPort at once (writeAll); what still waits for the line sits
+    // in the driver's output queue.
+    int queued = 0;
+    if (::ioctl(int(port_.handle()), TIOCOUTQ, &queued) != 0)
+        return false;
+    count += queued;
+#endif
     return true;
 }
 
