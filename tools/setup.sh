@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, only when something is missing.
 set -euo pipefail
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev qt6-image-formats-plugins libgl-dev libpng-dev
-          xvfb xauth x11-utils xdotool imagemagick fonts-droid-fallback)
+          qt6-translations-l10n xvfb xauth x11-utils xdotool imagemagick fonts-droid-fallback)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

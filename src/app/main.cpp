@@ -3,6 +3,8 @@
 #include "link/qtserialport.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstdlib>
 
 int main(int argc, char *argv[])
@@ -10,6 +12,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pixelwright"));
     // No display name: the platform would append it to every caption.
+
+    // The program speaks Japanese whatever the system's language, Qt's own dialogs included.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTranslator);
 
     const QString programDir = QCoreApplication::applicationDirPath();
     static pw::QtMessageBoxes boxes;

@@ -1,6 +1,7 @@
 #include "app/messageboxes.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace pw {
 
@@ -14,6 +15,9 @@ MessageBoxes::Answer QtMessageBoxes::ask(QWidget *parent, const QString &title, 
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
+        // The confirmations' titles name the ＜はい＞ button, so it must read so everywhere.
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
     } else {
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
