@@ -13,36 +13,12 @@ namespace pw {
 
 namespace {
 
-// Adam7: where each pass starts and how far it steps, across and down.
-constexpr int kPasses = 7;
-constexpr png_uint_32 kPassXStart[kPasses] = {0, 4, 0, 2, 0, 1, 0};
-constexpr png_uint_32 kPassXStep[kPasses] = {8, 8, 4, 4, 2, 2, 1};
-constexpr png_uint_32 kPassYStart[kPasses] = {0, 0, 4, 0, 2, 0, 1};
-constexpr png_uint_32 kPassYStep[kPasses] = {8, 8, 8, 4, 4, 2, 2};
-
 struct PngGeometry {
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     bool interlaced = false;
     size_t rowBytes = 0;
 };
-
-// One pass of the row stream as the reader sees it (a non-interlaced picture is one pass).
-struct Pass {
-    png_uint_32 xStart, xStep, yStart, yStep, columns, rows;
-};
-
-Pass passOf(const PngGeometry &g, int pass)
-{
-    if (!g.interlaced)
-        return {0, 1, 0, 1, g.width, g.height};
-    return {kPassXStart[pass],
-            kPassXStep[pass],
-            kPassYStart[pass],
-            kPassYStep[pass],
-            static_cast<png_uint_32>(PNG_PASS_COLS(g.width, pass)),
-            static_cast<png_uint_32>(PNG_PASS_ROWS(g.height, pass))};
-}
 
 [[noreturn]] void pngError(png_structp png, png_const_charp)
 {
@@ -85,47 +61,23 @@ bool pngPrepare(png_structp png, png_infop info, PngGeometry *g)
            && g->rowBytes >= static_cast<size_t>(g->width) * 4;
 }
 
-// Reads rows until the corner is complete. Without libpng's interlace handling every pass
-// delivers its own reduced rows; their pixels are put in place here, so memory stays at one
-// row however large the picture is. Rows below the corner are only read where a later pass
-// still has to be reached.
-bool pngReadCorner(png_structp png, const PngGeometry *g, png_bytep row, uchar *out, qsizetype stride,
-                   png_uint_32 outWidth, png_uint_32 outHeight)
+// Reads the first rows, one at a time, until the corner is complete: memory stays at one
+// row however large the picture is, and damage below the corner never matters.
+bool pngReadCorner(png_structp png, png_bytep row, uchar *out, qsizetype stride, png_uint_32 outWidth,
+                   png_uint_32 outHeight)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    const int passes = g->interlaced ? kPasses : 1;
-    int lastUseful = 0;
-    for (int p = 0; p < passes; ++p) {
-        const Pass pass = passOf(*g, p);
-        if (pass.columns && pass.rows && pass.xStart < outWidth && pass.yStart < outHeight)
-            lastUseful = p;
-    }
-    for (int p = 0; p <= lastUseful; ++p) {
-        const Pass pass = passOf(*g, p);
-        if (!pass.columns || !pass.rows)
-            continue;  // libpng skips empty passes too
-        png_uint_32 rows = pass.rows;
-        if (p == lastUseful)
-            rows = std::min(rows, (outHeight - pass.yStart + pass.yStep - 1) / pass.yStep);
-        for (png_uint_32 r = 0; r < rows; ++r) {
-            png_read_row(png, row, nullptr);
-            const png_uint_32 y = pass.yStart + r * pass.yStep;
-            if (y >= outHeight)
-                continue;
-            uchar *line = out + static_cast<qsizetype>(y) * stride;
-            for (png_uint_32 i = 0; i < pass.columns; ++i) {
-                const png_uint_32 x = pass.xStart + i * pass.xStep;
-                if (x >= outWidth)
-                    break;
-                std::memcpy(line + 4 * static_cast<size_t>(x), row + 4 * static_cast<size_t>(i), 4);
-            }
-        }
+    for (png_uint_32 y = 0; y < outHeight; ++y) {
+        png_read_row(png, row, nullptr);
+        std::memcpy(out + static_cast<qsizetype>(y) * stride, row, 4 * static_cast<size_t>(outWidth));
     }
     return true;
 }
 
-QImage readPngCorner(QIODevice &device, const QSize &limit)
+// A null image with `interlaced` set means the rows come in passes over the whole picture,
+// which this reader does not take: the caller reads such a file whole instead.
+QImage readPngCorner(QIODevice &device, const QSize &limit, bool *interlaced)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
     if (!png)
@@ -139,15 +91,14 @@ QImage readPngCorner(QIODevice &device, const QSize &limit)
 
     QImage result;
     PngGeometry g;
-    if (pngPrepare(png, info, &g)
-        && (!g.interlaced || static_cast<qint64>(g.width) * g.height <= kMaxInterlacedPngPixels)) {
+    if (pngPrepare(png, info, &g) && !(*interlaced = g.interlaced)) {
         const auto outWidth = std::min<png_uint_32>(g.width, static_cast<png_uint_32>(limit.width()));
         const auto outHeight = std::min<png_uint_32>(g.height, static_cast<png_uint_32>(limit.height()));
         std::vector<png_byte> row(g.rowBytes);
         QImage image(static_cast<int>(outWidth), static_cast<int>(outHeight), QImage::Format_RGBA8888);
         if (!image.isNull()) {
             image.fill(Qt::transparent);
-            if (pngReadCorner(png, &g, row.data(), image.bits(), image.bytesPerLine(), outWidth, outHeight))
+            if (pngReadCorner(png, row.data(), image.bits(), image.bytesPerLine(), outWidth, outHeight))
                 result = image;
         }
     }
@@ -193,8 +144,12 @@ QImage readPictureCorner(const QString &path, const QSize &limit)
         return {};
     const QByteArray signature = file.peek(8);
     if (signature.size() == 8
-        && png_sig_cmp(reinterpret_cast<png_const_bytep>(signature.constData()), 0, 8) == 0)
-        return readPngCorner(file, limit);
+        && png_sig_cmp(reinterpret_cast<png_const_bytep>(signature.constData()), 0, 8) == 0) {
+        bool interlaced = false;
+        QImage image = readPngCorner(file, limit, &interlaced);
+        if (!interlaced)
+            return image;
+    }
     file.close();
     return readWithImageReader(path, limit);
 }
