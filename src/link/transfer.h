@@ -21,7 +21,7 @@ inline const QString sending = QStringLiteral("送信中");
 inline const QString sent = QStringLiteral("送信終了");
 inline const QString processing = QStringLiteral("内部処理中!!");
 inline const QString rewritten = QStringLiteral("書換終了");
-inline const QString cancelled = QStringLiteral("送信を中止しました");
+inline const QString cancelled = QStringLiteral("送信中止");
 inline const QString flashNotice = QStringLiteral("書込み画像は、TFコマンド→DPコマンドにて表示確認できます。");
 inline const QString fileSent = QStringLiteral("コマンドファイルを送信しました。");
 }  // namespace LinkText
