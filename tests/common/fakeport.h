@@ -2,9 +2,10 @@
 
 #include "link/serialport.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
-#include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace pw::test {
@@ -13,39 +14,69 @@ namespace pw::test {
 // the bytes written so far, and fails any operation on request.
 class FakePort final : public SerialPort {
 public:
-    enum class Op { IsOpen, Close, SetPortNumber, Clear, Open, WriteText, WriteBytes, ReadCts, TransmitCount };
+    enum class Op { SetPortNumber, Open, WriteText, WriteBytes, ReadCts, TransmitCount };
 
-    bool isOpen() const override;
-    void close() override;
-    bool setPortNumber(int number) override;
-    void clearTransmitBuffer() override;
-    bool open() override;
-    bool writeText(const QByteArray &text) override;
-    bool writeBytes(const QByteArray &bytes) override;
-    bool readCts(bool &asserted) override;
-    bool transmitCount(qint64 &count) override;
-
-    // The device: CTS as a function of all bytes written since the port was opened and of
-    // how many times CTS has been read since the last write.
-    std::function<bool(const QByteArray &written, int pollsSinceWrite)> cts = [](const QByteArray &, int) {
+    bool isOpen() const override { return open_; }
+    void close() override
+    {
+        log << QStringLiteral("close");
+        open_ = false;
+    }
+    bool setPortNumber(int n) override
+    {
+        log << QStringLiteral("setPortNumber %1").arg(n);
+        if (fails(Op::SetPortNumber) || open_ || n < 1 || n > 16)
+            return false;
+        portNumber = n;
         return true;
+    }
+    void clearTransmitBuffer() override { log << QStringLiteral("clear"); }
+    bool open() override
+    {
+        log << QStringLiteral("open");
+        if (fails(Op::Open) || open_ || missingPorts.contains(portNumber))
+            return false;
+        return open_ = true;
+    }
+    bool writeText(const QByteArray &text) override { return write(Op::WriteText, text); }
+    bool writeBytes(const QByteArray &bytes) override { return write(Op::WriteBytes, bytes); }
+    bool readCts(bool &asserted) override
+    {
+        if (fails(Op::ReadCts) || !open_)
+            return false;
+        asserted = cts(written(), pollsSinceWrite_++);
+        return true;
+    }
+    bool transmitCount(qint64 &count) override
+    {
+        count = 0;  // the fake hands everything over at once
+        return !fails(Op::TransmitCount) && open_;
+    }
+
+    // The device: CTS from all bytes written so far and the reads since the last write.
+    std::function<bool(const QByteArray &written, int pollsSinceWrite)> cts = [](const QByteArray &w, int polls) {
+        return !w.endsWith("DP\r\n") || polls >= 1;  // drops CTS on the display command, then raises it
     };
-    // Bytes reported as still queued.
-    std::function<qint64()> pending = [] { return qint64(0); };
-
-    // Fail the n-th call (1-based) of an operation; 0 keeps it working.
+    // Fail the n-th call (1-based) of an operation.
     void failAt(Op op, int nth) { failures_[op] = nth; }
-    // Ports that do not exist: open fails for these numbers.
-    QSet<int> missingPorts;
+    QSet<int> missingPorts;  // open fails for these numbers
 
-    QList<QByteArray> chunks;      // every write, in order
-    QByteArray written() const;    // all chunks joined
-    QStringList log;               // operations in order: "close", "setPortNumber 3", "open", ...
+    QList<QByteArray> chunks;  // every write, in order
+    QByteArray written() const { return chunks.isEmpty() ? QByteArray() : chunks.join(); }
+    QStringList log;
     int portNumber = 0;
-    int ctsReads = 0;
 
 private:
-    bool fails(Op op);
+    bool fails(Op op) { return failures_.value(op, 0) == ++calls_[op]; }
+    bool write(Op op, const QByteArray &bytes)
+    {
+        log << QStringLiteral("write");
+        if (fails(op) || !open_)
+            return false;
+        chunks << bytes;
+        pollsSinceWrite_ = 0;
+        return true;
+    }
 
     bool open_ = false;
     int pollsSinceWrite_ = 0;

@@ -4,32 +4,6 @@
 
 namespace pw::test {
 
-MessageBoxes::Answer ScriptedBoxes::ask(QWidget *, const QString &title, const QString &text, Buttons buttons)
-{
-    shown.append({title, text, buttons});
-    if (onShow)
-        onShow(shown.last());
-    if (buttons == Buttons::Ok)
-        return Answer::Ok;
-    return answers.isEmpty() ? Answer::Yes : answers.takeFirst();
-}
-
-QStringList ScriptedBoxes::texts() const
-{
-    QStringList list;
-    for (const Shown &s : shown)
-        list << s.text;
-    return list;
-}
-
-std::optional<QString> ScriptedDialogs::run(QWidget *, const FileDialogRequest &request)
-{
-    requests << request;
-    if (answers.isEmpty())
-        return std::nullopt;
-    return answers.takeFirst();
-}
-
 Rig::Rig(const QByteArray *settings, bool create_)
 {
     if (settings)
@@ -37,8 +11,6 @@ Rig::Rig(const QByteArray *settings, bool create_)
     if (create_)
         create();
 }
-
-Rig::~Rig() { form.reset(); }
 
 void Rig::create()
 {
@@ -50,8 +22,6 @@ void Rig::create()
     platform.exitProgram = [this] { ++exits; };
     form = std::make_unique<Form1>(platform);
 }
-
-QString Rig::path(const QString &name) const { return dir.filePath(name); }
 
 QByteArray Rig::settingsBytes() const { return readFile(path(QStringLiteral("parameterv12864.ini"))); }
 
@@ -65,9 +35,7 @@ QImage solidImage(int width, int height, QColor color)
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)

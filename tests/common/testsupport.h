@@ -6,11 +6,8 @@
 #include "common/fakeport.h"
 
 #include <QImage>
-#include <QList>
 #include <QTemporaryDir>
-#include <functional>
 #include <memory>
-#include <optional>
 
 namespace pw::test {
 
@@ -22,30 +19,46 @@ public:
         QString text;
         Buttons buttons;
     };
-    Answer ask(QWidget *parent, const QString &title, const QString &text, Buttons buttons) override;
+    Answer ask(QWidget *, const QString &title, const QString &text, Buttons buttons) override
+    {
+        shown.append({title, text, buttons});
+        if (onShow)
+            onShow(shown.last());  // the box is "on screen" now
+        if (buttons == Buttons::Ok)
+            return Answer::Ok;
+        return answers.isEmpty() ? Answer::Yes : answers.takeFirst();
+    }
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const Shown &s : shown)
+            list << s.text;
+        return list;
+    }
 
     QList<Shown> shown;
     QList<Answer> answers;
-    // Runs while a box is "on screen", e.g. to look at the window's state at that moment.
     std::function<void(const Shown &)> onShow;
-    QStringList texts() const;
 };
 
 // Answers file dialogs from a script: a path, or nullopt for cancel. Records each request.
 class ScriptedDialogs final : public FileDialogBackend {
 public:
-    std::optional<QString> run(QWidget *parent, const FileDialogRequest &request) override;
-
+    std::optional<QString> run(QWidget *, const FileDialogRequest &request) override
+    {
+        requests << request;
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+    }
     QList<std::optional<QString>> answers;
     QList<FileDialogRequest> requests;
 };
 
-// A main window over scripted platform pieces in a temporary program folder.
+// A main window over scripted platform pieces in a temporary program folder, optionally
+// with a settings file written first.
 struct Rig {
     explicit Rig(const QByteArray *settings = nullptr, bool create = true);
-    ~Rig();
     void create();
-    QString path(const QString &name) const;
+    QString path(const QString &name) const { return dir.filePath(name); }
     QByteArray settingsBytes() const;
 
     QTemporaryDir dir;
@@ -56,7 +69,6 @@ struct Rig {
     std::unique_ptr<Form1> form;
 };
 
-// A picture filled with one colour.
 QImage solidImage(int width, int height, QColor color);
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);

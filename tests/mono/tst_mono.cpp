@@ -1,8 +1,7 @@
-// The working image, the conversion and the files that hold it.
+// The working image, the conversion and the BIN file.
 #include "common/testsupport.h"
 #include "mono/files.h"
 #include "mono/monoimage.h"
-#include "mono/settingsfile.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -108,26 +107,6 @@ private slots:
         QVERIFY(!pw::readBinFile(dir.path(), untouched));
         QCOMPARE(untouched, filled(0x33));
         QVERIFY(!pw::writeBinFile(dir.filePath(QStringLiteral("no/such/folder.bin")), untouched));
-    }
-
-    void settingsValues_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QStringList>("values");
-        QTest::newRow("record") << QByteArray("\"3\",\"1\"\r\n") << QStringList{"3", "1"};
-        QTest::newRow("hand-written") << QByteArray("3,1") << QStringList{"3", "1"};
-        QTest::newRow("blanks, LF") << QByteArray("  4 ,  12\n") << QStringList{"4", "12"};
-        QTest::newRow("line end separates") << QByteArray("2\r\n7\r\n") << QStringList{"2", "7"};
-        QTest::newRow("comma inside quotes") << QByteArray("\"1,2\",\"3\"") << QStringList{"1,2", "3"};
-        QTest::newRow("only two taken") << QByteArray("1,2,3") << QStringList{"1", "2"};
-        QTest::newRow("empty") << QByteArray() << QStringList{};
-        QTest::newRow("unterminated quote") << QByteArray("\"3") << QStringList{"3"};
-    }
-    void settingsValues()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(QStringList, values);
-        QCOMPARE(pw::parseSettingsValues(content), values);
     }
 };
 
