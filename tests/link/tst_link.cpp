@@ -172,6 +172,10 @@ private slots:
         QCOMPARE(rig.port.written(), bytes);
         QCOMPARE(console->windowTitle(), caption + "(" + QDir::toNativeSeparators(path) + ")");
         QVERIFY(!rig.port.isOpen() && !QApplication::overrideCursor());
+        rig.dialogs.answers << std::optional<QString>(path);
+        QCoreApplication::postEvent(console, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        console->Command2_Click();   // Esc stops a file send: port closed, nothing said
+        QVERIFY(rig.port.written() == bytes && !rig.port.isOpen() && shown.size() == 1 && !QApplication::overrideCursor());
 
         console->text1()->setText(QStringLiteral("DP"));
         console->Command1_Click();

@@ -13,6 +13,11 @@
 
 namespace pw {
 
+namespace {
+// About a tenth of a second on the line.
+constexpr qsizetype kBytesBetweenRepaints = 96;
+}  // namespace
+
 Form2::Form2(Form1 &main, QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::Form2>()), main_(main)
 {
     ui->setupUi(this);
@@ -97,8 +102,15 @@ void Form2::Command2_Click()
         QApplication::restoreOverrideCursor();
         sending_ = false;
     };
-    for (const char byte : std::as_const(bytes)) {
-        if (!port.writeBytes(QByteArray(1, byte))) {
+    // A large file takes minutes at 9600 baud: the windows keep painting meanwhile, and Esc
+    // stops the send (the port is closed; what was not sent is dropped).
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (i % kBytesBetweenRepaints == 0 && !gate.keepUp()) {
+            port.close();
+            end();
+            return;
+        }
+        if (!port.writeBytes(bytes.mid(i, 1))) {
             end();
             return;
         }

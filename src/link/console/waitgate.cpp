@@ -73,13 +73,18 @@ void WaitGate::release()
     engaged_ = false;
 }
 
-bool WaitGate::pause()
+bool WaitGate::keepUp()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (cancel_) {
-        cancel_ = false;
+    const bool cancelled = cancel_;
+    cancel_ = false;
+    return !cancelled;
+}
+
+bool WaitGate::pause()
+{
+    if (!keepUp())
         return false;
-    }
     QThread::msleep(kPauseMs);
     return true;
 }

@@ -37,6 +37,10 @@ public:
         bool wasEngaged_;
     };
 
+    // For long work without a wait of its own: lets the windows paint and run their timers;
+    // false when Esc asked to stop.
+    bool keepUp();
+
     // Esc was pressed and no wait has consumed it yet.
     bool cancelRequested() const { return cancel_; }
 
