@@ -112,22 +112,15 @@ private slots:
     {
         Rig rig;
         pw::Form1 &f = *rig.form;
-        const std::pair<const char *, QRect> places[] = {
-            {"Picture1", {16, 40, 132, 68}}, {"Label5", {160, 32, 41, 17}},   {"Combo2", {168, 48, 41, 20}},
-            {"Label2", {160, 72, 73, 25}},   {"Combo3", {168, 88, 41, 20}},   {"Label3", {160, 112, 65, 25}},
-            {"Combo1", {168, 128, 41, 20}},  {"Label4", {211, 136, 25, 25}},  {"ProgressBar1", {11, 119, 141, 17}},
-            {"Label1", {32, 144, 81, 25}},   {"Toolbar1", {0, 0, 231, 28}},
-        };
-        for (const auto &[name, rect] : places)
-            QCOMPARE(f.findChild<QWidget *>(QLatin1String(name))->geometry(), rect);
+        QCOMPARE(f.picture()->geometry(), QRect(16, 40, 132, 68));
+        QCOMPARE(f.toolbar()->geometry(), QRect(0, 0, 231, 28));
         QCOMPARE(f.centralWidget()->size(), QSize(231, 160));
         QCOMPARE(f.minimumSize(), f.maximumSize());
         QVERIFY(!(f.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QCOMPARE(f.picture()->contentsRect().size(), QSize(128, 64));
         QCOMPARE(f.statusLabel()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QVERIFY(f.progressBar()->isHidden());
-        QCOMPARE(f.combo(1)->count() * 100 + f.combo(2)->count(), 516);
-        QCOMPARE(f.combo(3)->itemText(12), QStringLiteral("12"));
+        QCOMPARE(f.combo(1)->itemText(4) + f.combo(2)->itemText(15) + f.combo(3)->itemText(12), QStringLiteral("51612"));
 
         QStringList order;
         QWidget *w = f.picture();
