@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/serialport.h"
+#include "core/serialport.h"
 
 #include <QHash>
 #include <QList>

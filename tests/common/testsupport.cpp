@@ -1,6 +1,5 @@
 #include "common/testsupport.h"
 
-#include <QFile>
 
 namespace pw::test {
 
@@ -24,24 +23,5 @@ void Rig::create()
 }
 
 QByteArray Rig::settingsBytes() const { return readFile(path(QStringLiteral("parameterv12864.ini"))); }
-
-QImage solidImage(int width, int height, QColor color)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    return image;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 }  // namespace pw::test

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "app/commondialog.h"
-#include "app/form1.h"
-#include "app/messageboxes.h"
+#include "gui/commondialog.h"
+#include "gui/form1.h"
+#include "gui/messageboxes.h"
 #include "common/fakeport.h"
+#include "common/testfiles.h"
 
 #include <QImage>
 #include <QTemporaryDir>
@@ -69,8 +70,5 @@ struct Rig {
     std::unique_ptr<Form1> form;
 };
 
-QImage solidImage(int width, int height, QColor color);
-QByteArray readFile(const QString &path);
-bool writeFile(const QString &path, const QByteArray &bytes);
 
 }  // namespace pw::test

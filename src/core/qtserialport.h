@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/serialport.h"
+
+#include <QSerialPort>
+
+namespace pw {
+
+// The serial seam over QSerialPort. Port numbers map to device names through
+// portDeviceName(), given the program's folder.
+class QtSerialPort final : public SerialPort {
+public:
+    explicit QtSerialPort(QString programDir);
+    // For tests and tools that name the device directly.
+    void setDeviceNameOverride(const QString &deviceName);
+
+    bool isOpen() const override;
+    void close() override;
+    bool setPortNumber(int number) override;
+    void clearTransmitBuffer() override;
+    bool open() override;
+    bool writeText(const QByteArray &text) override;
+    bool writeBytes(const QByteArray &bytes) override;
+    bool readCts(bool &asserted) override;
+    bool transmitCount(qint64 &count) override;
+
+    QString deviceName() const;
+
+private:
+    bool writeAll(const QByteArray &bytes);
+
+    QString programDir_;
+    QString override_;
+    int number_ = 1;
+    QSerialPort port_;
+};
+
+}  // namespace pw

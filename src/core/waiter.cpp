@@ -1,0 +1,24 @@
+#include "core/waiter.h"
+
+#include <QElapsedTimer>
+
+namespace pw {
+
+Waiter::End Waiter::until(const std::function<std::optional<bool>()> &poll, qint64 boundMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const std::optional<bool> reached = poll();
+        if (!reached)
+            return End::Failed;
+        if (*reached)
+            return End::Reached;
+        if (boundMs > 0 && clock.elapsed() >= boundMs)
+            return End::TimedOut;
+        if (!pause())
+            return End::Cancelled;
+    }
+}
+
+}  // namespace pw

@@ -1,0 +1,92 @@
+#include "gui/commondialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace pw {
+
+namespace {
+
+// Letters become [Aa] classes, so "*.BMP" also shows logo.bmp where the file system is
+// case-sensitive.
+QString caseless(const QString &pattern)
+{
+    QString out;
+    for (const QChar c : pattern) {
+        if (c.isLetter() && c.toLower() != c.toUpper())
+            out += QLatin1Char('[') + c.toUpper() + c.toLower() + QLatin1Char(']');
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+QStringList CommonDialog::toNameFilters(const QString &filter, QStringList *labels)
+{
+    QStringList result;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString &p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            patterns << caseless(p.trimmed());
+        result << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+        if (labels)
+            *labels << parts[i];
+    }
+    return result;
+}
+
+FileDialogRequest CommonDialog::request(FileDialogRequest::Mode mode) const
+{
+    FileDialogRequest r;
+    r.mode = mode;
+    r.nameFilters = toNameFilters(filter_, &r.labels);
+    // A name left by the previous use leads the dialog there; otherwise it opens in the
+    // current directory, which the operations set to the program's folder.
+    r.initialPath = fileName_.isEmpty() ? QDir::currentPath() : QFileInfo(fileName_).absoluteFilePath();
+    r.confirmOverwrite = (flags_ & OverwritePrompt) != 0;
+    return r;
+}
+
+bool CommonDialog::show(QWidget *parent, FileDialogRequest::Mode mode)
+{
+    const std::optional<QString> chosen = backend_.run(parent, request(mode));
+    if (!chosen)
+        return false;
+    fileName_ = *chosen;
+    return true;
+}
+
+bool CommonDialog::showOpen(QWidget *parent) { return show(parent, FileDialogRequest::Mode::Open); }
+
+bool CommonDialog::showSave(QWidget *parent) { return show(parent, FileDialogRequest::Mode::Save); }
+
+std::optional<QString> QtFileDialogBackend::run(QWidget *parent, const FileDialogRequest &request)
+{
+    QFileDialog dialog(parent);
+    // Qt's own dialog on every platform: it understands the [Aa] classes of the translated
+    // patterns (native dialogs on Windows and macOS would take them literally and list nothing).
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    const bool save = request.mode == FileDialogRequest::Mode::Save;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // The labels already name their pattern; Qt's own pattern text would repeat it.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    dialog.setNameFilters(request.nameFilters);
+    const QFileInfo start(request.initialPath);
+    if (start.isDir()) {
+        dialog.setDirectory(start.absoluteFilePath());
+    } else {
+        dialog.setDirectory(start.absolutePath());
+        dialog.selectFile(start.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace pw

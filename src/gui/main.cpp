@@ -1,0 +1,36 @@
+#include "gui/form1.h"
+#include "gui/module1.h"
+#include "core/qtserialport.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <cstdlib>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pixelwright"));
+    // No display name: the platform would append it to every caption.
+
+    // The program speaks Japanese whatever the system's language, Qt's own dialogs included.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTranslator);
+
+    const QString programDir = QCoreApplication::applicationDirPath();
+    static pw::QtMessageBoxes boxes;
+    static pw::QtFileDialogBackend dialogs;
+    static pw::QtSerialPort port(programDir);
+    pw::Platform platform;
+    platform.boxes = &boxes;
+    platform.dialogs = &dialogs;
+    platform.port = &port;
+    platform.programDir = programDir;
+    // Exit and the colour check end the process where they stand: no window's closing steps
+    // run, and the system releases the serial port.
+    platform.exitProgram = [] { std::_Exit(0); };
+
+    pw::Module1::Main(platform);
+    return app.exec();
+}

@@ -1,0 +1,118 @@
+#include "gui/waitgate.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QThread>
+
+namespace pw {
+
+namespace {
+
+constexpr unsigned long kPauseMs = 1;
+
+bool isUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::NativeGesture:
+    case QEvent::Gesture:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::Close:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+WaitGate::WaitGate(Input input)
+{
+    if (input == Input::Blocked)
+        engage();
+}
+
+WaitGate::~WaitGate() { release(); }
+
+void WaitGate::engage()
+{
+    if (engaged_ || !QCoreApplication::instance())
+        return;
+    QCoreApplication::instance()->installEventFilter(this);
+    engaged_ = true;
+}
+
+void WaitGate::release()
+{
+    if (!engaged_)
+        return;
+    QCoreApplication::instance()->removeEventFilter(this);
+    engaged_ = false;
+}
+
+bool WaitGate::keepUp()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    const bool cancelled = cancel_;
+    cancel_ = false;
+    return !cancelled;
+}
+
+bool WaitGate::pause()
+{
+    if (!keepUp())
+        return false;
+    QThread::msleep(kPauseMs);
+    return true;
+}
+
+bool WaitGate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!isUserInput(event->type()))
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+        cancel_ = true;
+    // A close event starts accepted: the window would close even though the event was eaten.
+    event->ignore();
+    return true;
+}
+
+WaitGate::Opening::Opening(WaitGate &gate) : gate_(gate), wasEngaged_(gate.engaged_)
+{
+    if (!wasEngaged_)
+        return;
+    // Clicks and keys typed while the program was busy must not answer the box.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    gate_.release();
+}
+
+WaitGate::Opening::~Opening()
+{
+    if (wasEngaged_)
+        gate_.engage();
+}
+
+}  // namespace pw

@@ -1,0 +1,114 @@
+// The working image, the conversion and the BIN file.
+#include "common/testfiles.h"
+#include "core/files.h"
+#include "core/monoimage.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using pw::MonoImage;
+
+namespace {
+
+MonoImage filled(std::uint8_t value)
+{
+    MonoImage image;
+    image.fill(value);
+    return image;
+}
+
+}  // namespace
+
+class TstMono : public QObject {
+    Q_OBJECT
+private slots:
+    void threshold_data()
+    {
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("grey 128 is black") << QColor(128, 128, 128) << 0x00;
+        QTest::newRow("grey 129 is white") << QColor(129, 129, 129) << 0xFF;
+        QTest::newRow("sum 12899 truncates to 128") << QColor(0, 175, 234) << 0x00;
+        QTest::newRow("sum 12900 is 129") << QColor(0, 178, 218) << 0xFF;
+        QTest::newRow("red 76") << QColor(255, 0, 0) << 0x00;
+        QTest::newRow("magenta 104") << QColor(255, 0, 255) << 0x00;
+        QTest::newRow("green 150") << QColor(0, 255, 0) << 0xFF;
+        QTest::newRow("cyan 178") << QColor(0, 255, 255) << 0xFF;
+    }
+    void threshold()
+    {
+        QFETCH(QColor, colour);
+        QFETCH(int, expected);
+        QImage surface = pw::test::solidImage(128, 64, colour);
+        MonoImage out = filled(0xAA);
+        pw::convertSurface(surface, out);
+        QCOMPARE(out, filled(static_cast<std::uint8_t>(expected)));
+    }
+
+    // Every bit follows its pixel by the device's layout (written out here independently of
+    // the conversion's loops), and the surface is painted to match.
+    void layoutAndPaint()
+    {
+        QImage surface(128, 64, QImage::Format_RGB32);
+        QRandomGenerator rng(1234);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x)
+                surface.setPixel(x, y, qRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256)));
+        const QImage original = surface;
+        QList<int> bands;
+        MonoImage out{};
+        pw::convertSurface(surface, out, [&](int band) { bands << band; });
+        QCOMPARE(bands, (QList<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x) {
+                const QRgb c = original.pixel(x, y);
+                const bool white = (30 * qRed(c) + 59 * qGreen(c) + 11 * qBlue(c)) / 100 > 128;
+                QCOMPARE(bool((out[std::size_t((y / 8) * 128 + x)] >> (y % 8)) & 1), white);
+                QCOMPARE(surface.pixel(x, y), white ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+            }
+        MonoImage again{};
+        pw::convertSurface(surface, again);
+        QCOMPARE(again, out);
+
+        QImage one = pw::test::solidImage(128, 64, Qt::black);
+        one.setPixel(5, 10, qRgb(255, 255, 255));
+        MonoImage expected{};
+        expected[133] = 0x04;
+        pw::convertSurface(one, out);
+        QCOMPARE(out, expected);
+    }
+
+    void binFiles_data()
+    {
+        QTest::addColumn<int>("fileLength");
+        QTest::newRow("exact") << 1024;
+        QTest::newRow("empty") << 0;
+        QTest::newRow("short") << 300;
+        QTest::newRow("long") << 5000;
+    }
+    void binFiles()
+    {
+        QFETCH(int, fileLength);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("x.bin"));
+        QByteArray bytes(fileLength, '\0');
+        for (int i = 0; i < fileLength; ++i)
+            bytes[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+        QVERIFY(pw::test::writeFile(path, bytes));
+        MonoImage image = filled(0x5A);  // a previous image: nothing of it may survive
+        QVERIFY(pw::readBinFile(path, image));
+        for (int i = 0; i < 1024; ++i)
+            QCOMPARE(int(image[std::size_t(i)]), i < fileLength ? int(quint8(bytes[i])) : 0);
+        QVERIFY(pw::writeBinFile(path, image));
+        QCOMPARE(pw::test::readFile(path), QByteArray(reinterpret_cast<const char *>(image.data()), 1024));
+
+        MonoImage untouched = filled(0x33);
+        QVERIFY(!pw::readBinFile(dir.filePath(QStringLiteral("missing.bin")), untouched));
+        QVERIFY(!pw::readBinFile(dir.path(), untouched));
+        QCOMPARE(untouched, filled(0x33));
+        QVERIFY(!pw::writeBinFile(dir.filePath(QStringLiteral("no/such/folder.bin")), untouched));
+    }
+};
+
+QTEST_MAIN(TstMono)
+#include "tst_mono.moc"

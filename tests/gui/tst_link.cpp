@@ -1,0 +1,190 @@
+// The device link: transfers, the console, and the Qt backend over a pty (never a real device).
+#include "common/testsupport.h"
+#include "gui/form2.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <future>
+#include <unistd.h>
+
+using namespace pw;
+using namespace pw::test;
+using Chunks = QList<QByteArray>;
+using Op = FakePort::Op;
+
+namespace {
+
+// CTS as the device drives it: low for `busy` reads at first; after DP up `ack`, low `work` reads.
+std::function<bool(const QByteArray &, int)> device(int busy, int ack, int work)
+{
+    return [=](const QByteArray &written, int reads) {
+        return written.isEmpty() ? reads >= busy : !written.endsWith("DP\r\n") || reads < ack || reads >= ack + work;
+    };
+}
+
+// Every byte value, with a CR LF inside: a line end in data must go out as plain data.
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 + i / 256);
+    return bytes.replace(100, 2, "\r\n");
+}
+
+// The writes of an image transfer, built apart from the program: command, mark, 8 bands, line end.
+Chunks imageChunks(const QByteArray &command, const QByteArray &mark, const QByteArray &image)
+{
+    Chunks chunks{command + "\r\n", mark};
+    for (int band = 0; band < 8; ++band)
+        chunks << image.mid(band * 128, 128);
+    return chunks << "\r\n";
+}
+
+bool idleUi(Rig &rig) { return rig.form->progressBar()->isHidden() && !QApplication::overrideCursor(); }
+
+void recordBoxes(Rig &rig, QStringList &out)   // title|text|port state while the box is up
+{
+    rig.boxes.onShow = [&](const auto &s) { out << s.title + "|" + s.text + (rig.port.isOpen() ? "|open" : "|closed"); };
+}
+
+// The status label's texts at each paint and each CTS read.
+struct LabelLog final : QObject {
+    QLabel *label; QStringList texts;
+    explicit LabelLog(QLabel *l) : label(l) { l->installEventFilter(this); }
+    void note() { if (texts.isEmpty() || texts.last() != label->text()) texts << label->text(); }
+    bool eventFilter(QObject *, QEvent *e) override { if (e->type() == QEvent::Paint) note(); return false; }
+};
+
+// op -1: the port does not exist; nth 0: nothing fails; leftOpen: a failure leaves the port as it was.
+struct Case { bool vram, leftOpen; int op, nth, sent; QStringList boxes, labels; };
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Case)
+
+class TstLink : public QObject {
+    Q_OBJECT
+private slots:
+    void transfer_data()
+    {
+        QTest::addColumn<Case>("c");
+        const QString busy = "画面書換中!!", fail = "注意|ポートの指定が誤りです。(tx_data)|";
+        QTest::newRow("VRAM") << Case{true, false, 0, 0, 13, {}, {"", busy, "送信中", "送信終了", "内部処理中!!", busy, "書換終了"}};
+        QTest::newRow("FLASH") << Case{false, false, 0, 0, 12, {"|書込み画像は、TFコマンド→DPコマンドにて表示確認できます。|open"},
+                                       {"", busy, "送信中", "書換終了"}};
+        QTest::newRow("missing port") << Case{true, false, -1, 0, 0, {fail + "closed"}, {}};
+        QTest::newRow("open fails") << Case{true, false, int(Op::Open), 1, 0, {fail + "closed"}, {}};
+        QTest::newRow("band 2 write") << Case{true, true, int(Op::WriteBytes), 3, 4, {fail + "open"}, {}};
+        QTest::newRow("CTS read") << Case{true, true, int(Op::ReadCts), 1, 0, {fail + "open"}, {}};
+    }
+
+    void transfer()
+    {
+        QFETCH(Case, c);
+        Rig rig;
+        rig.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+        Module1::rewriteTime = QStringLiteral("5");   // VRAM time and FLASH page differ on purpose
+        QVERIFY(rig.form->selectComboText(rig.form->combo(3), QStringLiteral("12")));
+        const QByteArray image = pattern(kImageBytes);
+        std::copy(image.begin(), image.end(), rig.form->monoImage().begin());
+        LabelLog log(rig.form->statusLabel());
+        rig.port.cts = [&, model = device(2, 1, 3)](const QByteArray &w, int n) { return log.note(), model(w, n); };
+        rig.port.missingPorts = {c.op < 0 ? 1 : 0};   // port 0 is never asked for
+        rig.port.failAt(Op(qMax(c.op, 0)), c.nth);
+        QStringList shown;
+        recordBoxes(rig, shown);
+        c.vram ? rig.form->tx_data() : rig.form->ts_data();
+
+        const Chunks all = c.vram ? imageChunks("DT5", "TI", image) << "DP\r\n" : imageChunks("FS12", "TS", image);
+        QCOMPARE(rig.port.chunks, all.mid(0, c.sent));
+        QCOMPARE(shown, c.boxes);
+        QVERIFY(rig.port.isOpen() == c.leftOpen && idleUi(rig));
+        if (!c.labels.isEmpty())
+            QCOMPARE(log.texts, c.labels);
+    }
+
+    void escCancelsCheapWait()
+    {
+        Rig rig;
+        QPushButton button(QStringLiteral("probe"));
+        button.setCheckable(true);
+        QLineEdit edit;
+        for (QWidget *w : std::initializer_list<QWidget *>{rig.form.get(), &button, &edit})
+            QVERIFY((w->show(), QTest::qWaitForWindowExposed(w)));
+        // The device rewrites for seconds; meanwhile the user clicks, types, closes the window, then presses Esc.
+        QList<bool> during;   // window closed, bar shown, hourglass
+        rig.port.cts = [&, model = device(0, 0, 5000)](const QByteArray &written, int reads) {
+            if (written.endsWith("DP\r\n") && reads == 1) {
+                QTest::mouseClick(&button, Qt::LeftButton);
+                QTest::keyClick(&edit, Qt::Key_A);
+                const QCursor *cursor = QApplication::overrideCursor();
+                during = {rig.form->close(), rig.form->progressBar()->isVisible(),
+                          cursor && cursor->shape() == Qt::WaitCursor};
+            }
+            return model(written, reads);
+        };
+        QTimer::singleShot(1000, Qt::PreciseTimer, rig.form.get(), [&] {
+            QCoreApplication::postEvent(rig.form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        });
+        auto cpuSeconds = [u = rusage{}]() mutable {
+            getrusage(RUSAGE_SELF, &u);
+            return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+        };
+        QElapsedTimer wall;
+        const double cpuBefore = cpuSeconds();
+        wall.start();
+        rig.form->tx_data();
+        const double cpu = cpuSeconds() - cpuBefore, elapsed = double(wall.elapsed()) / 1000.0;
+
+        QCOMPARE(during, (QList<bool>{false, true, true}));
+        QCOMPARE(rig.form->statusLabel()->text(), QStringLiteral("送信中止"));
+        QVERIFY(!rig.port.isOpen() && idleUi(rig) && rig.boxes.shown.isEmpty());
+        QVERIFY(!button.isChecked() && edit.text().isEmpty());
+        // A wait that spins keeps a core busy the whole time.
+        QVERIFY2(elapsed >= 0.95 && cpu < 0.3 * elapsed, qPrintable(QString("%1 s CPU in %2 s").arg(cpu).arg(elapsed)));
+        QTest::mouseClick(&button, Qt::LeftButton);   // outside a transfer the same input does arrive
+        QTest::keyClick(&edit, Qt::Key_A);
+        QVERIFY(button.isChecked() && edit.text() == "a");
+    }
+
+    void console()
+    {
+        Rig rig;
+        rig.form->show();
+        rig.form->mmucom_Click();
+        Form2 *console = rig.form->console();
+        QVERIFY(console && console->isVisible() && !rig.form->isVisible());
+        QStringList shown;
+        recordBoxes(rig, shown);
+        const QString caption = console->consoleCaption(), empty = rig.path("empty.cmd"), path = rig.path("init.cmd");
+        const QByteArray bytes("DT3\r\nDP\r\n\0\xff\r", 12);
+        QVERIFY(writeFile(empty, {}) && writeFile(path, bytes));
+        rig.dialogs.answers << std::optional<QString>(empty) << std::optional<QString>(path);
+        console->Command2_Click();   // an empty file: nothing happens at all
+        QVERIFY(rig.port.log.filter("open").isEmpty() && shown.isEmpty() && console->windowTitle() == caption);
+        console->Command2_Click();
+        QCOMPARE(rig.port.written(), bytes);
+        QCOMPARE(console->windowTitle(), caption + "(" + QDir::toNativeSeparators(path) + ")");
+        QVERIFY(!rig.port.isOpen() && !QApplication::overrideCursor());
+        rig.dialogs.answers << std::optional<QString>(path);
+        QCoreApplication::postEvent(console, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        console->Command2_Click();   // Esc stops a file send: port closed, nothing said
+        QVERIFY(rig.port.written() == bytes && !rig.port.isOpen() && shown.size() == 1 && !QApplication::overrideCursor());
+
+        console->text1()->setText(QStringLiteral("DP"));
+        console->Command1_Click();
+        rig.port.failAt(Op::WriteText, 2);
+        console->Command1_Click();   // a failed write leaves the port open, for the close below
+        QCOMPARE(rig.port.written(), bytes + "DP\r\n");
+        QCOMPARE(shown, (QStringList{"|コマンドファイルを送信しました。|open", "注意|ポートの指定が誤りです。|open"}));
+        QVERIFY(console->close() && !rig.port.isOpen() && rig.form->isVisible());
+    }
+};
+
+QTEST_MAIN(TstLink)
+#include "tst_link.moc"

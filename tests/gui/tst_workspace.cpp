@@ -1,0 +1,168 @@
+#include "common/testsupport.h"
+#include "gui/picturearea.h"
+#include "core/picturedecoder.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace pw;
+using namespace pw::test;
+
+// No two neighbours alike, so a shifted or scaled picture cannot pass; the palette has alpha.
+static QImage pattern(int width, int height, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(width, height, format);
+    if (format == QImage::Format_Indexed8)
+        image.setColorTable({qRgba(0, 0, 0, 0), qRgba(200, 30, 40, 128), qRgb(10, 120, 250), qRgb(250, 200, 0)});
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, image.colorCount() ? uint(x / 3 + y) % 4 : qRgb(x * 5 % 256, y * 9 % 256, (x + 2 * y) * 3 % 256));
+    return image;
+}
+
+// Each kind's file: a picture encoded, maybe cut short or damaged within the first rows.
+static QByteArray fileOf(const QString &kind)
+{
+    if (kind == "png-i")  // 5 x 3 RGB in seven passes, as Qt writes no interlaced PNG
+        return QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000005000000030802000001a3536239000000394944415478da636070ef63b8229d"
+                                   "c490b5f107c321ce009de25dd3eeaa3098d61c9eff4c97e1bb5d6be28af70c400c143c2d1409540c94010020e5162b78e190ed0000000049454e44ae426082");
+    QByteArray b;
+    QBuffer buffer(&b);  // opened by the writer
+    const QImage picture = kind.startsWith("jpg") ? solidImage(150, 90, QColor(30, 160, 90))
+                           : kind == "palette" ? pattern(100, 100, QImage::Format_Indexed8) : pattern(300, 40);
+    picture.save(&buffer, kind.startsWith("jpg") ? "jpg" : kind == "bmp" ? "bmp" : "png");
+    if (kind.endsWith("-cut"))  // JPEG: before the scan
+        b.truncate(kind == "png-cut" ? b.indexOf("IDAT") + 30 : b.indexOf("\xFF\xDA"));
+    if (kind.endsWith("-bad"))  // the zlib header of the pixel data; a frame without components
+        b[kind == "png-bad" ? b.indexOf("IDAT") + 4 : b.indexOf("\xFF\xC0") + 9] = 0;
+    return kind == "bin" ? QByteArray("\x01\x80\x55\xAA").repeated(256) : b;
+}
+
+// The area as it must look: background, the picture unscaled from the top-left, cut at 128 x 64.
+static void checkShows(const PictureArea *area, const QImage &picture)
+{
+    QImage want = solidImage(128, 64, area->backgroundColor()).convertToFormat(QImage::Format_RGB32);
+    QPainter(&want).drawImage(0, 0, picture);
+    QCOMPARE(area->surface().convertToFormat(QImage::Format_RGB32), want);
+}
+
+class TstWorkspace : public QObject {
+    Q_OBJECT
+private slots:
+    void pictureRoutes_data()
+    {
+        QTest::addColumn<QString>("files");  // dropped, or chosen when the tag says "open"; "web" is a URL
+        QTest::addColumn<QString>("kind");   // what the first file holds; the others hold a BIN image
+        QTest::addColumn<QString>("route");  // picture, bin, fail or none
+        QTest::newRow("drop .bin, then a picture: the first") << "a.bin;b.bmp" << "bin" << "bin";
+        QTest::newRow("drop .BIN") << "a.BIN" << "bin" << "bin";
+        QTest::newRow("drop cabin") << "cabin" << "bin" << "bin";
+        QTest::newRow("drop .Bin: a picture name") << "a.Bin" << "bin" << "fail";
+        QTest::newRow("drop bmp, then a BIN: the first, cut, background below") << "s.bmp;t.BIN" << "bmp" << "picture";
+        QTest::newRow("drop palette png: transparency over background") << "p.png" << "palette" << "picture";
+        QTest::newRow("drop interlaced png") << "i.png" << "png-i" << "picture";
+        QTest::newRow("drop png truncated") << "c.png" << "png-cut" << "fail";
+        QTest::newRow("drop png corrupt") << "k.png" << "png-bad" << "fail";
+        QTest::newRow("drop jpeg truncated") << "c.jpg" << "jpg-cut" << "fail";
+        QTest::newRow("drop jpeg corrupt") << "k.jpg" << "jpg-bad" << "fail";
+        QTest::newRow("drop no local file") << "web" << "bmp" << "none";
+        QTest::newRow("open cancelled") << "" << "bmp" << "none";
+        QTest::newRow("open jpeg, cut both ways") << "big.jpg" << "jpg" << "picture";
+        QTest::newRow("open not a picture: silent") << "image.bin" << "bin" << "none";
+    }
+
+    void pictureRoutes()
+    {
+        QFETCH(QString, files);
+        QFETCH(QString, kind);
+        QFETCH(QString, route);
+        Rig rig;
+        QVERIFY(pattern(200, 100).save(rig.path("first.bmp")));
+        rig.form->Picture1_OLEDragDrop({rig.path("first.bmp")});
+        const QString before = rig.form->windowTitle();
+        rig.form->setStatus("完了!!");
+        QMimeData mime;
+        for (const QString &name : files.split(';', Qt::SkipEmptyParts)) {
+            QVERIFY(writeFile(rig.path(name), fileOf(mime.hasUrls() ? "bin" : kind)));
+            mime.setUrls(mime.urls() << (name == "web" ? QUrl("https://example.org/a.png") : QUrl::fromLocalFile(rig.path(name))));
+        }
+        const bool open = QByteArray(QTest::currentDataTag()).startsWith("open");
+        if (open) {
+            rig.dialogs.answers << (files.isEmpty() ? std::nullopt : std::optional<QString>(rig.path(files)));
+            rig.form->open_picture();
+            QCOMPARE(rig.dialogs.requests.last().labels, QStringList({"PIcture(*.BMP)", "PIcture(*.JPG)"}));
+        } else {  // as the window system delivers it: the drop goes to the widget that accepted the enter
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(rig.form->picture(), &enter);
+            QApplication::sendEvent(rig.form->picture(), &drop);
+        }
+        const bool failed = route == "fail", loaded = route == "picture" || route == "bin";
+        QCOMPARE(rig.form->statusLabel()->text(), open && !files.isEmpty() ? "" : "完了!!");
+        QCOMPARE(rig.boxes.texts(), failed ? QStringList{"画像ファイル又はBINファイルではありません。"} : QStringList{});
+        QVERIFY(!failed || rig.boxes.shown[0].title == "注意");
+        QCOMPARE(rig.form->windowTitle(), loaded ? rig.form->baseCaption() + "(" + rig.path(files.section(';', 0, 0)) + ")" : before);
+        checkShows(rig.form->picture(), route == "picture" ? QImage::fromData(fileOf(kind)) : failed ? QImage() : pattern(200, 100));
+        QVERIFY(route != "bin" || QByteArray(reinterpret_cast<const char *>(rig.form->monoImage().data()), kImageBytes) == fileOf("bin"));
+    }
+
+    void clipboardAndBmp()
+    {
+        Rig rig;
+        PictureArea *area = rig.form->picture();
+        QMenu *menu = rig.form->popupMenu();
+        for (Qt::MouseButton button : {Qt::LeftButton, Qt::MiddleButton, Qt::RightButton}) {
+            bool opened = false;
+            QTimer::singleShot(0, menu, [&] { opened = menu->isVisible(); menu->close(); });
+            QTest::mouseClick(area, button, {}, QPoint(20, 15));
+            QTest::qWait(20);
+            QCOMPARE(opened, button == Qt::RightButton);
+        }
+        area->setPicture(pattern(90, 70));
+        QPainter(&area->surface()).fillRect(100, 30, 20, 20, Qt::black);  // as the conversion paints: copied and saved too
+        rig.form->popcopy_Click();
+        QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), area->surface());
+        const QString tooLong = QString(250, 'n') + ".BMP", dir = rig.path("s/");  // no room left for a temporary name
+        QVERIFY(QDir().mkdir(dir) && writeFile(dir + "old.BMP", "old") && writeFile(dir + tooLong, "old"));
+        // 24-bit, uncompressed, 96 dpi; then the rows bottom-up, 384 bytes each, no padding.
+        QByteArray bmp = QByteArray::fromHex("424d366000000000000036000000280000008000000040000000010018000000000000600000c40e0000c40e00000000000000000000");
+        const QImage bgr = area->surface().convertToFormat(QImage::Format_BGR888).mirrored();
+        bmp.append(reinterpret_cast<const char *>(bgr.constBits()), bgr.sizeInBytes());
+        for (const QString &name : {QString("noextension"), QString("old.BMP"), tooLong}) {
+            rig.form->setStatus("完了!!");
+            rig.dialogs.answers << dir + name;
+            rig.form->save_bmp();
+            QCOMPARE(rig.form->statusLabel()->text(), name == tooLong ? "完了!!" : "BMPﾌｧｲﾙ保存終了!!");
+            QCOMPARE(readFile(dir + name), name == tooLong ? QByteArray("old") : bmp);
+        }
+        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList({tooLong, "noextension", "old.BMP"}));
+        QApplication::clipboard()->setImage(pattern(300, 100));
+        rig.form->poppaste_Click();
+        checkShows(area, pattern(300, 100));
+        QApplication::clipboard()->setText("only text");
+        rig.form->poppaste_Click();
+        checkShows(area, QImage());
+        QVERIFY(rig.boxes.shown.isEmpty());
+    }
+
+    void dialogStateCarriesOver()
+    {
+        Rig rig;
+        const QString dir = rig.dir.path(), picture = rig.path("logo.bmp"), bmp = rig.path("a.BMP"), bin = rig.path("a.BIN");
+        const struct { void (Form1::*op)(); QString answer, start; int flags; } steps[] = {
+            {&Form1::open_picture, picture, dir, 0}, {&Form1::save_bmp, bmp, picture, 6},  // proposes the picture just chosen
+            {&Form1::save_bin, bin, dir, 6},                                               // starts without a name
+            {&Form1::open_bin, bin, bin, 6}, {&Form1::open_picture, {}, bin, 6},           // keeps the flags; cancelled: the name stays
+        };
+        for (const auto &step : steps) {
+            rig.dialogs.answers << (step.answer.isEmpty() ? std::nullopt : std::optional<QString>(step.answer));
+            (rig.form.get()->*step.op)();
+            QCOMPARE(QFileInfo(rig.dialogs.requests.last().initialPath).canonicalFilePath(), QFileInfo(step.start).canonicalFilePath());
+            QCOMPARE(rig.form->commonDialog().flags(), step.flags);
+            QCOMPARE(rig.form->commonDialog().fileName(), step.answer.isEmpty() ? bin : step.answer);
+        }
+    }
+};
+
+QTEST_MAIN(TstWorkspace)
+#include "tst_workspace.moc"
