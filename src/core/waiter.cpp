@@ -6,6 +6,7 @@ namespace pw {
 
 Waiter::End Waiter::until(const std::function<std::optional<bool>()> &poll, qint64 boundMs)
 {
+    begin();
     QElapsedTimer clock;
     clock.start();
     for (;;) {

@@ -20,6 +20,8 @@ public:
     End until(const std::function<std::optional<bool>()> &poll, qint64 boundMs = 0);
 
 protected:
+    // Runs once as each wait starts, before the first poll.
+    virtual void begin() {}
     // Runs between two polls; false when the user asked to stop waiting.
     virtual bool pause() = 0;
 };
