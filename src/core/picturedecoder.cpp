@@ -13,10 +13,13 @@ namespace pw {
 
 namespace {
 
+constexpr qint64 kMB = 1024 * 1024;
+
 struct PngGeometry {
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     bool interlaced = false;
+    int passes = 1;
     size_t rowBytes = 0;
 };
 
@@ -35,8 +38,8 @@ void pngRead(png_structp png, png_bytep data, size_t length)
         png_error(png, "truncated");
 }
 
-// libpng reports errors by longjmp into the two functions below: they hold nothing that needs
-// a destructor, and every buffer they fill belongs to the caller.
+// libpng reports errors by longjmp into the functions below that call setjmp: they hold
+// nothing that needs a destructor, and every buffer they fill belongs to the caller.
 
 bool pngPrepare(png_structp png, png_infop info, PngGeometry *g)
 {
@@ -52,32 +55,137 @@ bool pngPrepare(png_structp png, png_infop info, PngGeometry *g)
     png_set_gray_to_rgb(png);
     if (!alpha)
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    // libpng puts each pass's pixels in place within a full-width row; rows of an interlaced
+    // picture then come once per pass, and the readers below keep only what they need.
+    g->passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     g->width = png_get_image_width(png, info);
     g->height = png_get_image_height(png, info);
     g->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
     g->rowBytes = png_get_rowbytes(png, info);
     return png_get_channels(png, info) == 4 && png_get_bit_depth(png, info) == 8
-           && g->rowBytes >= static_cast<size_t>(g->width) * 4;
+           && g->rowBytes >= static_cast<size_t>(g->width) * 4 && g->passes >= 1 && g->passes <= 7;
 }
 
-// Reads the first rows, one at a time, until the corner is complete: memory stays at one
-// row however large the picture is, and damage below the corner never matters.
-bool pngReadCorner(png_structp png, png_bytep row, uchar *out, qsizetype stride, png_uint_32 outWidth,
-                   png_uint_32 outHeight)
+// Reads rows until the corner is complete: memory stays at one full row plus the corner
+// however large the picture is, and damage below what is needed never matters. An interlaced
+// picture fills its rows over seven passes, so every pass but the last is read through (into
+// the scratch row when below the corner); each corner row is put into the scratch row before
+// a pass adds to it, since libpng writes only that pass's pixels.
+bool pngReadCorner(png_structp png, const PngGeometry *g, png_bytep row, uchar *out, qsizetype stride,
+                   png_uint_32 outWidth, png_uint_32 outHeight)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    for (png_uint_32 y = 0; y < outHeight; ++y) {
-        png_read_row(png, row, nullptr);
-        std::memcpy(out + static_cast<qsizetype>(y) * stride, row, 4 * static_cast<size_t>(outWidth));
+    const size_t kept = 4 * static_cast<size_t>(outWidth);
+    for (int pass = 0; pass < g->passes; ++pass) {
+        const bool last = pass == g->passes - 1;
+        for (png_uint_32 y = 0; y < (last ? outHeight : g->height); ++y) {
+            if (y >= outHeight) {
+                png_read_row(png, row, nullptr);
+                continue;
+            }
+            uchar *line = out + static_cast<qsizetype>(y) * stride;
+            std::memcpy(row, line, kept);
+            png_read_row(png, row, nullptr);
+            std::memcpy(line, row, kept);
+        }
     }
     return true;
 }
 
-// A null image with `interlaced` set means the rows come in passes over the whole picture,
-// which this reader does not take: the caller reads such a file whole instead.
-QImage readPngCorner(QIODevice &device, const QSize &limit, bool *interlaced)
+// Block sums for the shrunk picture: colour weighted by alpha, so that transparent pixels
+// lend no colour to their block.
+struct Shrink {
+    png_uint_32 factor = 1;
+    png_uint_32 width = 0;   // of the shrunk picture
+    png_uint_32 bandRows = 1;  // block rows summed at once: all of them for an interlaced picture
+    std::vector<quint64> sums;
+};
+
+void addRow(Shrink *s, png_const_bytep row, png_uint_32 y, png_uint_32 width, png_uint_32 x0, png_uint_32 dx)
+{
+    quint64 *band = s->sums.data() + static_cast<size_t>((y / s->factor) % s->bandRows) * s->width * 4;
+    png_uint_32 block = 0;
+    png_uint_32 blockEnd = s->factor;
+    for (png_uint_32 x = x0; x < width; x += dx) {
+        while (x >= blockEnd) {
+            ++block;
+            blockEnd += s->factor;
+        }
+        const png_const_bytep p = row + 4 * static_cast<size_t>(x);
+        quint64 *sum = band + 4 * static_cast<size_t>(block);
+        const quint64 a = p[3];
+        sum[0] += p[0] * a;
+        sum[1] += p[1] * a;
+        sum[2] += p[2] * a;
+        sum[3] += a;
+    }
+}
+
+void emitBand(Shrink *s, png_uint_32 blockRow, const PngGeometry *g, uchar *out, qsizetype stride)
+{
+    quint64 *band = s->sums.data() + static_cast<size_t>(blockRow % s->bandRows) * s->width * 4;
+    uchar *line = out + static_cast<qsizetype>(blockRow) * stride;
+    const quint64 rows = std::min<quint64>(s->factor, g->height - static_cast<quint64>(blockRow) * s->factor);
+    for (png_uint_32 b = 0; b < s->width; ++b) {
+        quint64 *sum = band + 4 * static_cast<size_t>(b);
+        const quint64 n = rows * std::min<quint64>(s->factor, g->width - static_cast<quint64>(b) * s->factor);
+        const quint64 a = sum[3];
+        for (int c = 0; c < 3; ++c)
+            line[4 * b + c] = a ? static_cast<uchar>((sum[c] + a / 2) / a) : 0;
+        line[4 * b + 3] = static_cast<uchar>((a + n / 2) / n);
+        std::fill(sum, sum + 4, 0);
+    }
+}
+
+// Reads every row of every pass, adding each pixel a pass delivers to its block's sums. A
+// plain picture's rows come in order, so one band of blocks is enough; an interlaced one's
+// blocks are complete only after the last pass.
+bool pngReadShrunk(png_structp png, const PngGeometry *g, png_bytep row, Shrink *s, uchar *out, qsizetype stride)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    for (int pass = 0; pass < g->passes; ++pass) {
+        for (png_uint_32 y = 0; y < g->height; ++y) {
+            png_read_row(png, row, nullptr);
+            if (!g->interlaced) {
+                addRow(s, row, y, g->width, 0, 1);
+                if ((y + 1) % s->factor == 0 || y + 1 == g->height)
+                    emitBand(s, y / s->factor, g, out, stride);
+            } else if (PNG_ROW_IN_INTERLACE_PASS(y, pass)) {
+                addRow(s, row, y, g->width, PNG_PASS_START_COL(pass), 1u << PNG_PASS_COL_SHIFT(pass));
+            }
+        }
+    }
+    if (g->interlaced)
+        for (png_uint_32 b = 0; b * s->factor < g->height; ++b)
+            emitBand(s, b, g, out, stride);
+    png_read_end(png, nullptr);
+    return true;
+}
+
+// The largest factor that keeps each side at least `atLeast`, or the picture's own side where
+// that is smaller.
+int shrinkFactor(const QSize &full, const QSize &atLeast)
+{
+    const int keepWidth = std::max(1, std::min(full.width(), atLeast.width()));
+    const int keepHeight = std::max(1, std::min(full.height(), atLeast.height()));
+    return std::max(1, std::min(full.width() / keepWidth, full.height() / keepHeight));
+}
+
+QSize shrunkSize(const QSize &full, int factor)
+{
+    return QSize((full.width() + factor - 1) / factor, (full.height() + factor - 1) / factor);
+}
+
+bool fitsReducedLimit(const QSize &size)
+{
+    return static_cast<qint64>(size.width()) * size.height() * 4 <= kReducedPictureLimitMB * kMB;
+}
+
+// With `atLeast` valid the whole picture is read shrunk, otherwise the corner within `limit`.
+QImage readPng(QIODevice &device, const QSize &limit, const QSize &atLeast, QSize *fullSize)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
     if (!png)
@@ -91,19 +199,153 @@ QImage readPngCorner(QIODevice &device, const QSize &limit, bool *interlaced)
 
     QImage result;
     PngGeometry g;
-    if (pngPrepare(png, info, &g) && !(*interlaced = g.interlaced)) {
-        const auto outWidth = std::min<png_uint_32>(g.width, static_cast<png_uint_32>(limit.width()));
-        const auto outHeight = std::min<png_uint_32>(g.height, static_cast<png_uint_32>(limit.height()));
+    if (pngPrepare(png, info, &g)) {
+        const QSize full(static_cast<int>(g.width), static_cast<int>(g.height));  // libpng caps both far below INT_MAX
+        if (fullSize)
+            *fullSize = full;
         std::vector<png_byte> row(g.rowBytes);
-        QImage image(static_cast<int>(outWidth), static_cast<int>(outHeight), QImage::Format_RGBA8888);
-        if (!image.isNull()) {
-            image.fill(Qt::transparent);
-            if (pngReadCorner(png, row.data(), image.bits(), image.bytesPerLine(), outWidth, outHeight))
-                result = image;
+        if (atLeast.isValid()) {
+            Shrink s;
+            s.factor = static_cast<png_uint_32>(shrinkFactor(full, atLeast));
+            const QSize size = shrunkSize(full, static_cast<int>(s.factor));
+            s.width = static_cast<png_uint_32>(size.width());
+            s.bandRows = g.interlaced ? static_cast<png_uint_32>(size.height()) : 1;
+            if (fitsReducedLimit(size)
+                && static_cast<qint64>(s.width) * s.bandRows * 4 * sizeof(quint64) <= kReducedPictureLimitMB * kMB) {
+                s.sums.assign(static_cast<size_t>(s.width) * s.bandRows * 4, 0);
+                QImage image(size, QImage::Format_RGBA8888);
+                if (!image.isNull() && pngReadShrunk(png, &g, row.data(), &s, image.bits(), image.bytesPerLine()))
+                    result = image;
+            }
+        } else {
+            const auto outWidth = std::min<png_uint_32>(g.width, static_cast<png_uint_32>(limit.width()));
+            const auto outHeight = std::min<png_uint_32>(g.height, static_cast<png_uint_32>(limit.height()));
+            QImage image(static_cast<int>(outWidth), static_cast<int>(outHeight), QImage::Format_RGBA8888);
+            if (!image.isNull()) {
+                image.fill(Qt::transparent);
+                if (pngReadCorner(png, &g, row.data(), image.bits(), image.bytesPerLine(), outWidth, outHeight))
+                    result = image;
+            }
         }
     }
     png_destroy_read_struct(&png, &info, nullptr);
     return result;
+}
+
+// What a JPEG's decoder will hold before the first row comes out, from the markers up to the
+// first scan. A sequential picture whose first scan carries every component is decoded a few
+// rows at a time; anything else (progressive, components in separate scans, lossless or
+// hierarchical) may need every coefficient of the picture at once.
+struct JpegHeader {
+    bool readable = false;
+    QSize size;
+    qint64 wholeBytes = 0;  // coefficients held at once; 0 when decoded row by row
+};
+
+JpegHeader readJpegHeader(QIODevice &device)
+{
+    JpegHeader header;
+    const auto next = [&device](int *value) {
+        char c = 0;
+        const bool ok = device.getChar(&c);
+        *value = static_cast<uchar>(c);
+        return ok;
+    };
+    int a = 0, b = 0;
+    if (!next(&a) || !next(&b) || a != 0xFF || b != 0xD8)
+        return header;
+    int frameType = -1;
+    int components = 0;
+    int h[256] = {}, v[256] = {};
+    // The decoder passes over stray bytes and fill bytes between segments; so does this.
+    for (int segments = 0; segments < 100000; ++segments) {
+        int marker = 0;
+        do {
+            if (!next(&marker))
+                return header;
+        } while (marker != 0xFF);
+        do {
+            if (!next(&marker))
+                return header;
+        } while (marker == 0xFF);
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;  // stuffed byte or a marker without a length
+        if (marker == 0xD8 || marker == 0xD9)
+            return header;
+        if (!next(&a) || !next(&b) || (a << 8 | b) < 2)
+            return header;
+        const QByteArray segment = device.read((a << 8 | b) - 2);
+        if (segment.size() != (a << 8 | b) - 2)
+            return header;
+        const auto at = [&segment](int i) { return static_cast<int>(static_cast<uchar>(segment.at(i))); };
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (frameType >= 0 || segment.size() < 6)
+                return header;
+            frameType = marker;
+            header.size = QSize(at(3) << 8 | at(4), at(1) << 8 | at(2));
+            components = at(5);
+            if (header.size.isEmpty() || components < 1 || segment.size() < 6 + 3 * components)
+                return header;
+            for (int i = 0; i < components; ++i) {
+                h[i] = at(7 + 3 * i) >> 4;
+                v[i] = at(7 + 3 * i) & 15;
+                if (h[i] < 1 || h[i] > 4 || v[i] < 1 || v[i] > 4)
+                    return header;
+            }
+        } else if (marker == 0xDA) {
+            if (frameType < 0 || segment.isEmpty())
+                return header;
+            const bool sequential = frameType == 0xC0 || frameType == 0xC1 || frameType == 0xC9;
+            if (!sequential || at(0) < components) {
+                const int hMax = *std::max_element(h, h + components);
+                const int vMax = *std::max_element(v, v + components);
+                const qint64 width = header.size.width(), height = header.size.height();
+                for (int i = 0; i < components; ++i) {
+                    // Blocks per side as the decoder allocates them: each side of the component
+                    // in 8-pixel blocks, rounded up to whole sampling units.
+                    const qint64 across = ((width * h[i] + hMax - 1) / hMax + 7) / 8;
+                    const qint64 down = ((height * v[i] + vMax - 1) / vMax + 7) / 8;
+                    header.wholeBytes += (across + h[i] - 1) / h[i] * h[i] * ((down + v[i] - 1) / v[i] * v[i]) * 64 * 2;
+                }
+            }
+            header.readable = true;
+            return header;
+        }
+    }
+    return header;
+}
+
+bool isJpeg(QIODevice &device)
+{
+    return device.peek(2) == QByteArray("\xFF\xD8", 2);
+}
+
+// Refuses before decoding a JPEG whose decoder could not bound its own memory.
+bool jpegWithinLimits(QIODevice &device, QSize *fullSize)
+{
+    const JpegHeader header = readJpegHeader(device);
+    if (header.readable && fullSize)
+        *fullSize = header.size;
+    return header.readable && header.wholeBytes <= kJpegCoefficientLimitMB * kMB;
+}
+
+// For a picture decoded whole: refuses what its declared size says cannot fit, and bounds by
+// the allocation limit what the plugin does not declare.
+QImage readWhole(QImageReader &reader, const QSize &full)
+{
+    if (full.isValid()) {
+        const QImage::Format format = reader.imageFormat();
+        const int bits = format == QImage::Format_Invalid ? 32 : std::max<int>(32, QImage::toPixelFormat(format).bitsPerPixel());
+        if (static_cast<qint64>(full.width()) * full.height() * bits / 8 > kWholePictureLimitMB * kMB)
+            return {};
+    }
+    // Allow somewhat more than Qt's default, still bounded.
+    const int previous = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(kWholePictureLimitMB);
+    QImage image = reader.read();
+    QImageReader::setAllocationLimit(previous);
+    return image;
 }
 
 QImage readWithImageReader(const QString &path, const QSize &limit)
@@ -120,17 +362,46 @@ QImage readWithImageReader(const QString &path, const QSize &limit)
         reader.setClipRect(corner & QRect(QPoint(0, 0), full));
         image = reader.read();
     } else {
-        // Read whole: allow somewhat more than Qt's default, still bounded.
-        const int previous = QImageReader::allocationLimit();
-        QImageReader::setAllocationLimit(kWholePictureLimitMB);
-        image = reader.read();
-        QImageReader::setAllocationLimit(previous);
+        image = readWhole(reader, full);
     }
     if (image.isNull())
         return {};
     if (image.width() > limit.width() || image.height() > limit.height())
         image = image.copy(corner & image.rect());
     return image;
+}
+
+QImage readShrunkWithImageReader(const QString &path, const QSize &atLeast, bool jpeg, QSize *fullSize)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QSize full = reader.size();
+    if (full.isValid() && fullSize)
+        *fullSize = full;
+    if (jpeg) {
+        if (!full.isValid())
+            return {};
+        // The decoder shrinks by 1/2, 1/4 or 1/8 in its inverse DCT, at next to no cost.
+        int factor = 1;
+        while (factor < 8 && factor * 2 <= shrinkFactor(full, atLeast))
+            factor *= 2;
+        const QSize size = shrunkSize(full, factor);
+        if (!fitsReducedLimit(size))
+            return {};
+        reader.setScaledSize(size);
+        return reader.read();
+    }
+    QImage image = readWhole(reader, full);
+    if (image.isNull())
+        return {};
+    const QSize size = shrunkSize(image.size(), shrinkFactor(image.size(), atLeast));
+    return size == image.size() ? image : image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+bool isPng(QIODevice &device)
+{
+    const QByteArray signature = device.peek(8);
+    return signature.size() == 8 && png_sig_cmp(reinterpret_cast<png_const_bytep>(signature.constData()), 0, 8) == 0;
 }
 
 }  // namespace
@@ -142,16 +413,29 @@ QImage readPictureCorner(const QString &path, const QSize &limit)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray signature = file.peek(8);
-    if (signature.size() == 8
-        && png_sig_cmp(reinterpret_cast<png_const_bytep>(signature.constData()), 0, 8) == 0) {
-        bool interlaced = false;
-        QImage image = readPngCorner(file, limit, &interlaced);
-        if (!interlaced)
-            return image;
-    }
+    if (isPng(file))
+        return readPng(file, limit, QSize(), nullptr);
+    if (isJpeg(file) && !jpegWithinLimits(file, nullptr))
+        return {};
     file.close();
     return readWithImageReader(path, limit);
+}
+
+QImage readPictureReduced(const QString &path, const QSize &atLeast, QSize *fullSize)
+{
+    if (fullSize)
+        *fullSize = QSize();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QSize wanted = atLeast.expandedTo(QSize(1, 1));
+    if (isPng(file))
+        return readPng(file, QSize(), wanted, fullSize);
+    const bool jpeg = isJpeg(file);
+    if (jpeg && !jpegWithinLimits(file, fullSize))
+        return {};
+    file.close();
+    return readShrunkWithImageReader(path, wanted, jpeg, fullSize);
 }
 
 }  // namespace pw

@@ -1,0 +1,115 @@
+#!/bin/sh
+# Wall time and peak memory above idle of the picture decoder on large and hostile pictures,
+# each read in a fresh process: the corner the picture area shows and the shrunk whole picture
+# the command line fits. Builds a small driver against the core library of a build folder.
+#   tools/bench-decoder.sh [build-folder]    (default: build-decoder)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-decoder}
+case $build in /*) ;; *) build=$root/$build ;; esac
+cmake --build "$build" -j2 --target pwcore >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cat >"$work/driver.cpp" <<'CPP'
+#include "core/picturedecoder.h"
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <cstdio>
+#include <sys/resource.h>
+static long peakKb() { rusage r{}; getrusage(RUSAGE_SELF, &r); return r.ru_maxrss; }
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const QString mode = argv[1], path = argv[2];
+    QImage probe(16, 16, QImage::Format_RGB32);  // plugins and their libraries in, before idle is taken
+    probe.fill(0);
+    probe.save(path + ".probe.png");
+    pw::readPictureCorner(path + ".probe.png", QSize(128, 64));
+    const long idle = peakKb();
+    QElapsedTimer timer;
+    timer.start();
+    QSize full;
+    const QImage image = mode == "corner" ? pw::readPictureCorner(path, QSize(128, 64)) : pw::readPictureReduced(path, QSize(128, 64), &full);
+    const qint64 ms = timer.elapsed();
+    std::printf("%6lld ms %7.1f MB  %s\n", static_cast<long long>(ms), (peakKb() - idle) / 1024.0,
+                image.isNull() ? "null" : qPrintable(QString("%1x%2").arg(image.width()).arg(image.height())));
+    return 0;
+}
+CPP
+# shellcheck disable=SC2046
+g++ -std=c++17 -O2 -fPIC -I"$root/src" "$work/driver.cpp" "$build/src/core/libpwcore.a" \
+    $(pkg-config --cflags --libs Qt6Gui Qt6SerialPort libpng) -o "$work/driver"
+
+python3 - "$work" <<'PY'
+import struct, sys, zlib
+work = sys.argv[1]
+
+def jpeg(name, width, height, frame, scans, comps=((1, 0x22), (2, 0x11), (3, 0x11)), data=5000):
+    # One quantisation table and one-code Huffman tables: every coefficient the decoder reads is
+    # zero, and it pads a scan cut short with zeros, so a few KB declare any size.
+    seg = lambda m, body: b"\xff" + bytes([m]) + struct.pack(">H", len(body) + 2) + body
+    out = b"\xff\xd8" + seg(0xDB, b"\x00" + b"\x01" * 64)
+    out += seg(frame, struct.pack(">BHHB", 8, height, width, len(comps)) + b"".join(bytes([c, s, 0]) for c, s in comps))
+    out += seg(0xC4, b"\x00\x01" + b"\x00" * 15 + b"\x00") + seg(0xC4, b"\x10\x01" + b"\x00" * 15 + b"\x00")
+    for ids, ss, se in scans:
+        out += seg(0xDA, bytes([len(ids)]) + b"".join(bytes([i, 0]) for i in ids) + bytes([ss, se, 0]))
+        out += b"\x00" * data
+    open(f"{work}/{name}", "wb").write(out + b"\xff\xd9")
+
+def png(name, width, height, interlaced, colour=b"\x80"):
+    # Grey, one colour: rows compress a thousandfold, written pass by pass when interlaced.
+    passes = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)] if interlaced else [(0, 0, 1, 1)]
+    z = zlib.compressobj(9)
+    idat = []
+    for x0, y0, dx, dy in passes:
+        cols, rows = (width - x0 + dx - 1) // dx, (height - y0 + dy - 1) // dy
+        if cols <= 0 or rows <= 0:
+            continue
+        row = b"\x00" + colour * cols
+        for _ in range(rows):
+            idat.append(z.compress(row))
+    idat.append(z.flush())
+    chunk = lambda t, b: struct.pack(">I", len(b)) + t + b + struct.pack(">I", zlib.crc32(t + b))
+    body = b"".join(idat)
+    open(f"{work}/{name}", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, int(interlaced)))
+                                       + chunk(b"IDAT", body) + chunk(b"IEND", b""))
+
+all3 = ([1, 2, 3], 0, 0)
+for n in (20000, 30000, 65500):
+    jpeg(f"progressive-{n}.jpg", n, n, 0xC2, [all3, ([1], 1, 63)])
+jpeg("separate-scans-20000.jpg", 20000, 20000, 0xC0, [([1], 0, 63), ([2], 0, 63), ([3], 0, 63)])
+jpeg("arithmetic-progressive-20000.jpg", 20000, 20000, 0xCA, [all3])
+jpeg("baseline-20000.jpg", 20000, 20000, 0xC0, [([1, 2, 3], 0, 63)], data=20000 * 20000 // 64 * 6 // 8)
+png("interlaced-12000.png", 12000, 12000, True)
+png("plain-20000.png", 20000, 20000, False)
+PY
+
+# Formats Qt's plugins decode whole: as large as the allocation limit lets through, and far
+# larger. Written by Qt itself where it can write them.
+cat >"$work/make.cpp" <<'CPP'
+#include <QGuiApplication>
+#include <QImage>
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const int side = QString(argv[2]).toInt();
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(QColor(128, 128, 128));
+    return image.save(argv[1]) ? 0 : 1;
+}
+CPP
+# shellcheck disable=SC2046
+g++ -std=c++17 -O2 -fPIC "$work/make.cpp" $(pkg-config --cflags --libs Qt6Gui) -o "$work/make"
+for f in bmp gif webp tiff ppm tga ico; do
+    QT_QPA_PLATFORM=offscreen "$work/make" "$work/whole-8000.$f" 8000 2>/dev/null || echo "(no $f writer)"
+done
+QT_QPA_PLATFORM=offscreen "$work/make" "$work/whole-16000.bmp" 16000
+
+printf '%-36s %-32s %s\n' file "corner (128x64)" "reduced (at least 128x64)"
+for f in "$work"/*.jpg "$work"/*.png "$work"/whole-*; do
+    case $f in *.probe.png) continue ;; esac
+    c=$(QT_QPA_PLATFORM=offscreen "$work/driver" corner "$f" 2>/dev/null)
+    r=$(QT_QPA_PLATFORM=offscreen "$work/driver" reduced "$f" 2>/dev/null)
+    printf '%-36s %-32s %s\n' "$(basename "$f") ($(($(stat -c %s "$f") / 1024)) KB)" "$c" "$r"
+done
