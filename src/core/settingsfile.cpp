@@ -1,5 +1,9 @@
 #include "core/settingsfile.h"
 
+#include "core/files.h"
+
+#include <QFile>
+
 namespace pw {
 
 QByteArray formatSettingsRecord(const QString &rewriteTime, const QString &portNumber)
@@ -49,6 +53,19 @@ QStringList parseSettingsValues(const QByteArray &content, int maxValues)
             ++i;  // the separator
     }
     return values;
+}
+
+QStringList readSettingsValues(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parseSettingsValues(file.read(kSettingsReadLimit));
+}
+
+bool writeSettingsFile(const Settings &settings)
+{
+    return writeFileAtomically(settings.path, formatSettingsRecord(settings.rewriteTime, settings.portNumber));
 }
 
 }  // namespace pw

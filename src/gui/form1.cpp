@@ -18,12 +18,6 @@
 
 namespace pw {
 
-namespace Module1 {
-QString settingsPath;
-QString rewriteTime;
-QString portNumber;
-}  // namespace Module1
-
 namespace {
 
 const QString kSettingsName = QStringLiteral("parameterv12864.ini");
@@ -288,30 +282,22 @@ bool Form1::selectComboText(QComboBox *combo, const QString &text)
     return true;
 }
 
-bool Form1::writeSettings()
-{
-    return writeFileAtomically(Module1::settingsPath, formatSettingsRecord(Module1::rewriteTime, Module1::portNumber));
-}
+bool Form1::writeSettings() { return writeSettingsFile(settings_); }
 
 void Form1::Form_load()
 {
     QDir::setCurrent(platform_.programDir);
     appPath_ = platform_.programDir;
     // Joined with '/', which every platform's file functions take.
-    Module1::settingsPath = appPath_ + QLatin1Char('/') + kSettingsName;
+    settings_.path = appPath_ + QLatin1Char('/') + kSettingsName;
 
     // A missing, unreadable or short file must not stop the start: what is missing or not a
     // rewrite time takes the default, and the file is written back whole below.
-    QStringList values;
-    {
-        QFile file(Module1::settingsPath);
-        if (file.open(QIODevice::ReadOnly))
-            values = parseSettingsValues(file.readAll());
-    }
-    Module1::rewriteTime = values.size() > 0 && isRewriteTime(values[0]) ? values[0] : kDefaultRewriteTime;
-    Module1::portNumber = values.size() > 1 && !values[1].isEmpty() ? values[1] : kDefaultPort;
+    const QStringList values = readSettingsValues(settings_.path);
+    settings_.rewriteTime = values.size() > 0 && isRewriteTime(values[0]) ? values[0] : kDefaultRewriteTime;
+    settings_.portNumber = values.size() > 1 && !values[1].isEmpty() ? values[1] : kDefaultPort;
 
-    selectComboText(ui->Combo1, Module1::rewriteTime);
+    selectComboText(ui->Combo1, settings_.rewriteTime);
 
     baseCaption_ = QStringLiteral("Pixelwright for 128×64(Mono)");
     setWindowTitle(baseCaption_);
@@ -321,7 +307,7 @@ void Form1::Form_load()
 
     if (port().isOpen())
         port().close();
-    if (!selectComboText(ui->Combo2, Module1::portNumber)) {
+    if (!selectComboText(ui->Combo2, settings_.portNumber)) {
         boxes().inform(this, QStringLiteral("注意"), QStringLiteral("ポートの指定が誤りです。(Form_load)"));
         return;
     }
@@ -330,19 +316,19 @@ void Form1::Form_load()
 
 void Form1::Combo1_Click()
 {
-    Module1::rewriteTime = ui->Combo1->currentText();
+    settings_.rewriteTime = ui->Combo1->currentText();
     // Nothing is shown when the file cannot be written: the choice holds for this run.
     writeSettings();
 }
 
 void Form1::Combo2_Click()
 {
-    Module1::portNumber = ui->Combo2->currentText();
+    settings_.portNumber = ui->Combo2->currentText();
     bool ok = writeSettings();
     if (ok) {
         if (port().isOpen())
             port().close();
-        ok = port().setPortNumber(Module1::portNumber.toInt());
+        ok = port().setPortNumber(settings_.portNumber.toInt());
         if (ok)
             port().clearTransmitBuffer();
     }

@@ -3,6 +3,7 @@
 #include "gui/commondialog.h"
 #include "gui/messageboxes.h"
 #include "core/serialport.h"
+#include "core/settingsfile.h"
 #include "core/monoimage.h"
 
 #include <QAction>
@@ -27,13 +28,6 @@ class PictureArea;
 class Form2;
 class FrmAbout;
 class WaitGate;
-
-// The program-wide values of the start module.
-namespace Module1 {
-extern QString settingsPath;
-extern QString rewriteTime;
-extern QString portNumber;
-}  // namespace Module1
 
 // Everything the main window needs from the platform; tests hand in scripted ones.
 struct Platform {
@@ -93,6 +87,8 @@ public:
     SerialPort &port() { return *platform_.port; }
     MessageBoxes &boxes() { return *platform_.boxes; }
     const Platform &platform() const { return platform_; }
+    // The start module's values, as restored at load and changed by the lists.
+    const Settings &settings() const { return settings_; }
     QString appPath() const { return appPath_; }
     QString baseCaption() const { return baseCaption_; }
     Form2 *console() const;
@@ -124,6 +120,7 @@ private:
 
     std::unique_ptr<Ui::Form1> ui;
     Platform platform_;
+    Settings settings_;
     CommonDialog CommonDialog1_;
     MonoImage MonoImage_{};
     std::array<std::uint8_t, 128> tx_buf_{};

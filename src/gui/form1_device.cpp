@@ -69,12 +69,12 @@ void runImageTransfer(Form1 &form, const ImageTransfer &job, std::array<std::uin
 
 void Form1::tx_data()
 {
-    runImageTransfer(*this, {ImageTarget::Vram, Module1::portNumber, Module1::rewriteTime}, tx_buf_);
+    runImageTransfer(*this, {ImageTarget::Vram, settings().portNumber, settings().rewriteTime}, tx_buf_);
 }
 
 void Form1::ts_data()
 {
-    runImageTransfer(*this, {ImageTarget::Flash, Module1::portNumber, combo(3)->currentText()}, tx_buf_);
+    runImageTransfer(*this, {ImageTarget::Flash, settings().portNumber, combo(3)->currentText()}, tx_buf_);
 }
 
 void Form1::mmucom_Click()

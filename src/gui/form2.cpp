@@ -44,7 +44,7 @@ void Form2::Command1_Click()
     SerialPort &port = main_.port();
     // The system's 8-bit code page, as every text the program writes to the port.
     const QByteArray line = commandLine(ui->Text1->text().toLocal8Bit());
-    bool ok = openPortSequence(port, Module1::portNumber) && port.writeText(line);
+    bool ok = openPortSequence(port, main_.settings().portNumber) && port.writeText(line);
     if (ok) {
         // Closing the port drops what is still queued, so wait until the line is out.
         WaitGate gate(WaitGate::Input::Passed);
@@ -91,7 +91,7 @@ void Form2::Command2_Click()
     setWindowTitle(consoleCaption_ + QLatin1Char('(') + QDir::toNativeSeparators(path) + QLatin1Char(')'));
 
     SerialPort &port = main_.port();
-    if (!openPortSequence(port, Module1::portNumber))
+    if (!openPortSequence(port, main_.settings().portNumber))
         return;
     sending_ = true;
     // Nothing the user does may reach the program until the file is out; a large file keeps

@@ -59,6 +59,9 @@ private slots:
         QTest::newRow("blanks, LF, more values") << QByteArray(" 4 ,  12\n9\n") << QByteArray("\"4\",\"12\"\r\n") << "4/12/0"
                                                  << QStringList();
         QTest::newRow("comma in quotes") << QByteArray("\"1,2\",\"3\"") << QByteArray("\"3\",\"3\"\r\n") << "3/3/0" << QStringList();
+        // Only a bounded prefix is read, so an endless value is cut there and written back cut.
+        const QByteArray endless = QByteArray("\"3\",\"") + QByteArray(1 << 20, 'x');
+        QTest::newRow("unclosed quote, 1 MB") << endless << endless.left(64 * 1024) + "\"\r\n" << "3//" << loadError;
         QTest::newRow("junk") << QByteArray("\x01\xff\x00", 3) << QByteArray("\"3\",\"1\"\r\n") << "3/1/0" << QStringList();
     }
     void startupSettings()
@@ -102,7 +105,7 @@ private slots:
         choose(1, 1);
         choose(2, 2);
         QCOMPARE(rig.boxes.texts(), QStringList{QStringLiteral("ポートの指定が誤りです。(Combo2_Click)")});
-        QVERIFY(pw::Module1::rewriteTime == "2" && pw::Module1::portNumber == "3");
+        QVERIFY(rig.form->settings().rewriteTime == "2" && rig.form->settings().portNumber == "3");
         rig.port.open();
         rig.form->show();
         QVERIFY(rig.form->close() && !rig.port.isOpen());  // closing the window closes the port

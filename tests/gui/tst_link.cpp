@@ -88,7 +88,7 @@ private slots:
         Rig rig;
         rig.form->show();
         QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
-        Module1::rewriteTime = QStringLiteral("5");   // VRAM time and FLASH page differ on purpose
+        QVERIFY(rig.form->selectComboText(rig.form->combo(1), QStringLiteral("5")));   // VRAM time and FLASH page differ on purpose
         QVERIFY(rig.form->selectComboText(rig.form->combo(3), QStringLiteral("12")));
         const QByteArray image = pattern(kImageBytes);
         std::copy(image.begin(), image.end(), rig.form->monoImage().begin());
