@@ -10,7 +10,10 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    // QSaveFile buffers small writes, and commit() does not notice when the flush inside it
+    // runs out of space: it would rename an empty temporary file over the target. Push every
+    // byte out first, so any failure leaves the old file and removes the temporary one.
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
         file.cancelWriting();
         return false;
     }

@@ -369,9 +369,8 @@ void Form1::save_bin()
     CommonDialog1_.setFileName(QString());
     if (!CommonDialog1_.showSave(this))
         return;
-    if (!writeBinFile(CommonDialog1_.fileName(), MonoImage_))
-        return;
-    setStatus(QStringLiteral("保存終了!!"), false);
+    // Silent on failure, but the label must not go on reading as an earlier success.
+    setStatus(writeBinFile(CommonDialog1_.fileName(), MonoImage_) ? QStringLiteral("保存終了!!") : QString(), false);
 }
 
 void Form1::open_bin()

@@ -128,9 +128,9 @@ void Form1::save_bmp()
     if (!CommonDialog1_.showSave(this))
         return;
     const QByteArray bytes = encodeBmp(picture()->surface());
-    if (bytes.isEmpty() || !writeFileAtomically(CommonDialog1_.fileName(), bytes))
-        return;
-    setStatus(QStringLiteral("BMPﾌｧｲﾙ保存終了!!"), false);
+    // Silent on failure, but the label must not go on reading as an earlier success.
+    const bool saved = !bytes.isEmpty() && writeFileAtomically(CommonDialog1_.fileName(), bytes);
+    setStatus(saved ? QStringLiteral("BMPﾌｧｲﾙ保存終了!!") : QString(), false);
 }
 
 }  // namespace pw

@@ -2,9 +2,15 @@
 #include "common/testfiles.h"
 #include "core/files.h"
 #include "core/monoimage.h"
+#include "core/settingsfile.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
+
+#ifdef Q_OS_LINUX
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 
 using pw::MonoImage;
 
@@ -107,6 +113,42 @@ private slots:
         QVERIFY(!pw::readBinFile(dir.path(), untouched));
         QCOMPARE(untouched, filled(0x33));
         QVERIFY(!pw::writeBinFile(dir.filePath(QStringLiteral("no/such/folder.bin")), untouched));
+    }
+
+    // A full disk: every atomic writer fails, keeps the old file and leaves no temporary file.
+    void fullDiskKeepsOldFiles()
+    {
+#ifdef Q_OS_LINUX
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path());
+        // A 64 KiB filesystem of our own, seen by this process only.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("tmpfs", root.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("no private mount namespace (needs root)");
+        const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+        const struct { const char *name; std::function<bool(const QString &)> write; } writers[] = {
+            {"x.bin", [](const QString &p) { return pw::writeBinFile(p, filled(0x77)); }},
+            {"parameterv12864.ini", [](const QString &p) { return pw::writeSettingsFile({p, "2", "5"}); }},
+            // Larger than the writer's buffer: this one failed correctly before.
+            {"x.bmp", [](const QString &p) { return pw::writeFileAtomically(p, QByteArray(30000, 'B')); }},
+        };
+        for (const auto &w : writers)
+            QVERIFY(pw::test::writeFile(path(w.name), QByteArray("old ") + w.name));
+        {
+            QFile fill(path("fill"));
+            QVERIFY(fill.open(QIODevice::WriteOnly));
+            while (fill.write(QByteArray(4096, 'f')) > 0 && fill.flush()) {
+            }
+        }
+        for (const auto &w : writers) {
+            QVERIFY2(!w.write(path(w.name)), w.name);
+            QCOMPARE(pw::test::readFile(path(w.name)), QByteArray("old ") + w.name);
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 4);
+        ::umount2(root.constData(), MNT_DETACH);
+#else
+        QSKIP("Linux only");
+#endif
     }
 };
 

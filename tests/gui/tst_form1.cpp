@@ -224,6 +224,11 @@ private slots:
         QCOMPARE(f.windowTitle(), title);
         QCOMPARE(f.monoImage(), image);
         QVERIFY(rig.boxes.shown.isEmpty() && !QFile::exists(rig.path(QStringLiteral("gone.bin"))));
+
+        QCOMPARE(f.statusLabel()->text(), QStringLiteral("保存終了!!"));
+        rig.dialogs.answers = {rig.path(QStringLiteral("no/such/folder.BIN"))};
+        f.save_bin();  // a failed save says nothing, and no longer reads as the earlier success
+        QVERIFY(f.statusLabel()->text().isEmpty() && rig.boxes.shown.isEmpty());
     }
 
     // Each toolbar button and its menu item: same boxes, dialog requests, status, caption,
