@@ -1,5 +1,7 @@
 #include "core/monoimage.h"
 
+#include <QPainter>
+
 namespace pw {
 
 int luminance(int red, int green, int blue)
@@ -10,6 +12,18 @@ int luminance(int red, int green, int blue)
 bool isWhite(int red, int green, int blue)
 {
     return luminance(red, green, blue) > 128;
+}
+
+QImage composeSurface(const QImage &picture, const QColor &background)
+{
+    QImage surface(kImageWidth, kImageHeight, QImage::Format_RGB32);
+    surface.fill(background);
+    if (!picture.isNull()) {
+        QPainter painter(&surface);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.drawImage(QPoint(0, 0), picture, QRect(0, 0, kImageWidth, kImageHeight));
+    }
+    return surface;
 }
 
 void convertSurface(QImage &surface, MonoImage &out, const std::function<void(int band)> &bandDone)

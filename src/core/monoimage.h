@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <array>
 #include <cstdint>
@@ -20,6 +21,11 @@ using MonoImage = std::array<std::uint8_t, kImageBytes>;
 int luminance(int red, int green, int blue);
 // Strictly above 128 is white.
 bool isWhite(int red, int green, int blue);
+
+// The picture area's surface: 128 x 64 RGB32 filled with `background`, the picture drawn on it
+// at (0, 0) unscaled with SourceOver (alpha blends over the background), cut at 128 x 64.
+// Both front ends compose through this before convertSurface().
+QImage composeSurface(const QImage &picture, const QColor &background);
 
 // Reads the 128 x 64 surface pixel by pixel in the device's band order, stores the bits in
 // `out` and paints every pixel back as pure black or white right after reading it.

@@ -30,12 +30,7 @@ QSize PictureArea::sizeHint() const { return QSize(kImageWidth + 4, kImageHeight
 
 void PictureArea::setPicture(const QImage &picture)
 {
-    surface_.fill(backgroundColor());
-    {
-        QPainter painter(&surface_);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.drawImage(QPoint(0, 0), picture, QRect(0, 0, kImageWidth, kImageHeight));
-    }
+    surface_ = composeSurface(picture, backgroundColor());
     hasPicture_ = true;
     update();
 }

@@ -1,0 +1,78 @@
+// The byte orders: one small function each way per layout.
+#include "cli/imaging.h"
+
+namespace pw::cli {
+
+bool pixelAt(const MonoImage &image, int x, int y)
+{
+    return image[static_cast<std::size_t>(128 * (y / 8) + x)] & (1u << (y % 8));
+}
+
+void setPixelAt(MonoImage &image, int x, int y, bool white)
+{
+    auto &byte = image[static_cast<std::size_t>(128 * (y / 8) + x)];
+    const auto bit = static_cast<std::uint8_t>(1u << (y % 8));
+    byte = static_cast<std::uint8_t>(white ? byte | bit : byte & ~bit);
+}
+
+namespace {
+
+// Byte i, bit b (0 = least significant) of each layout holds pixel (x, y):
+using Place = void (*)(int i, int b, int &x, int &y);
+
+void pageLsb(int i, int b, int &x, int &y) { x = i % 128, y = 8 * (i / 128) + b; }
+void pageMsb(int i, int b, int &x, int &y) { x = i % 128, y = 8 * (i / 128) + 7 - b; }
+void rowMsb(int i, int b, int &x, int &y) { x = 8 * (i % 16) + 7 - b, y = i / 16; }
+void rowLsb(int i, int b, int &x, int &y) { x = 8 * (i % 16) + b, y = i / 16; }
+
+template <Place place>
+QByteArray pack(const MonoImage &image)
+{
+    QByteArray bytes(kImageBytes, '\0');
+    for (int i = 0; i < kImageBytes; ++i) {
+        unsigned byte = 0;
+        for (int b = 0; b < 8; ++b) {
+            int x = 0, y = 0;
+            place(i, b, x, y);
+            byte |= unsigned(pixelAt(image, x, y)) << b;
+        }
+        bytes[i] = char(byte);
+    }
+    return bytes;
+}
+
+template <Place place>
+MonoImage unpack(const QByteArray &bytes)
+{
+    MonoImage image{};
+    for (int i = 0; i < qMin<qsizetype>(bytes.size(), kImageBytes); ++i)
+        for (int b = 0; b < 8; ++b) {
+            int x = 0, y = 0;
+            place(i, b, x, y);
+            setPixelAt(image, x, y, (uchar(bytes[i]) >> b) & 1u);
+        }
+    return image;
+}
+
+}  // namespace
+
+const QList<Layout> &layouts()
+{
+    static const QList<Layout> table{
+        {QStringLiteral("page-lsb"), pack<pageLsb>, unpack<pageLsb>},  // the device's own
+        {QStringLiteral("page-msb"), pack<pageMsb>, unpack<pageMsb>},
+        {QStringLiteral("row-msb"), pack<rowMsb>, unpack<rowMsb>},
+        {QStringLiteral("row-lsb"), pack<rowLsb>, unpack<rowLsb>},  // XBM's order
+    };
+    return table;
+}
+
+const Layout *findLayout(const QString &name)
+{
+    for (const Layout &layout : layouts())
+        if (layout.name == name)
+            return &layout;
+    return nullptr;
+}
+
+}  // namespace pw::cli

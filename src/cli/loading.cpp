@@ -1,0 +1,127 @@
+#include "cli/loading.h"
+
+#include "core/picturedecoder.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTransform>
+
+namespace pw::cli {
+
+namespace {
+
+const QString kNotAPicture = QStringLiteral("not a picture, or damaged");
+
+// Qt's reader for what cannot be clipped, bounded as the window bounds it.
+QImage readBounded(QImageReader &reader)
+{
+    const int previous = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(kWholePictureLimitMB);
+    QImage image = reader.read();
+    QImageReader::setAllocationLimit(previous);
+    return image;
+}
+
+QImage readRegion(const QString &path, const QRect &region)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QSize full = reader.size();
+    if (full.isValid() && reader.supportsOption(QImageIOHandler::ClipRect)) {
+        reader.setClipRect(region & QRect(QPoint(0, 0), full));
+        return reader.read();
+    }
+    const QImage image = readBounded(reader);
+    return image.isNull() ? image : image.copy(region & image.rect());
+}
+
+// The whole picture at a size reduced by an integer factor while decoding, no smaller than
+// `atLeast` where it is larger.
+// Until the core's readPictureReduced is in: Qt's reader with a scaled size, which JPEG
+// decodes reduced (libjpeg's 1/2 .. 1/8); other formats are read whole within the limit.
+QImage readReduced(const QString &path, const QSize &atLeast)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QSize full = reader.size();
+    if (full.isValid()) {
+        const int factor = qMax(1, qMin(full.width() / atLeast.width(), full.height() / atLeast.height()));
+        if (factor > 1)
+            reader.setScaledSize(QSize(full.width() / factor, full.height() / factor));
+    }
+    return readBounded(reader);
+}
+
+QSize pictureSize(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    return reader.size();
+}
+
+}  // namespace
+
+QString unreadableReason(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (info.isDir())
+        return QStringLiteral("is a folder");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    return {};
+}
+
+QRect sourceRegion(const QSize &full, int rotate, Flip flip)
+{
+    QTransform mapping = QImage::trueMatrix(QTransform().rotate(rotate), full.width(), full.height());
+    const QSize turned = mapping.mapRect(QRect(QPoint(0, 0), full)).size();
+    if (flip == Flip::Horizontal)
+        mapping *= QTransform(-1, 0, 0, 1, turned.width(), 0);
+    else if (flip == Flip::Vertical)
+        mapping *= QTransform(1, 0, 0, -1, 0, turned.height());
+    const QRectF corner(0, 0, kImageWidth, kImageHeight);
+    return mapping.inverted().mapRect(corner).toAlignedRect() & QRect(QPoint(0, 0), full);
+}
+
+bool loadPicture(const QString &path, const ConvertOptions &options, bool allFrames, QList<QImage> &frames,
+                 QString &error)
+{
+    frames.clear();
+    error = unreadableReason(path);
+    if (!error.isEmpty())
+        return false;
+    const QSize area(kImageWidth, kImageHeight);
+    if (allFrames) {
+        QImageReader reader(path);
+        reader.setAutoTransform(false);
+        for (;;) {
+            QImage frame = readBounded(reader);
+            if (frame.isNull())
+                break;
+            if (options.fit == Fit::Crop)  // the turned frame is cut by the conversion
+                frame = frame.copy(sourceRegion(frame.size(), options.rotate, options.flip));
+            frames << frame;
+            if (!reader.canRead())
+                break;
+        }
+    } else {
+        QImage image;
+        if (options.fit != Fit::Crop)
+            image = readReduced(path, options.rotate % 180 ? area.transposed() : area);
+        else if (!options.transforms())
+            image = readPictureCorner(path, area);
+        else if (const QSize full = pictureSize(path); full.isValid())
+            image = readRegion(path, sourceRegion(full, options.rotate, options.flip));
+        if (!image.isNull())
+            frames << image;
+    }
+    if (frames.isEmpty())
+        error = kNotAPicture;
+    return !frames.isEmpty();
+}
+
+}  // namespace pw::cli
