@@ -58,6 +58,8 @@ void FrmSplash::Form_Load()
     ui->lblVersion->move(right + 1 - ui->lblVersion->width(), ui->lblVersion->y());
 
     counter_ = 1;
+    // The fourth tick opens the main window at two seconds: a coarse timer would come early.
+    Timer1_.setTimerType(Qt::PreciseTimer);
     Timer1_.setInterval(500);
     Timer1_.start();
 }

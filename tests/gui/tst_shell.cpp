@@ -76,6 +76,22 @@ private slots:
         QVERIFY(splash.isNull());
     }
 
+    // Coarse timers fire up to 5 % early: four ticks must still add up to two full seconds.
+    void splashLastsTwoSeconds()
+    {
+        test::Rig rig{nullptr, false};
+        QPointer<FrmSplash> splash =
+            new FrmSplash({&rig.boxes, &rig.dialogs, &rig.port, rig.dir.path(), [&rig] { ++rig.exits; }});
+        splash->setDepthProbe([] { return 32; });
+        QElapsedTimer clock;
+        splash->show();
+        clock.start();
+        while (mainWindows().isEmpty() && clock.elapsed() < 5000)
+            QTest::qWait(1);
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(elapsed >= 1995 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+    }
+
     void aboutWindow_data()
     {
         QTest::addColumn<int>("key");  // 0: Exit from the main window's menu instead
