@@ -19,9 +19,29 @@ struct PngGeometry {
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     bool interlaced = false;
-    int passes = 1;
     size_t rowBytes = 0;
 };
+
+// One pass of the row stream as libpng delivers it when left to interlace nothing itself: each
+// row holds only the pass's pixels, every `1 << xShift` columns from `x0`. A plain picture is
+// one pass over everything. (libpng's own de-interlacing would widen every pass row to the full
+// width first, which for a huge picture costs more than inflating it.)
+struct Pass {
+    png_uint_32 x0, xShift, y0, yShift, columns, rows;
+};
+
+int passCount(const PngGeometry &g)
+{
+    return g.interlaced ? 7 : 1;
+}
+
+Pass passOf(const PngGeometry &g, int pass)
+{
+    if (!g.interlaced)
+        return {0, 0, 0, 0, g.width, g.height};
+    return {PNG_PASS_START_COL(pass), PNG_PASS_COL_SHIFT(pass), PNG_PASS_START_ROW(pass), PNG_PASS_ROW_SHIFT(pass),
+            PNG_PASS_COLS(g.width, pass), PNG_PASS_ROWS(g.height, pass)};
+}
 
 [[noreturn]] void pngError(png_structp png, png_const_charp)
 {
@@ -55,40 +75,46 @@ bool pngPrepare(png_structp png, png_infop info, PngGeometry *g)
     png_set_gray_to_rgb(png);
     if (!alpha)
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    // libpng puts each pass's pixels in place within a full-width row; rows of an interlaced
-    // picture then come once per pass, and the readers below keep only what they need.
-    g->passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     g->width = png_get_image_width(png, info);
     g->height = png_get_image_height(png, info);
     g->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
     g->rowBytes = png_get_rowbytes(png, info);
     return png_get_channels(png, info) == 4 && png_get_bit_depth(png, info) == 8
-           && g->rowBytes >= static_cast<size_t>(g->width) * 4 && g->passes >= 1 && g->passes <= 7;
+           && g->rowBytes >= static_cast<size_t>(g->width) * 4;
 }
 
-// Reads rows until the corner is complete: memory stays at one full row plus the corner
-// however large the picture is, and damage below what is needed never matters. An interlaced
-// picture fills its rows over seven passes, so every pass but the last is read through (into
-// the scratch row when below the corner); each corner row is put into the scratch row before
-// a pass adds to it, since libpng writes only that pass's pixels.
+// Reads rows until the corner is complete: memory stays at one row plus the corner however
+// large the picture is, and damage past the last row needed never matters. An interlaced
+// picture spreads the corner over seven passes, so the passes before the last one that adds
+// to it are read through, their rows below the corner inflated and dropped.
 bool pngReadCorner(png_structp png, const PngGeometry *g, png_bytep row, uchar *out, qsizetype stride,
                    png_uint_32 outWidth, png_uint_32 outHeight)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    const size_t kept = 4 * static_cast<size_t>(outWidth);
-    for (int pass = 0; pass < g->passes; ++pass) {
-        const bool last = pass == g->passes - 1;
-        for (png_uint_32 y = 0; y < (last ? outHeight : g->height); ++y) {
+    int lastUseful = 0;
+    for (int p = 0; p < passCount(*g); ++p) {
+        const Pass pass = passOf(*g, p);
+        if (pass.columns && pass.rows && pass.x0 < outWidth && pass.y0 < outHeight)
+            lastUseful = p;
+    }
+    for (int p = 0; p <= lastUseful; ++p) {
+        const Pass pass = passOf(*g, p);
+        if (!pass.columns || !pass.rows)
+            continue;  // libpng skips empty passes too
+        for (png_uint_32 r = 0; r < pass.rows; ++r) {
+            const png_uint_32 y = pass.y0 + (r << pass.yShift);
             if (y >= outHeight) {
-                png_read_row(png, row, nullptr);
+                if (p == lastUseful)
+                    break;
+                png_read_row(png, nullptr, nullptr);
                 continue;
             }
-            uchar *line = out + static_cast<qsizetype>(y) * stride;
-            std::memcpy(row, line, kept);
             png_read_row(png, row, nullptr);
-            std::memcpy(line, row, kept);
+            uchar *line = out + static_cast<qsizetype>(y) * stride;
+            for (png_uint_32 i = 0; i < pass.columns && pass.x0 + (i << pass.xShift) < outWidth; ++i)
+                std::memcpy(line + 4 * static_cast<size_t>(pass.x0 + (i << pass.xShift)), row + 4 * static_cast<size_t>(i), 4);
         }
     }
     return true;
@@ -103,18 +129,18 @@ struct Shrink {
     std::vector<quint64> sums;
 };
 
-void addRow(Shrink *s, png_const_bytep row, png_uint_32 y, png_uint_32 width, png_uint_32 x0, png_uint_32 dx)
+void addRow(Shrink *s, png_const_bytep row, png_uint_32 y, const Pass &pass)
 {
     quint64 *band = s->sums.data() + static_cast<size_t>((y / s->factor) % s->bandRows) * s->width * 4;
-    png_uint_32 block = 0;
+    quint64 *sum = band;
     png_uint_32 blockEnd = s->factor;
-    for (png_uint_32 x = x0; x < width; x += dx) {
+    for (png_uint_32 i = 0; i < pass.columns; ++i) {
+        const png_uint_32 x = pass.x0 + (i << pass.xShift);
         while (x >= blockEnd) {
-            ++block;
+            sum += 4;
             blockEnd += s->factor;
         }
-        const png_const_bytep p = row + 4 * static_cast<size_t>(x);
-        quint64 *sum = band + 4 * static_cast<size_t>(block);
+        const png_const_bytep p = row + 4 * static_cast<size_t>(i);
         const quint64 a = p[3];
         sum[0] += p[0] * a;
         sum[1] += p[1] * a;
@@ -146,16 +172,16 @@ bool pngReadShrunk(png_structp png, const PngGeometry *g, png_bytep row, Shrink 
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    for (int pass = 0; pass < g->passes; ++pass) {
-        for (png_uint_32 y = 0; y < g->height; ++y) {
+    for (int p = 0; p < passCount(*g); ++p) {
+        const Pass pass = passOf(*g, p);
+        if (!pass.columns || !pass.rows)
+            continue;
+        for (png_uint_32 r = 0; r < pass.rows; ++r) {
+            const png_uint_32 y = pass.y0 + (r << pass.yShift);
             png_read_row(png, row, nullptr);
-            if (!g->interlaced) {
-                addRow(s, row, y, g->width, 0, 1);
-                if ((y + 1) % s->factor == 0 || y + 1 == g->height)
-                    emitBand(s, y / s->factor, g, out, stride);
-            } else if (PNG_ROW_IN_INTERLACE_PASS(y, pass)) {
-                addRow(s, row, y, g->width, PNG_PASS_START_COL(pass), 1u << PNG_PASS_COL_SHIFT(pass));
-            }
+            addRow(s, row, y, pass);
+            if (!g->interlaced && ((y + 1) % s->factor == 0 || y + 1 == g->height))
+                emitBand(s, y / s->factor, g, out, stride);
         }
     }
     if (g->interlaced)
