@@ -38,20 +38,8 @@ QImage readRegion(const QString &path, const QRect &region)
 
 // The whole picture at a size reduced by an integer factor while decoding, no smaller than
 // `atLeast` where it is larger.
-// Until the core's readPictureReduced is in: Qt's reader with a scaled size, which JPEG
-// decodes reduced (libjpeg's 1/2 .. 1/8); other formats are read whole within the limit.
-QImage readReduced(const QString &path, const QSize &atLeast)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    const QSize full = reader.size();
-    if (full.isValid()) {
-        const int factor = qMax(1, qMin(full.width() / atLeast.width(), full.height() / atLeast.height()));
-        if (factor > 1)
-            reader.setScaledSize(QSize(full.width() / factor, full.height() / factor));
-    }
-    return readBounded(reader);
-}
+// The core's reduced decoding: JPEG shrinks in its decoder, PNG row by row, bounded memory.
+QImage readReduced(const QString &path, const QSize &atLeast) { return readPictureReduced(path, atLeast); }
 
 QSize pictureSize(const QString &path)
 {

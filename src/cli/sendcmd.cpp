@@ -1,11 +1,180 @@
+// send: the window's transfers and the console's sends from the command line.
 #include "cli/commands.h"
+#include "cli/encoders.h"
+#include "cli/loading.h"
+#include "cli/send.h"
+
+#include "core/files.h"
+#include "core/qtserialport.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <cstdio>
+#include <unistd.h>
 
 namespace pw::cli {
 
-int runSend(const QStringList &, const QString &)
+namespace {
+
+const char *const kHelp =
+    "Usage: pixelwright-cli send --port N|PATH --vram [--time 1..5] IN [options]\n"
+    "       pixelwright-cli send --port N|PATH --flash PAGE IN [options]\n"
+    "       pixelwright-cli send --port N|PATH --flash FIRST-LAST IN... [options]\n"
+    "       pixelwright-cli send --port N|PATH --line TEXT\n"
+    "       pixelwright-cli send --port N|PATH --file FILE\n"
+    "Sends as the window does: the same bytes, the same waits on CTS. IN is a picture (converted\n"
+    "with the options below) or a BIN file (*.bin, sent as it is).\n"
+    "  --port N|PATH     the window's port number 1-16 (COMn: on Linux the link COMn in this\n"
+    "                    program's folder, else /dev/ttyS<n-1>; see 'ports') or a device path\n"
+    "                    such as /dev/ttyUSB0 or COM7\n"
+    "  --vram            into the screen memory; --time 1..5 is the rewrite time (3)\n"
+    "  --flash PAGE      into FLASH page 0-12; FIRST-LAST fills consecutive pages, one IN each\n"
+    "  --line TEXT       one command line (CR LF is added)\n"
+    "  --file FILE       a command file, byte for byte as the console sends it\n"
+    "  --timeout SECONDS bounds each wait for the device (30; 0 = no limit)\n"
+    "  --dry-run         prints the byte stream as hex on standard output; opens nothing\n"
+    "  -h, --help        this text\n"
+    "Progress and the phase (waiting for the device, sending, device busy) go to stderr.\n"
+    "Ctrl-C closes the port and exits with 130.\n";
+
+struct PortChoice {
+    QString portText;  // the number the transfer opens
+    QString path;      // a device named directly, or empty
+    QString shownName;
+};
+
+PortChoice portChoice(const QString &text, const QString &programDir)
 {
-    errorLine(QStringLiteral("send is not built yet"));
-    return Usage;
+    static const QRegularExpression number(QStringLiteral("^(?:COM)?(\\d{1,2})$"), QRegularExpression::CaseInsensitiveOption);
+    const auto match = number.match(text);
+    if (match.hasMatch() && match.captured(1).toInt() >= 1 && match.captured(1).toInt() <= 16) {
+        const int n = match.captured(1).toInt();
+        return {QString::number(n), {}, portDeviceName(n, programDir)};
+    }
+    return {QStringLiteral("1"), text, text};
+}
+
+bool loadImage(const QString &input, const ConvertOptions &options, MonoImage &image, QString &error)
+{
+    if (input.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)) {
+        error = unreadableReason(input);
+        if (error.isEmpty() && !readBinFile(input, image))
+            error = QStringLiteral("could not be read");
+        return error.isEmpty();
+    }
+    QList<QImage> frames;
+    if (!loadPicture(input, options, false, frames, error))
+        return false;
+    image = convertPicture(frames.first(), options);
+    return true;
+}
+
+}  // namespace
+
+int runSend(const QStringList &argv, const QString &programDir)
+{
+    QList<OptionSpec> specs = conversionSpecs();
+    specs << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
+          << OptionSpec{"flash", {}, true} << OptionSpec{"line", {}, true} << OptionSpec{"file", {}, true}
+          << OptionSpec{"timeout", {}, true} << OptionSpec{"dry-run", {}, false} << OptionSpec{"help", 'h', false};
+    ParsedArgs args;
+    QString error;
+    ConvertOptions options;
+    int time = 3, timeout = 30;
+    auto usage = [](const QString &text) {
+        errorLine(text + QStringLiteral(" (see 'pixelwright-cli send --help')"));
+        return int(Usage);
+    };
+    if (!parseArgs(argv, specs, args, error) || (!args.has("help") && !conversionOptions(args, options, error)))
+        return usage(error);
+    if (args.has("help")) {
+        writeStdout(QByteArray(kHelp) + kConversionHelp + kExitCodesHelp);
+        return Done;
+    }
+    if (!intOption(args, "time", 1, 5, time, error) || !intOption(args, "timeout", 0, 24 * 3600, timeout, error))
+        return usage(error);
+    const int modes = int(args.has("vram")) + int(args.has("flash")) + int(args.has("line")) + int(args.has("file"));
+    if (modes != 1)
+        return usage(QStringLiteral("send needs one of --vram, --flash, --line, --file"));
+    const bool dryRun = args.has("dry-run");
+    if (!dryRun && !args.has("port"))
+        return usage(QStringLiteral("send needs --port"));
+    const QStringList inputs = args.operands;
+
+    // Every job, fully prepared before anything is opened.
+    QList<ImageTransfer> jobs;
+    QList<MonoImage> images;
+    QByteArray commandBytes;
+    const PortChoice port = portChoice(args.value("port"), programDir);
+    if (args.has("line") || args.has("file")) {
+        if (!inputs.isEmpty())
+            return usage(QStringLiteral("--line and --file take no other operand"));
+        if (args.has("line")) {
+            commandBytes = commandLine(args.value("line").toLocal8Bit());
+        } else {
+            const QString path = args.value("file");
+            if (const QString reason = unreadableReason(path); !reason.isEmpty()) {
+                errorLine(path + QStringLiteral(": ") + reason);
+                return BadInput;
+            }
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly) || (commandBytes = file.readAll()).isEmpty()) {
+                errorLine(path + QStringLiteral(": empty, nothing to send"));
+                return BadInput;
+            }
+        }
+    } else {
+        int first = 0, last = 0;
+        if (args.has("flash")) {
+            static const QRegularExpression pages(QStringLiteral("^(\\d{1,2})(?:-(\\d{1,2}))?$"));
+            const auto match = pages.match(args.value("flash"));
+            first = match.captured(1).toInt();
+            last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
+            if (!match.hasMatch() || first > last || last > 12)
+                return usage(QStringLiteral("--flash takes a page 0-12 or a range such as 0-12, not '%1'").arg(args.value("flash")));
+        }
+        if (inputs.isEmpty() || inputs.size() > last - first + 1)
+            return usage(args.has("vram") || first == last ? QStringLiteral("send takes one picture or BIN file")
+                                                           : QStringLiteral("pages %1-%2 take at most %3 files").arg(first).arg(last).arg(last - first + 1));
+        for (int k = 0; k < inputs.size(); ++k) {
+            MonoImage image{};
+            if (!loadImage(inputs[k], options, image, error)) {
+                errorLine(inputs[k] + QStringLiteral(": ") + error);
+                return BadInput;
+            }
+            images << image;
+            jobs << (args.has("vram") ? ImageTransfer{ImageTarget::Vram, port.portText, QString::number(time)}
+                                      : ImageTransfer{ImageTarget::Flash, port.portText, QString::number(first + k)});
+        }
+    }
+
+    Reporter reporter(!dryRun && ::isatty(STDERR_FILENO), dryRun);
+    if (dryRun) {
+        RecordingPort recorder;
+        CliWaiter waiter(0);
+        for (int k = 0; k < jobs.size(); ++k)
+            sendImageJob(jobs[k], images[k], recorder, waiter, reporter, error);
+        if (jobs.isEmpty())
+            recorder.written = commandBytes;
+        writeStdout(hexLines(recorder.written));
+        return Done;
+    }
+    QtSerialPort serial(programDir);
+    if (!port.path.isEmpty())
+        serial.setDeviceNameOverride(port.path);
+    CliWaiter::catchInterrupts();
+    for (int k = 0; k < jobs.size() || (k == 0 && jobs.isEmpty()); ++k) {
+        CliWaiter waiter(qint64(timeout) * 1000);
+        const int code = jobs.isEmpty() ? sendCommandJob(commandBytes, port.portText, serial, waiter, reporter, error)
+                                        : sendImageJob(jobs[k], images[k], serial, waiter, reporter, error);
+        if (code != Done) {
+            if (serial.isOpen())
+                serial.close();
+            errorLine(port.shownName + QStringLiteral(": ") + error);
+            return code;
+        }
+    }
+    return Done;
 }
 
 }  // namespace pw::cli

@@ -1,6 +1,8 @@
 // The built pixelwright-cli run end to end: exit codes, stderr lines, outputs, and nothing
 // written (or changed) on failure.
+#include "common/fakeport.h"
 #include "common/testfiles.h"
+#include "core/transfer.h"
 #include "cli/encoders.h"
 #include "core/monoimage.h"
 
@@ -9,6 +11,15 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <future>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 using namespace pw;
 
@@ -44,6 +55,92 @@ QString picture(const QTemporaryDir &dir, const QString &name, QColor colour = Q
     return path;
 }
 
+// A pseudo-terminal whose device side is drained by a thread for as long as the test needs.
+class Pty {
+public:
+    Pty()
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            return;
+        path = QString::fromLocal8Bit(::ptsname(master_));
+        slave_ = ::open(qPrintable(path), O_RDWR | O_NOCTTY);  // no hang-up when the program closes it
+        reader_ = std::async(std::launch::async, [this] {
+            char buffer[4096];
+            for (pollfd p{master_, POLLIN, 0}; !stop_; p.revents = 0)
+                if (::poll(&p, 1, 20) > 0) {
+                    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+                    if (n > 0)
+                        got.append(buffer, n);
+                }
+        });
+    }
+    ~Pty()
+    {
+        stop_ = true;
+        if (reader_.valid())
+            reader_.wait();
+        ::close(slave_);
+        ::close(master_);
+    }
+    QByteArray received()
+    {
+        QTest::qWait(100);  // what the line still holds arrives
+        stop_ = true;
+        reader_.wait();
+        return got;
+    }
+    QString path;
+
+private:
+    int master_ = -1, slave_ = -1;
+    std::atomic<bool> stop_{false};
+    QByteArray got;
+    std::future<void> reader_;
+};
+
+// A grey 8-bit PNG of one colour, any size, deflated row by row (never whole in memory).
+bool writeHugePng(const QString &path, quint32 side)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    auto chunk = [&file](const QByteArray &type, const QByteArray &body) {
+        QByteArray out;
+        QDataStream(&out, QIODevice::WriteOnly) << quint32(body.size());
+        const QByteArray typed = type + body;
+        out += typed;
+        QByteArray crc;
+        QDataStream(&crc, QIODevice::WriteOnly) << quint32(::crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size())));
+        file.write(out + crc);
+    };
+    QByteArray header;
+    QDataStream(&header, QIODevice::WriteOnly) << side << side << quint8(8) << quint8(0) << quint8(0) << quint8(0) << quint8(0);
+    file.write("\x89PNG\r\n\x1a\n");
+    chunk("IHDR", header);
+    z_stream z{};
+    deflateInit(&z, 1);
+    QByteArray row(int(side) + 1, char(0xc8));
+    row[0] = 0;
+    QByteArray idat;
+    std::vector<char> out(1 << 20);
+    for (quint32 y = 0; y <= side; ++y) {
+        const bool last = y == side;
+        z.next_in = reinterpret_cast<Bytef *>(row.data());
+        z.avail_in = last ? 0 : uInt(row.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(out.data());
+            z.avail_out = uInt(out.size());
+            deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            idat.append(out.data(), qsizetype(out.size() - z.avail_out));
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    chunk("IDAT", idat);
+    chunk("IEND", {});
+    return true;
+}
+
 QStringList entries(const QTemporaryDir &dir) { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name); }
 
 }  // namespace
@@ -57,7 +154,7 @@ private slots:
         const Run unknown = run({"frobnicate"});
         QCOMPARE(unknown.code, 1);
         QCOMPARE(unknown.errLines, QStringList{"pixelwright-cli: unknown command 'frobnicate' (see 'pixelwright-cli --help')"});
-        for (const QString &command : QStringList{"convert", "preview", "ports"}) {
+        for (const QString &command : QStringList{"convert", "preview", "send", "ports"}) {
             const Run help = run({command, "--help"});
             QCOMPARE(help.code, 0);
             QVERIFY(help.out.startsWith("Usage: pixelwright-cli " + command.toLatin1()));
@@ -151,6 +248,98 @@ private slots:
         const Run missing = run({"preview", dir.filePath("none.bin")});
         QCOMPARE(missing.code, 2);
         QCOMPARE(missing.errLines, QStringList{"pixelwright-cli: " + dir.filePath("none.bin") + ": no such file"});
+    }
+
+    void sendOverPty()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.isEmpty());
+        QTemporaryDir dir;
+        QByteArray file;
+        for (int i = 0; i < 3000; ++i)
+            file += char(i * 7 + i / 256);
+        QVERIFY(test::writeFile(dir.filePath("commands.txt"), file));
+        Run r = run({"send", "--line", "TF1", "--port", pty.path});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.errLines, (QStringList{"sending", "done: 5 bytes sent"}));
+        QCOMPARE(run({"send", "--port", pty.path, "--file", dir.filePath("commands.txt")}).code, 0);
+        // A pty has no modem lines: the image transfer's first CTS wait fails.
+        QVERIFY(test::writeFile(dir.filePath("x.bin"), QByteArray(1024, 'x')));
+        r = run({"send", "--port", pty.path, "--vram", dir.filePath("x.bin")});
+        QCOMPARE(r.code, 4);
+        QCOMPARE(r.errLines.last(), "pixelwright-cli: " + pty.path + ": the port could not be opened or failed");
+        QCOMPARE(pty.received().left(5 + 3000), "TF1\r\n" + file);
+        QCOMPARE(run({"send", "--port", dir.filePath("no-such-tty"), "--line", "TF1"}).code, 4);
+        QCOMPARE(run({"send", "--port", pty.path, "--file", dir.filePath("none.txt")}).code, 2);
+        QCOMPARE(run({"send", "--port", "3", "--flash", "0-1", dir.filePath("x.bin"), dir.filePath("x.bin"), dir.filePath("x.bin")}).code, 1);
+    }
+
+    // --dry-run prints what the window's transfer writes for the same image and arguments.
+    void dryRunIsTheWindowsStream()
+    {
+        QTemporaryDir dir;
+        QByteArray bin(1024, '\0');
+        for (int i = 0; i < 1024; ++i)
+            bin[i] = char(i ^ (i >> 3));
+        QVERIFY(test::writeFile(dir.filePath("a.bin"), bin));
+        const QString picture = dir.filePath("p.png");
+        test::solidImage(128, 64, Qt::white).save(picture);
+        MonoImage image{}, white{};
+        std::copy(bin.cbegin(), bin.cend(), image.begin());
+        white.fill(0xff);
+        struct Case {
+            QStringList args;
+            QList<QPair<ImageTransfer, MonoImage>> jobs;
+        };
+        const QList<Case> cases{
+            {{"--vram", "--time", "5", dir.filePath("a.bin")}, {{{ImageTarget::Vram, "7", "5"}, image}}},
+            {{dir.filePath("a.bin"), "--vram"}, {{{ImageTarget::Vram, "7", "3"}, image}}},
+            {{"--flash", "11-12", dir.filePath("a.bin"), picture},
+             {{{ImageTarget::Flash, "7", "11"}, image}, {{ImageTarget::Flash, "7", "12"}, white}}},
+        };
+        for (const Case &c : cases) {
+            test::FakePort port;
+            std::array<std::uint8_t, 128> txBuf{};
+            for (const auto &[job, img] : c.jobs) {
+                struct : Waiter {
+                    bool pause() override { return true; }
+                } waiter;
+                struct : TransferUi {
+                    void setStatus(const QString &, bool) override {}
+                    void setHourglass(bool) override {}
+                    void showProgress() override {}
+                    void setProgress(int) override {}
+                    void hideProgress() override {}
+                    void message(const QString &, const QString &) override {}
+                } ui;
+                QCOMPARE(sendImage(job, img, txBuf, port, waiter, ui), TransferEnd::Done);
+            }
+            const Run r = run(QStringList{"send", "--dry-run", "--port", "7"} + c.args);
+            QCOMPARE(r.code, 0);
+            QCOMPARE(QByteArray::fromHex(r.out), port.written());
+        }
+        QCOMPARE(run({"send", "--dry-run", "--line", "DP"}).out, QByteArray("44500d0a\n"));
+    }
+
+    // Hostile sizes: a 20000 x 20000 PNG fit-converted in bounded memory, its corner at once.
+    void hugePicture()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("huge.png");
+        QVERIFY(writeHugePng(path, 20000));
+        for (const char *fit : {"crop", "cover"}) {
+            // Spawned and reaped here, so that the peak is this child's own.
+            const QByteArray out = dir.filePath(QString(fit) + ".bin").toLocal8Bit(), in = path.toLocal8Bit();
+            const char *argv[] = {PW_CLI_PROGRAM, "convert", in.constData(), "--fit", fit, "-o", out.constData(), nullptr};
+            pid_t pid = 0;
+            QCOMPARE(::posix_spawn(&pid, PW_CLI_PROGRAM, nullptr, nullptr, const_cast<char **>(argv), environ), 0);
+            int status = 0;
+            rusage usage{};
+            QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            QVERIFY2(usage.ru_maxrss < 100 * 1024, qPrintable(QStringLiteral("%1: peak %2 KB").arg(fit).arg(usage.ru_maxrss)));
+            QCOMPARE(test::readFile(QString::fromLocal8Bit(out)), QByteArray(1024, '\xff'));  // grey 200 is white
+        }
     }
 
     void portsLinks()

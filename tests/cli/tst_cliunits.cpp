@@ -1,6 +1,8 @@
 // The command line's units: the threshold rule, layouts, dithers, fits, encoders, round trips,
 // and the default conversion against the window's own code path.
+#include "common/fakeport.h"
 #include "common/testfiles.h"
+#include "cli/send.h"
 #include "cli/commands.h"
 #include "cli/encoders.h"
 #include "cli/loading.h"
@@ -288,6 +290,44 @@ private slots:
                 const QRgb p = picture.pixel(x, y);
                 QCOMPARE(shown.pixel(x, y) == qRgb(255, 255, 255), isWhite(qRed(p), qGreen(p), qBlue(p)));
             }
+    }
+
+    // The transfers through the fake port: the dry run's recorder writes what the window's
+    // transfer writes to a port; the waits end in the exit codes.
+    void sendImages()
+    {
+        const MonoImage image = randomImage(21);
+        for (const ImageTransfer &job : {ImageTransfer{ImageTarget::Vram, "3", "5"}, ImageTransfer{ImageTarget::Flash, "3", "12"}}) {
+            test::FakePort port;
+            CliWaiter waiter(1000);
+            Reporter quiet(false, true);
+            QString error;
+            QCOMPARE(sendImageJob(job, image, port, waiter, quiet, error), 0);
+            RecordingPort recorder;
+            QCOMPARE(sendImageJob(job, image, recorder, waiter, quiet, error), 0);
+            QCOMPARE(recorder.written, port.written());
+            QCOMPARE(port.log.last(), QStringLiteral("close"));
+        }
+        Reporter quiet(false, true);
+        QString error;
+        test::FakePort silent;  // CTS never rises: the timeout closes the port
+        silent.cts = [](const QByteArray &, int) { return false; };
+        CliWaiter shortWait(50);
+        QCOMPARE(sendImageJob({ImageTarget::Vram, "1", "3"}, image, silent, shortWait, quiet, error), 5);
+        QCOMPARE(error, QStringLiteral("the device did not answer within 0.05 s"));
+        QVERIFY(!silent.isOpen());
+        test::FakePort missing;
+        missing.missingPorts << 2;
+        CliWaiter waiter(1000);
+        QCOMPARE(sendImageJob({ImageTarget::Vram, "2", "3"}, image, missing, waiter, quiet, error), 4);
+        CliWaiter::interruptRequested = 1;  // Ctrl-C
+        test::FakePort busy;
+        busy.cts = [](const QByteArray &, int) { return false; };
+        CliWaiter noLimit(0);
+        QCOMPARE(sendImageJob({ImageTarget::Flash, "1", "0"}, image, busy, noLimit, quiet, error), 130);
+        QCOMPARE(sendCommandJob("TF1\r\n", "1", busy, noLimit, quiet, error), 130);
+        CliWaiter::interruptRequested = 0;
+        QVERIFY(!busy.isOpen());
     }
 
     // convert PIC -o X.bin with no options writes what the window writes: the window's loader,

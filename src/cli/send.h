@@ -1,0 +1,114 @@
+#pragma once
+
+#include "core/monoimage.h"
+#include "core/serialport.h"
+#include "core/transfer.h"
+#include "core/waiter.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+#include <csignal>
+
+namespace pw::cli {
+
+// The command line's waits: each bounded by --timeout (0 = none) from its start, stopped by
+// Ctrl-C; pauses sleep 5 ms between polls.
+class CliWaiter : public Waiter {
+public:
+    explicit CliWaiter(qint64 timeoutMs) : timeoutMs_(timeoutMs) {}
+    bool timedOut() const { return timedOut_; }
+    bool interrupted() const { return interrupted_; }
+    qint64 timeoutMs() const { return timeoutMs_; }
+    // Between waits: Ctrl-C is heard without pausing (an override once the seam has it).
+    bool keepUp()
+    {
+        if (interruptRequested)
+            interrupted_ = true;
+        return !interrupted_;
+    }
+
+    // SIGINT (and SIGTERM) set the flag every waiter checks.
+    static void catchInterrupts();
+    static volatile std::sig_atomic_t interruptRequested;
+
+protected:
+    void begin() override { clock_.start(); }
+    bool pause() override;
+
+private:
+    qint64 timeoutMs_;
+    QElapsedTimer clock_;
+    bool timedOut_ = false;
+    bool interrupted_ = false;
+};
+
+// A port that opens nothing: records what is written and answers CTS as the device does
+// (ready, dropped once on the display command, ready again). --dry-run's stream.
+class RecordingPort final : public SerialPort {
+public:
+    QByteArray written;
+    bool isOpen() const override { return open_; }
+    void close() override { open_ = false; }
+    bool setPortNumber(int) override { return true; }
+    void clearTransmitBuffer() override {}
+    bool open() override { return open_ = true; }
+    bool writeText(const QByteArray &text) override { return write(text); }
+    bool writeBytes(const QByteArray &bytes) override { return write(bytes); }
+    bool readCts(bool &asserted) override
+    {
+        asserted = !written.endsWith("DP\r\n") || polls_++ >= 1;
+        return true;
+    }
+    bool transmitCount(qint64 &count) override
+    {
+        count = 0;
+        return true;
+    }
+    // Declared without `override`: it overrides once the port seam hands over non-blocking
+    // writes, and is harmless before.
+    bool handOver(qint64 &left)
+    {
+        left = 0;
+        return open_;
+    }
+
+private:
+    bool write(const QByteArray &bytes)
+    {
+        written += bytes;
+        polls_ = 0;
+        return open_;
+    }
+    bool open_ = false;
+    int polls_ = 0;
+};
+
+// What a send reports: the phases on stderr, a progress bar when stderr is a terminal.
+class Reporter {
+public:
+    // `terminal`: draw a progress bar; `quiet`: say nothing (--dry-run).
+    explicit Reporter(bool terminal, bool quiet = false) : terminal_(terminal), quiet_(quiet) {}
+    void phase(const QString &text);
+    void progress(qint64 done, qint64 total);
+    void endProgress();
+
+private:
+    bool terminal_;
+    bool quiet_;
+    bool barShown_ = false;
+    QString lastPhase_;
+};
+
+// One image into VRAM or a FLASH page, through the core's transfer (the window's bytes and
+// waits). Returns the exit code; `error` is the reason for a non-zero one.
+int sendImageJob(const ImageTransfer &job, const MonoImage &image, SerialPort &port, CliWaiter &waiter,
+                 Reporter &reporter, QString &error);
+
+// A command line (CR LF added) or a command file's bytes: written, then waited for until
+// they are out on the line.
+int sendCommandJob(const QByteArray &bytes, const QString &portText, SerialPort &port, CliWaiter &waiter,
+                   Reporter &reporter, QString &error);
+
+}  // namespace pw::cli
