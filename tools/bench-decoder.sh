@@ -75,6 +75,36 @@ def png(name, width, height, interlaced, colour=b"\x80"):
     open(f"{work}/{name}", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, int(interlaced)))
                                        + chunk(b"IDAT", body) + chunk(b"IEND", b""))
 
+def gif(name, side):
+    # LZW without compression: 9-bit codes, a clear code before every 254 literals.
+    bits = nbits = 0
+    group = bytearray()
+    for code in ([256] + [0] * 254) * 8:
+        bits |= code << nbits
+        nbits += 9
+        while nbits >= 8:
+            group.append(bits & 255)
+            bits >>= 8
+            nbits -= 8
+    data = bytes(group) * ((side * side + 254 * 8 - 1) // (254 * 8))
+    blocks = b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
+    open(f"{work}/{name}", "wb").write(b"GIF89a" + struct.pack("<HHBBB", side, side, 0x80, 0, 0) + b"\x80\x80\x80\0\0\0,"
+                                       + struct.pack("<HHHHB", 0, 0, side, side, 0) + b"\x08" + blocks + b"\0;")
+
+def text(name, side, kind):
+    pixel = {"ppm": b"128 128 128\n", "xbm": b"0x00,"}[kind]
+    with open(f"{work}/{name}", "wb") as f:
+        if kind == "ppm":
+            f.write(b"P3\n%d %d\n255\n" % (side, side) + pixel * (side * side))
+        else:
+            f.write(b"#define a_width %d\n#define a_height %d\nstatic char a_bits[] = {\n" % (side, side) + (pixel * (side // 8) + b"\n") * side + b"};\n")
+
+gif("whole-gif-5600.gif", 5600)
+gif("whole-gif-8000.gif", 8000)
+text("whole-text-1600.ppm", 1600, "ppm")
+text("whole-text-4000.ppm", 4000, "ppm")
+text("whole-8000.xbm", 8000, "xbm")
+
 all3 = ([1, 2, 3], 0, 0)
 for n in (20000, 30000, 65500):
     jpeg(f"progressive-{n}.jpg", n, n, 0xC2, [all3, ([1], 1, 63)])

@@ -21,11 +21,12 @@ QImage readPictureCorner(const QString &path, const QSize &limit);
 // JPEG shrinks in its decoder (by 1, 2, 4 or 8), PNG by averaging blocks of rows as they are
 // inflated, the other formats after being read whole under the limits below. `fullSize`, if
 // given, receives the picture's declared size whenever its header could be read. The result
-// is RGBA or what Qt's reader gives; null on the same failures as readPictureCorner and when
-// even the shrunk picture would not fit within kReducedPictureLimitMB.
+// is RGBA (a JPEG's as its decoder gives it); null on the same failures as readPictureCorner
+// and when even the shrunk picture would not fit within kReducedPictureLimitMB.
 QImage readPictureReduced(const QString &path, const QSize &atLeast, QSize *fullSize = nullptr);
 
-// Allocation limit (MB) for formats that cannot be clipped and are decoded whole.
+// Allocation limit (MB) for formats that cannot be clipped and are decoded whole (fewer pixels
+// still for decoders slow for their size: GIF and plain-text PNM).
 constexpr int kWholePictureLimitMB = 256;
 
 // A progressive (or otherwise multi-scan) JPEG makes the decoder hold every coefficient of the
