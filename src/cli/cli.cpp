@@ -92,10 +92,11 @@ int runMain(const QStringList &args)
     const QString command = args.value(0);
     const QStringList rest = args.mid(1);
     const QString programDir = QCoreApplication::applicationDirPath();
-    if (command == QLatin1String("convert"))
-        return runConvert(rest);
-    if (command == QLatin1String("preview"))
-        return runPreview(rest);
+    if (command == QLatin1String("convert") || command == QLatin1String("preview")) {
+        const int code = command == QLatin1String("convert") ? runConvert(rest) : runPreview(rest);
+        syncOutputs();
+        return code;
+    }
     if (command == QLatin1String("ports"))
         return runPorts(rest, programDir);
     if (command == QLatin1String("send"))

@@ -24,6 +24,10 @@ void writeStderr(const QString &text);
 
 // Writes `bytes` to `path` atomically, or to stdout for "-"; false with the reason.
 bool writeOutput(const QString &path, const QByteArray &bytes, QString &reason);
+// Atomic replacement of a file without a flush per file; syncOutputs() flushes the file
+// systems written to, once, before the program ends.
+bool writeFileReplacing(const QString &path, const QByteArray &bytes);
+void syncOutputs();
 // Standard input read whole.
 QByteArray readStdin();
 

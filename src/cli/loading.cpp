@@ -57,9 +57,8 @@ QString unreadableReason(const QString &path)
         return QStringLiteral("no such file");
     if (info.isDir())
         return QStringLiteral("is a folder");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    if (!info.isReadable())
+        return QStringLiteral("cannot be read (permission denied)");
     return {};
 }
 
