@@ -1,15 +1,14 @@
 #include "core/qtserialport.h"
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace pw {
-
-namespace {
-constexpr int kWriteStallMs = 5000;
-}  // namespace
 
 QtSerialPort::QtSerialPort(QString programDir) : programDir_(std::move(programDir)) {}
 
@@ -24,6 +23,8 @@ bool QtSerialPort::isOpen() const { return port_.isOpen(); }
 
 void QtSerialPort::close()
 {
+    pending_.clear();
+    sent_ = 0;
     if (port_.isOpen())
         port_.close();
 }
@@ -38,6 +39,8 @@ bool QtSerialPort::setPortNumber(int number)
 
 void QtSerialPort::clearTransmitBuffer()
 {
+    pending_.clear();
+    sent_ = 0;
     if (port_.isOpen())
         port_.clear(QSerialPort::Output);
 }
@@ -56,30 +59,64 @@ bool QtSerialPort::open()
         port_.close();
         return false;
     }
+#ifdef Q_OS_UNIX
+    // Writes go straight to the descriptor and must never wait for the device.
+    const int fd = int(port_.handle());
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+#endif
     return true;
 }
 
-bool QtSerialPort::writeAll(const QByteArray &bytes)
+bool QtSerialPort::queue(const QByteArray &bytes)
 {
     if (!port_.isOpen())
         return false;
-    port_.clearError();
-    if (port_.write(bytes) != bytes.size())
-        return false;
-    // QSerialPort only queues; hand everything to the driver now so that CTS polling sees the
-    // device react and a close cannot drop what was written. Each round moves at least one
-    // byte into the driver's queue; with no flow control the line drains that queue at 960
-    // bytes a second, so a round that moves nothing for five seconds means a dead port.
-    while (port_.bytesToWrite() > 0) {
-        if (!port_.waitForBytesWritten(kWriteStallMs))
-            return false;
-    }
-    return port_.error() == QSerialPort::NoError;
+    pending_ += bytes;
+    qint64 left = 0;
+    return handOver(left);
 }
 
-bool QtSerialPort::writeText(const QByteArray &text) { return writeAll(text); }
+bool QtSerialPort::handOver(qint64 &left)
+{
+    if (!port_.isOpen())
+        return false;
+#ifdef Q_OS_UNIX
+    // The descriptor is non-blocking: the driver takes what fits in its queue and the rest
+    // stays here for the next round, so a device that stops taking bytes never holds up the
+    // caller. Written bytes leave the program at once, so CTS polling sees the device react.
+    const int fd = int(port_.handle());
+    while (sent_ < pending_.size()) {
+        const ssize_t n = ::write(fd, pending_.constData() + sent_, size_t(pending_.size() - sent_));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n <= 0)
+            return false;
+        sent_ += n;
+    }
+    if (sent_ == pending_.size()) {
+        pending_.clear();
+        sent_ = 0;
+    }
+    left = pending_.size() - sent_;
+    return true;
+#else
+    if (!pending_.isEmpty()) {
+        port_.clearError();
+        if (port_.write(pending_) != pending_.size())
+            return false;
+        pending_.clear();
+    }
+    port_.flush();
+    left = port_.bytesToWrite();
+    return port_.error() == QSerialPort::NoError;
+#endif
+}
 
-bool QtSerialPort::writeBytes(const QByteArray &bytes) { return writeAll(bytes); }
+bool QtSerialPort::writeText(const QByteArray &text) { return queue(text); }
+
+bool QtSerialPort::writeBytes(const QByteArray &bytes) { return queue(bytes); }
 
 bool QtSerialPort::readCts(bool &asserted)
 {
@@ -99,10 +136,9 @@ bool QtSerialPort::transmitCount(qint64 &count)
 {
     if (!port_.isOpen())
         return false;
-    count = port_.bytesToWrite();
+    count = port_.bytesToWrite() + (pending_.size() - sent_);
 #ifdef Q_OS_UNIX
-    // Written bytes leave QSerialPort at once (writeAll); what still waits for the line sits
-    // in the driver's output queue.
+    // What the program handed over waits for the line in the driver's output queue.
     int queued = 0;
     if (::ioctl(int(port_.handle()), TIOCOUTQ, &queued) != 0)
         return false;

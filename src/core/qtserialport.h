@@ -21,18 +21,22 @@ public:
     bool open() override;
     bool writeText(const QByteArray &text) override;
     bool writeBytes(const QByteArray &bytes) override;
+    bool handOver(qint64 &left) override;
     bool readCts(bool &asserted) override;
     bool transmitCount(qint64 &count) override;
 
     QString deviceName() const;
 
 private:
-    bool writeAll(const QByteArray &bytes);
+    bool queue(const QByteArray &bytes);
 
     QString programDir_;
     QString override_;
     int number_ = 1;
     QSerialPort port_;
+    // Written and not yet taken by the driver; sent from `sent_` on.
+    QByteArray pending_;
+    qsizetype sent_ = 0;
 };
 
 }  // namespace pw

@@ -19,12 +19,21 @@ public:
     virtual void clearTransmitBuffer() = 0;
     // 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
     virtual bool open() = 0;
-    // Both writes hand the bytes to the operating system before they return.
+    // Both writes queue the bytes and hand the driver what it takes at once; they never block.
+    // The rest goes out through handOver().
     virtual bool writeText(const QByteArray &text) = 0;
     virtual bool writeBytes(const QByteArray &bytes) = 0;
+    // Hands queued bytes to the driver as far as it takes them now, without blocking; `left`
+    // is what the program still holds. False when the port failed. A port whose writes hand
+    // everything over at once keeps this default.
+    virtual bool handOver(qint64 &left)
+    {
+        left = 0;
+        return isOpen();
+    }
     // False when the line cannot be read (no modem lines, adapter gone).
     virtual bool readCts(bool &asserted) = 0;
-    // Bytes written and still waiting to go out.
+    // Bytes written and still waiting to go out, the program's and the driver's.
     virtual bool transmitCount(qint64 &count) = 0;
 };
 

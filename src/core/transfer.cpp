@@ -32,26 +32,26 @@ public:
         ui_.showProgress();
 
         const QByteArray first = vram ? QByteArrayLiteral("DT") : QByteArrayLiteral("FS");
-        if (!port_.writeText(commandLine(first + job_.argument.toLocal8Bit())))
-            return fail();
-        if (!port_.writeText(vram ? QByteArrayLiteral("TI") : QByteArrayLiteral("TS")))
-            return fail();
+        if (const auto end = write(commandLine(first + job_.argument.toLocal8Bit()), true))
+            return *end;
+        if (const auto end = write(vram ? QByteArrayLiteral("TI") : QByteArrayLiteral("TS"), true))
+            return *end;
         // The running index goes on across the bands.
         int index = 0;
         for (int band = 0; band < kBands; ++band) {
             for (int column = 0; column < kImageWidth; ++column)
                 txBuf_[column] = image_[index++];
             const QByteArray bytes(reinterpret_cast<const char *>(txBuf_.data()), int(txBuf_.size()));
-            if (!port_.writeBytes(bytes))
-                return fail();
+            if (const auto end = write(bytes, false))
+                return *end;
             ui_.setProgress(band);
         }
-        if (!port_.writeText(crlf))
-            return fail();
+        if (const auto end = write(crlf, true))
+            return *end;
 
         if (vram) {
-            if (!port_.writeText(commandLine(QByteArrayLiteral("DP"))))
-                return fail();
+            if (const auto end = write(commandLine(QByteArrayLiteral("DP")), true))
+                return *end;
             ui_.setStatus(LinkText::sent, false);
             // The device drops CTS when it takes up the command and raises it again when its
             // screen has been rewritten.
@@ -71,6 +71,29 @@ public:
     }
 
 private:
+    // Writes and waits until the driver has taken the bytes, so that CTS polling sees the
+    // device react to them. Returns the end of the transfer when that did not succeed.
+    std::optional<TransferEnd> write(const QByteArray &bytes, bool text)
+    {
+        if (!(text ? port_.writeText(bytes) : port_.writeBytes(bytes)))
+            return fail();
+        return ended(waitHandedOver(port_, waiter_));
+    }
+
+    std::optional<TransferEnd> ended(Waiter::End end)
+    {
+        switch (end) {
+        case Waiter::End::Reached:
+            return std::nullopt;
+        case Waiter::End::Cancelled:
+            return cancel();
+        case Waiter::End::Failed:
+        case Waiter::End::TimedOut:
+            break;
+        }
+        return fail();
+    }
+
     // Waits while CTS differs from `wanted`, showing `busyText` from the first poll that
     // finds the device busy. Returns the end of the transfer when the wait did not succeed.
     std::optional<TransferEnd> waitCts(bool wanted, const QString &busyText)
@@ -88,16 +111,7 @@ private:
             }
             return false;
         });
-        switch (end) {
-        case Waiter::End::Reached:
-            return std::nullopt;
-        case Waiter::End::Cancelled:
-            return cancel();
-        case Waiter::End::Failed:
-        case Waiter::End::TimedOut:
-            break;
-        }
-        return fail();
+        return ended(end);
     }
 
     // The port stays as the failure left it; the next user closes it first.
@@ -151,6 +165,49 @@ Waiter::End waitTransmitted(SerialPort &port, Waiter &waiter, qint64 bytes)
             return count == 0;
         },
         transmitBoundMs(bytes));
+}
+
+Waiter::End waitHandedOver(SerialPort &port, Waiter &waiter)
+{
+    qint64 left = 0;
+    if (!port.handOver(left))
+        return Waiter::End::Failed;
+    // Each round waits for the driver to take something; only a round without any progress
+    // is bounded, so a slow line never counts as a dead one.
+    while (left > 0) {
+        const qint64 before = left;
+        const Waiter::End end = waiter.until(
+            [&]() -> std::optional<bool> {
+                if (!port.handOver(left))
+                    return std::nullopt;
+                return left < before;
+            },
+            kWriteStallMs);
+        if (end == Waiter::End::TimedOut)
+            port.close();
+        if (end != Waiter::End::Reached)
+            return end;
+    }
+    return Waiter::End::Reached;
+}
+
+Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, const QByteArray &bytes,
+                             const std::function<void(qint64 sent)> &progress)
+{
+    // About a tenth of a second on the line: progress stays smooth and a stop comes soon.
+    constexpr qsizetype kPiece = 96;
+    for (qsizetype at = 0; at < bytes.size(); at += kPiece) {
+        if (!waiter.keepUp())
+            return Waiter::End::Cancelled;
+        if (!port.writeBytes(bytes.mid(at, kPiece)))
+            return Waiter::End::Failed;
+        const Waiter::End end = waitHandedOver(port, waiter);
+        if (end != Waiter::End::Reached)
+            return end;
+        if (progress)
+            progress(qMin(at + kPiece, bytes.size()));
+    }
+    return waitTransmitted(port, waiter, bytes.size());
 }
 
 TransferEnd sendImage(const ImageTransfer &job, const MonoImage &image, std::array<std::uint8_t, 128> &txBuf,

@@ -8,6 +8,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace pw {
 
@@ -37,6 +38,20 @@ qint64 transmitBoundMs(qint64 bytes);
 // Waits until the port reports no written byte still waiting to go out, bounded by
 // transmitBoundMs(bytes).
 Waiter::End waitTransmitted(SerialPort &port, Waiter &waiter, qint64 bytes);
+
+// How long a port may take no byte at all before a send gives up on it.
+constexpr qint64 kWriteStallMs = 5000;
+
+// Waits until the driver has taken every written byte. TimedOut when it takes nothing for
+// kWriteStallMs: the port is then closed, so the bytes it holds cannot go out long after the
+// send was given up.
+Waiter::End waitHandedOver(SerialPort &port, Waiter &waiter);
+
+// Sends raw bytes as the console does (a command file, or a typed line with its CR LF):
+// written in pieces, each handed to the driver through `waiter`, then waits until the line has
+// sent them all. `progress(sent)` runs after each piece. The port must be open; it stays open.
+Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, const QByteArray &bytes,
+                             const std::function<void(qint64 sent)> &progress = {});
 
 // What an image transfer shows on the main window while it runs.
 class TransferUi {

@@ -19,6 +19,10 @@ public:
     // when it cannot be read. A bound of 0 or less waits without limit.
     End until(const std::function<std::optional<bool>()> &poll, qint64 boundMs = 0);
 
+    // For work between waits that has no wait of its own: lets the user be heard without
+    // pausing; false when they asked to stop.
+    virtual bool keepUp() { return true; }
+
 protected:
     // Runs once as each wait starts, before the first poll.
     virtual void begin() {}

@@ -13,11 +13,6 @@
 
 namespace pw {
 
-namespace {
-// About a tenth of a second on the line.
-constexpr qsizetype kBytesBetweenRepaints = 96;
-}  // namespace
-
 Form2::Form2(Form1 &main, QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::Form2>()), main_(main)
 {
     ui->setupUi(this);
@@ -48,7 +43,8 @@ void Form2::Command1_Click()
     if (ok) {
         // Closing the port drops what is still queued, so wait until the line is out.
         WaitGate gate(WaitGate::Input::Passed);
-        ok = waitTransmitted(port, gate, line.size()) == Waiter::End::Reached;
+        ok = waitHandedOver(port, gate) == Waiter::End::Reached
+             && waitTransmitted(port, gate, line.size()) == Waiter::End::Reached;
     }
     sending_ = false;
     if (closeRequested_) {
@@ -103,21 +99,10 @@ void Form2::Command2_Click()
         sending_ = false;
     };
     // A large file takes minutes at 9600 baud: the windows keep painting meanwhile, and Esc
-    // stops the send (the port is closed; what was not sent is dropped).
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (i % kBytesBetweenRepaints == 0 && !gate.keepUp()) {
-            port.close();
-            end();
-            return;
-        }
-        if (!port.writeBytes(bytes.mid(i, 1))) {
-            end();
-            return;
-        }
-    }
-    // The notice says the file has been sent: make it true before showing it, as the port
-    // is closed right after the notice and a close drops what is still queued.
-    switch (waitTransmitted(port, gate, bytes.size())) {
+    // stops the send (the port is closed; what was not sent is dropped). The notice says the
+    // file has been sent, so the send also waits until the line is out: the port is closed
+    // right after the notice, and a close drops what is still queued.
+    switch (sendCommandBytes(port, gate, bytes)) {
     case Waiter::End::Reached:
         break;
     case Waiter::End::Cancelled:

@@ -3,13 +3,14 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
-#include <QThread>
+#include <QTimer>
 
 namespace pw {
 
 namespace {
 
-constexpr unsigned long kPauseMs = 1;
+// The device's CTS is read again after at most this long.
+constexpr int kPauseMs = 8;
 
 bool isUserInput(QEvent::Type type)
 {
@@ -83,10 +84,19 @@ bool WaitGate::keepUp()
 
 bool WaitGate::pause()
 {
-    if (!keepUp())
-        return false;
-    QThread::msleep(kPauseMs);
-    return true;
+    // The pause is spent inside the event loop: paints, timers, accessibility queries and Esc
+    // are handled the moment they arrive, and in between the thread sleeps in the system.
+    bool woken = false;
+    QTimer wake;
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.setSingleShot(true);
+    QObject::connect(&wake, &QTimer::timeout, [&woken] { woken = true; });
+    wake.start(kPauseMs);
+    while (!woken && !cancel_)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const bool cancelled = cancel_;
+    cancel_ = false;
+    return !cancelled;
 }
 
 bool WaitGate::eventFilter(QObject *watched, QEvent *event)

@@ -6,8 +6,8 @@
 
 namespace pw {
 
-// The wait of the windows: between two polls it lets the windows paint and run their timers,
-// then sleeps a millisecond, so a long wait neither freezes the screen nor burns a core.
+// The wait of the windows: between two polls it sleeps in the event loop for a few
+// milliseconds, so a long wait neither freezes the screen nor burns a core.
 //
 // A Blocking gate holds back the user for as long as it lives: every mouse, key, wheel,
 // touch, drag or close input to any window of the program is dropped, except Esc, which ends
@@ -39,7 +39,7 @@ public:
 
     // For long work without a wait of its own: lets the windows paint and run their timers;
     // false when Esc asked to stop.
-    bool keepUp();
+    bool keepUp() override;
 
     // Esc was pressed and no wait has consumed it yet.
     bool cancelRequested() const { return cancel_; }

@@ -14,7 +14,7 @@ namespace pw::test {
 // the bytes written so far, and fails any operation on request.
 class FakePort final : public SerialPort {
 public:
-    enum class Op { SetPortNumber, Open, WriteText, WriteBytes, ReadCts, TransmitCount };
+    enum class Op { SetPortNumber, Open, WriteText, WriteBytes, HandOver, ReadCts, TransmitCount };
 
     bool isOpen() const override { return open_; }
     void close() override
@@ -40,6 +40,11 @@ public:
     }
     bool writeText(const QByteArray &text) override { return write(Op::WriteText, text); }
     bool writeBytes(const QByteArray &bytes) override { return write(Op::WriteBytes, bytes); }
+    bool handOver(qint64 &left) override
+    {
+        left = stalled ? 1 : 0;  // a stalled device keeps the last write in the program's hands
+        return !fails(Op::HandOver) && open_;
+    }
     bool readCts(bool &asserted) override
     {
         if (fails(Op::ReadCts) || !open_)
@@ -60,6 +65,7 @@ public:
     // Fail the n-th call (1-based) of an operation.
     void failAt(Op op, int nth) { failures_[op] = nth; }
     QSet<int> missingPorts;  // open fails for these numbers
+    bool stalled = false;    // the device has stopped taking bytes
 
     QList<QByteArray> chunks;  // every write, in order
     QByteArray written() const { return chunks.isEmpty() ? QByteArray() : chunks.join(); }

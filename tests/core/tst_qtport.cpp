@@ -1,7 +1,8 @@
 // The Qt serial backend over a pseudo-terminal the test opens itself (never a real device).
 #include "common/testfiles.h"
-#include "core/qtserialport.h"
 #include "core/monoimage.h"
+#include "core/qtserialport.h"
+#include "core/transfer.h"
 
 #include <QtTest>
 
@@ -33,6 +34,38 @@ Chunks imageChunks(const QByteArray &command, const QByteArray &mark, const QByt
     return chunks << "\r\n";
 }
 
+// A pseudo-terminal standing in for the device; the slave stays open so a close of the port
+// never hangs the line up.
+struct Pty {
+    Pty()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
+            path = QString::fromLocal8Bit(::ptsname(master));
+            slave = ::open(qPrintable(path), O_RDWR | O_NOCTTY);
+        }
+    }
+    ~Pty()
+    {
+        ::close(slave);
+        ::close(master);
+    }
+    int master = -1, slave = -1;
+    QString path;
+};
+
+// Sleeps between polls; stops when `stopAfterMs` has passed since the wait began.
+struct SleepWaiter final : Waiter {
+    qint64 stopAfterMs = 0;
+    QElapsedTimer clock;
+    void begin() override { clock.start(); }
+    bool pause() override
+    {
+        QThread::msleep(2);
+        return stopAfterMs <= 0 || clock.elapsed() < stopAfterMs;
+    }
+};
+
 }  // namespace
 
 class TstQtPort : public QObject {
@@ -42,17 +75,16 @@ private slots:
     {
         const Chunks parts = imageChunks("DT5", "TI", pattern(kImageBytes)) << "DP\r\n" << pattern(64 * 1024);
         const QByteArray expected = parts.join();
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        const QString slavePath = QString::fromLocal8Bit(::ptsname(master));
-        const int slave = ::open(qPrintable(slavePath), O_RDWR | O_NOCTTY);   // no hang-up when the port closes
+        Pty pty;
+        const int master = pty.master;
+        const QString slavePath = pty.path;
         QByteArray got;   // the device side drains everything for up to 10 s, so large writes never stall
         auto reader = std::async(std::launch::async, [&, deadline = QDeadlineTimer(10000)] {
             char buffer[4096];
             for (pollfd p{master, POLLIN, 0}; got.size() < expected.size() && !deadline.hasExpired(); p.revents = 0)
                 got.append(buffer, ::poll(&p, 1, 20) > 0 ? qMax<ssize_t>(::read(master, buffer, sizeof buffer), 0) : 0);
         });
-        QVERIFY(slave >= 0);
+        QVERIFY(pty.slave >= 0);
 
         QTemporaryDir dir;
         QVERIFY(QFile::link(slavePath, dir.filePath("COM3")) && QFile::link(dir.filePath("gone"), dir.filePath("COM4")));
@@ -63,13 +95,39 @@ private slots:
         QVERIFY(openPortSequence(port, QStringLiteral("3")));
         bool cts = true;
         QVERIFY(!port.readCts(cts));   // no modem lines on a pty: an error, never "CTS low"
+        SleepWaiter waiter;
         for (const QByteArray &part : parts)
-            QVERIFY(port.writeBytes(part));
-        port.close();   // right after the last write: nothing may be lost
+            QVERIFY(port.writeBytes(part) && waitHandedOver(port, waiter) == Waiter::End::Reached);
+        port.close();   // right after the last hand-over: nothing may be lost
         reader.wait();
-        ::close(slave);
-        ::close(master);
         QVERIFY(got == expected);
+    }
+
+    // A device that stops taking bytes: no write blocks, a stop comes at once, and a port that
+    // takes nothing for the stall time is given up and closed.
+    void stalledDevice()
+    {
+        Pty pty;   // nobody reads the master: the line fills up and stays full
+        QtSerialPort port(QString{});
+        port.setDeviceNameOverride(pty.path);
+        QVERIFY(pty.slave >= 0 && port.open());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(port.writeBytes(pattern(64 * 1024)));
+        qint64 left = 0, queued = 0;
+        QVERIFY(port.handOver(left) && left > 0 && port.transmitCount(queued) && queued >= left);
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+
+        SleepWaiter stopper;
+        stopper.stopAfterMs = 200;
+        clock.restart();
+        QCOMPARE(waitHandedOver(port, stopper), Waiter::End::Cancelled);
+        QVERIFY(clock.elapsed() < 1000 && port.isOpen());
+
+        SleepWaiter patient;
+        clock.restart();
+        QCOMPARE(waitHandedOver(port, patient), Waiter::End::TimedOut);
+        QVERIFY(clock.elapsed() >= kWriteStallMs && !port.isOpen());
     }
 };
 
