@@ -136,21 +136,10 @@ int sendCommandJob(const QByteArray &bytes, const QString &portText, SerialPort 
     if (!openPortSequence(port, portText))
         return 4;
     reporter.phase(QStringLiteral("sending"));
-    // In pieces of about a tenth of a second on the line, so that Ctrl-C is heard meanwhile.
-    constexpr qsizetype piece = 96;
-    for (qsizetype i = 0; i < bytes.size(); i += piece) {
-        if (CliWaiter::interruptRequested) {
-            port.close();
-            error = QStringLiteral("interrupted; the port was closed");
-            return 130;
-        }
-        if (!port.writeBytes(bytes.mid(i, piece)))
-            return 4;
-        reporter.progress(qMin(i + piece, bytes.size()), bytes.size());
-    }
+    const Waiter::End end = sendCommandBytes(port, waiter, bytes, [&](qint64 sent) { reporter.progress(sent, bytes.size()); });
     reporter.endProgress();
-    // Closing drops what is still queued: wait until every byte is out.
-    switch (waitTransmitted(port, waiter, bytes.size())) {
+    // The bytes are out (closing would drop what is still queued) or the send has ended.
+    switch (end) {
     case Waiter::End::Reached:
         port.close();
         reporter.phase(QStringLiteral("done: %1 bytes sent").arg(bytes.size()));

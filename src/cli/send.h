@@ -21,8 +21,8 @@ public:
     bool timedOut() const { return timedOut_; }
     bool interrupted() const { return interrupted_; }
     qint64 timeoutMs() const { return timeoutMs_; }
-    // Between waits: Ctrl-C is heard without pausing (an override once the seam has it).
-    bool keepUp()
+    // Between waits: Ctrl-C is heard without pausing.
+    bool keepUp() override
     {
         if (interruptRequested)
             interrupted_ = true;
@@ -66,14 +66,6 @@ public:
         count = 0;
         return true;
     }
-    // Declared without `override`: it overrides once the port seam hands over non-blocking
-    // writes, and is harmless before.
-    bool handOver(qint64 &left)
-    {
-        left = 0;
-        return open_;
-    }
-
 private:
     bool write(const QByteArray &bytes)
     {
