@@ -338,11 +338,17 @@ JpegHeader readJpegHeader(QIODevice &device)
             return header;
         if (!next(&a) || !next(&b) || (a << 8 | b) < 2)
             return header;
-        const QByteArray segment = device.read((a << 8 | b) - 2);
-        if (segment.size() != (a << 8 | b) - 2)
+        const int length = (a << 8 | b) - 2;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (!frame && marker != 0xDA) {  // tables, metadata, thumbnails: passed over unread
+            if (device.skip(length) != length)
+                return header;
+            continue;
+        }
+        const QByteArray segment = device.read(length);
+        if (segment.size() != length)
             return header;
         const auto at = [&segment](int i) { return static_cast<int>(static_cast<uchar>(segment.at(i))); };
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (frameType >= 0 || segment.size() < 6)
                 return header;
