@@ -12,6 +12,8 @@ namespace pw {
 
 QtSerialPort::QtSerialPort(QString programDir) : programDir_(std::move(programDir)) {}
 
+QtSerialPort::~QtSerialPort() { stopWatchingCts(); }
+
 void QtSerialPort::setDeviceNameOverride(const QString &deviceName) { override_ = deviceName; }
 
 QString QtSerialPort::deviceName() const
@@ -23,6 +25,7 @@ bool QtSerialPort::isOpen() const { return port_.isOpen(); }
 
 void QtSerialPort::close()
 {
+    stopWatchingCts();
     pending_.clear();
     sent_ = 0;
     if (port_.isOpen())
@@ -131,6 +134,32 @@ bool QtSerialPort::readCts(bool &asserted)
     asserted = signals_.testFlag(QSerialPort::ClearToSendSignal);
     return true;
 }
+
+bool QtSerialPort::watchCts(std::function<void()> changed)
+{
+    stopWatchingCts();
+#ifdef Q_OS_UNIX
+    if (!port_.isOpen())
+        return false;
+    // The thread reads the line through the descriptor alone; QSerialPort stays on this thread.
+    const int fd = int(port_.handle());
+    auto read = [fd]() -> std::optional<bool> {
+        int lines = 0;
+        if (::ioctl(fd, TIOCMGET, &lines) != 0)
+            return std::nullopt;
+        return (lines & TIOCM_CTS) != 0;
+    };
+    if (!read())
+        return false;
+    watcher_ = std::make_unique<LineWatcher>(read, std::move(changed));
+    return true;
+#else
+    Q_UNUSED(changed);
+    return false;
+#endif
+}
+
+void QtSerialPort::stopWatchingCts() { watcher_.reset(); }
 
 bool QtSerialPort::transmitCount(qint64 &count)
 {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "core/linewatcher.h"
 #include "core/serialport.h"
 
 #include <QSerialPort>
+#include <memory>
 
 namespace pw {
 
@@ -11,6 +13,7 @@ namespace pw {
 class QtSerialPort final : public SerialPort {
 public:
     explicit QtSerialPort(QString programDir);
+    ~QtSerialPort() override;
     // For tests and tools that name the device directly.
     void setDeviceNameOverride(const QString &deviceName);
 
@@ -23,6 +26,8 @@ public:
     bool writeBytes(const QByteArray &bytes) override;
     bool handOver(qint64 &left) override;
     bool readCts(bool &asserted) override;
+    bool watchCts(std::function<void()> changed) override;
+    void stopWatchingCts() override;
     bool transmitCount(qint64 &count) override;
 
     QString deviceName() const;
@@ -37,6 +42,7 @@ private:
     // Written and not yet taken by the driver; sent from `sent_` on.
     QByteArray pending_;
     qsizetype sent_ = 0;
+    std::unique_ptr<LineWatcher> watcher_;
 };
 
 }  // namespace pw

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace pw {
 
@@ -33,6 +34,14 @@ public:
     }
     // False when the line cannot be read (no modem lines, adapter gone).
     virtual bool readCts(bool &asserted) = 0;
+    // Calls `changed`, from another thread, whenever CTS may have changed, until
+    // stopWatchingCts() or close(). False when this port cannot watch: the caller polls.
+    virtual bool watchCts(std::function<void()> changed)
+    {
+        Q_UNUSED(changed);
+        return false;
+    }
+    virtual void stopWatchingCts() {}
     // Bytes written and still waiting to go out, the program's and the driver's.
     virtual bool transmitCount(qint64 &count) = 0;
 };

@@ -99,6 +99,8 @@ private:
     std::optional<TransferEnd> waitCts(bool wanted, const QString &busyText)
     {
         bool shown = false;
+        // Where the port can say when CTS changes, the wait sleeps until it does.
+        const bool watched = port_.watchCts([this] { waiter_.wake(); });
         const Waiter::End end = waiter_.until([&]() -> std::optional<bool> {
             bool cts = false;
             if (!port_.readCts(cts))
@@ -110,7 +112,9 @@ private:
                 shown = true;
             }
             return false;
-        });
+        }, 0, watched);
+        if (watched)
+            port_.stopWatchingCts();
         return ended(end);
     }
 

@@ -4,7 +4,15 @@
 
 namespace pw {
 
-Waiter::End Waiter::until(const std::function<std::optional<bool>()> &poll, qint64 boundMs)
+Waiter::End Waiter::until(const std::function<std::optional<bool>()> &poll, qint64 boundMs, bool woken)
+{
+    woken_ = woken;
+    const End end = run(poll, boundMs);
+    woken_ = false;
+    return end;
+}
+
+Waiter::End Waiter::run(const std::function<std::optional<bool>()> &poll, qint64 boundMs)
 {
     begin();
     QElapsedTimer clock;

@@ -9,8 +9,12 @@ namespace pw {
 
 namespace {
 
-// The device's CTS is read again after at most this long.
+// The device's CTS is read again after at most this long...
 constexpr int kPauseMs = 8;
+// ...or, where the port says when it changes, after this long at the latest.
+constexpr int kWokenPauseMs = 100;
+
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 bool isUserInput(QEvent::Type type)
 {
@@ -91,12 +95,27 @@ bool WaitGate::pause()
     wake.setTimerType(Qt::PreciseTimer);
     wake.setSingleShot(true);
     QObject::connect(&wake, &QTimer::timeout, [&woken] { woken = true; });
-    wake.start(kPauseMs);
-    while (!woken && !cancel_)
+    wake.start(Waiter::woken() ? kWokenPauseMs : kPauseMs);
+    while (!woken && !cancel_ && !kicked_.exchange(false))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const bool cancelled = cancel_;
     cancel_ = false;
     return !cancelled;
+}
+
+void WaitGate::wake()
+{
+    // Posting is the one thing another thread may do to this object; the event itself only
+    // wakes the event loop that the pause sleeps in.
+    kicked_ = true;
+    QCoreApplication::postEvent(this, new QEvent(kWakeEvent));
+}
+
+bool WaitGate::event(QEvent *event)
+{
+    if (event->type() == kWakeEvent)
+        return true;
+    return QObject::event(event);
 }
 
 bool WaitGate::eventFilter(QObject *watched, QEvent *event)

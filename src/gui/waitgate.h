@@ -3,6 +3,7 @@
 #include "core/waiter.h"
 
 #include <QObject>
+#include <atomic>
 
 namespace pw {
 
@@ -41,11 +42,14 @@ public:
     // false when Esc asked to stop.
     bool keepUp() override;
 
+    void wake() override;
+
     // Esc was pressed and no wait has consumed it yet.
     bool cancelRequested() const { return cancel_; }
 
 protected:
     bool pause() override;
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -54,6 +58,7 @@ private:
 
     bool engaged_ = false;
     bool cancel_ = false;
+    std::atomic<bool> kicked_{false};
 };
 
 }  // namespace pw

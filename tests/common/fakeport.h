@@ -19,6 +19,7 @@ public:
     bool isOpen() const override { return open_; }
     void close() override
     {
+        changed_ = nullptr;
         log << QStringLiteral("close");
         open_ = false;
     }
@@ -50,8 +51,18 @@ public:
         if (fails(Op::ReadCts) || !open_)
             return false;
         asserted = cts(written(), pollsSinceWrite_++);
+        // A watched line tells of the change that the next read will see.
+        if (changed_ && cts(written(), pollsSinceWrite_) != asserted)
+            changed_();
         return true;
     }
+    bool watchCts(std::function<void()> changed) override
+    {
+        if (watchable)
+            changed_ = std::move(changed);
+        return watchable;
+    }
+    void stopWatchingCts() override { changed_ = nullptr; }
     bool transmitCount(qint64 &count) override
     {
         count = 0;  // the fake hands everything over at once
@@ -66,6 +77,7 @@ public:
     void failAt(Op op, int nth) { failures_[op] = nth; }
     QSet<int> missingPorts;  // open fails for these numbers
     bool stalled = false;    // the device has stopped taking bytes
+    bool watchable = false;  // the port says when CTS changes
 
     QList<QByteArray> chunks;  // every write, in order
     QByteArray written() const { return chunks.isEmpty() ? QByteArray() : chunks.join(); }
@@ -86,6 +98,7 @@ private:
 
     bool open_ = false;
     int pollsSinceWrite_ = 0;
+    std::function<void()> changed_;
     QHash<Op, int> failures_;
     QHash<Op, int> calls_;
 };

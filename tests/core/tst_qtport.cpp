@@ -1,5 +1,6 @@
 // The Qt serial backend over a pseudo-terminal the test opens itself (never a real device).
 #include "common/testfiles.h"
+#include "core/linewatcher.h"
 #include "core/monoimage.h"
 #include "core/qtserialport.h"
 #include "core/transfer.h"
@@ -101,6 +102,41 @@ private slots:
         port.close();   // right after the last hand-over: nothing may be lost
         reader.wait();
         QVERIFY(got == expected);
+    }
+
+    // The watcher tells of each change of the line, and once of a line that can no longer be
+    // read; it never calls for a line that stays as it is.
+    void lineWatcher()
+    {
+        std::atomic<int> line{0};   // 0 low, 1 high, -1 unreadable
+        std::atomic<int> calls{0};
+        const auto waitCalls = [&](int n) {
+            QDeadlineTimer deadline(2000);
+            while (calls < n && !deadline.hasExpired())
+                QThread::msleep(1);
+            return calls == n;
+        };
+        {
+            LineWatcher watcher([&]() -> std::optional<bool> { return line < 0 ? std::nullopt : std::optional<bool>(line == 1); },
+                                [&] { ++calls; }, 2);
+            QThread::msleep(30);
+            QCOMPARE(int(calls), 0);
+            line = 1;
+            QVERIFY(waitCalls(1));
+            line = 0;
+            QVERIFY(waitCalls(2));
+            line = -1;
+            QVERIFY(waitCalls(3));
+            line = 1;   // after a failure the watcher has stopped
+            QThread::msleep(30);
+            QCOMPARE(int(calls), 3);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        {
+            LineWatcher idle([] { return std::optional<bool>(true); }, [] {}, 1000);
+        }
+        QVERIFY(clock.elapsed() < 500);   // stopping does not wait out the period
     }
 
     // A device that stops taking bytes: no write blocks, a stop comes at once, and a port that
