@@ -41,7 +41,9 @@ Pass passOf(const PngGeometry &g, int pass)
 {
     if (!g.interlaced)
         return {0, 0, 0, 0, g.width, g.height};
-    return {PNG_PASS_START_COL(pass), PNG_PASS_COL_SHIFT(pass), PNG_PASS_START_ROW(pass), PNG_PASS_ROW_SHIFT(pass),
+    // libpng's pass macros give int; the casts keep brace initialisation free of narrowing.
+    return {static_cast<png_uint_32>(PNG_PASS_START_COL(pass)), static_cast<png_uint_32>(PNG_PASS_COL_SHIFT(pass)),
+            static_cast<png_uint_32>(PNG_PASS_START_ROW(pass)), static_cast<png_uint_32>(PNG_PASS_ROW_SHIFT(pass)),
             PNG_PASS_COLS(g.width, pass), PNG_PASS_ROWS(g.height, pass)};
 }
 
