@@ -2,10 +2,10 @@
 # Wall time and peak memory above idle of the picture decoder on large and hostile pictures,
 # each read in a fresh process: the corner the picture area shows and the shrunk whole picture
 # the command line fits. Builds a small driver against the core library of a build folder.
-#   tools/bench-decoder.sh [build-folder]    (default: build-decoder)
+#   tools/bench-decoder.sh [build-folder]    (default: build)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-decoder}
+build=${1:-$root/build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 cmake --build "$build" -j2 --target pwcore >/dev/null
 work=$(mktemp -d)

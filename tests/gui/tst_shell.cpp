@@ -89,6 +89,7 @@ private slots:
         while (mainWindows().isEmpty() && clock.elapsed() < 5000)
             QTest::qWait(1);
         const qint64 elapsed = clock.elapsed();
+        qInfo("main window after %lld ms", static_cast<long long>(elapsed));
         QVERIFY2(elapsed >= 1995 && elapsed < 5000, qPrintable(QString::number(elapsed)));
     }
 
