@@ -19,7 +19,7 @@ QString ParsedArgs::value(const QString &name) const
     return result;
 }
 
-bool parseArgs(const QStringList &args, const QList<OptionSpec> &specs, ParsedArgs &out, QString &error)
+bool parseArgs(const QStringList &args, const QList<OptionSpec> &known, ParsedArgs &out, QString &error)
 {
     out = {};
     bool optionsEnded = false;
@@ -37,7 +37,7 @@ bool parseArgs(const QStringList &args, const QList<OptionSpec> &specs, ParsedAr
         QString name;
         QString inlineValue;
         bool hasInline = false;
-        const OptionSpec *spec = nullptr;
+        const OptionSpec *option = nullptr;
         if (isLong) {
             name = arg.mid(2);
             if (const int eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
@@ -45,30 +45,30 @@ bool parseArgs(const QStringList &args, const QList<OptionSpec> &specs, ParsedAr
                 name.truncate(eq);
                 hasInline = true;
             }
-            for (const OptionSpec &s : specs)
+            for (const OptionSpec &s : known)
                 if (s.name == name)
-                    spec = &s;
+                    option = &s;
         } else {
-            for (const OptionSpec &s : specs)
+            for (const OptionSpec &s : known)
                 if (!s.shortName.isNull() && s.shortName == arg.at(1))
-                    spec = &s;
+                    option = &s;
             if (arg.size() > 2) {
                 inlineValue = arg.mid(2);
                 hasInline = true;
             }
         }
-        if (!spec || (hasInline && !spec->takesValue)) {
+        if (!option || (hasInline && !option->takesValue)) {
             error = QStringLiteral("unknown option '%1'").arg(arg);
             return false;
         }
-        if (spec->takesValue && !hasInline) {
+        if (option->takesValue && !hasInline) {
             if (i + 1 >= args.size()) {
                 error = QStringLiteral("option '%1' needs a value").arg(arg);
                 return false;
             }
             inlineValue = args[++i];
         }
-        out.options.append({spec->name, inlineValue});
+        out.options.append({option->name, inlineValue});
     }
     return true;
 }

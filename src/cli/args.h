@@ -26,7 +26,7 @@ struct ParsedArgs {
 };
 
 // False with `error` set for an unknown option or a missing value.
-bool parseArgs(const QStringList &args, const QList<OptionSpec> &specs, ParsedArgs &out, QString &error);
+bool parseArgs(const QStringList &args, const QList<OptionSpec> &known, ParsedArgs &out, QString &error);
 
 // An integer option within [low, high]; false with `error` naming the option.
 bool intOption(const ParsedArgs &args, const QString &name, int low, int high, int &value, QString &error);

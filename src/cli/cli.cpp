@@ -34,11 +34,11 @@ const char *const kPreviewHelp =
 
 int runPreview(const QStringList &argv)
 {
-    const QList<OptionSpec> specs{{"output", 'o', true}, {"scale", {}, true}, {"layout", {}, true}, {"help", 'h', false}};
+    const QList<OptionSpec> known{{"output", 'o', true}, {"scale", {}, true}, {"layout", {}, true}, {"help", 'h', false}};
     ParsedArgs args;
     QString error;
     int scale = 1;
-    if (!parseArgs(argv, specs, args, error) || !intOption(args, "scale", 1, 16, scale, error)) {
+    if (!parseArgs(argv, known, args, error) || !intOption(args, "scale", 1, 16, scale, error)) {
         errorLine(error + QStringLiteral(" (see 'pixelwright-cli preview --help')"));
         return Usage;
     }

@@ -48,13 +48,13 @@ bool sameFile(const QString &a, const QString &b)
 
 int runConvert(const QStringList &argv)
 {
-    QList<OptionSpec> specs = conversionSpecs();
-    specs << OptionSpec{"output", 'o', true} << OptionSpec{"format", {}, true} << OptionSpec{"layout", {}, true}
+    QList<OptionSpec> known = conversionSpecs();
+    known << OptionSpec{"output", 'o', true} << OptionSpec{"format", {}, true} << OptionSpec{"layout", {}, true}
           << OptionSpec{"frames", {}, false} << OptionSpec{"help", 'h', false};
     ParsedArgs args;
     QString error;
     ConvertOptions options;
-    if (!parseArgs(argv, specs, args, error) || (!args.has("help") && !conversionOptions(args, options, error))) {
+    if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error))) {
         errorLine(error + QStringLiteral(" (see 'pixelwright-cli convert --help')"));
         return Usage;
     }

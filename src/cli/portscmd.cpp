@@ -74,10 +74,10 @@ bool portNumber(const QString &text, int &number)
 
 int runPorts(const QStringList &argv, const QString &defaultDir)
 {
-    const QList<OptionSpec> specs{{"link", {}, true}, {"unlink", {}, true}, {"dir", {}, true}, {"help", 'h', false}};
+    const QList<OptionSpec> known{{"link", {}, true}, {"unlink", {}, true}, {"dir", {}, true}, {"help", 'h', false}};
     ParsedArgs args;
     QString error;
-    if (!parseArgs(argv, specs, args, error)) {
+    if (!parseArgs(argv, known, args, error)) {
         errorLine(error + QStringLiteral(" (see 'pixelwright-cli ports --help')"));
         return Usage;
     }

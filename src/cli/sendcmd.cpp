@@ -73,8 +73,8 @@ bool loadImage(const QString &input, const ConvertOptions &options, MonoImage &i
 
 int runSend(const QStringList &argv, const QString &programDir)
 {
-    QList<OptionSpec> specs = conversionSpecs();
-    specs << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
+    QList<OptionSpec> known = conversionSpecs();
+    known << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
           << OptionSpec{"flash", {}, true} << OptionSpec{"line", {}, true} << OptionSpec{"file", {}, true}
           << OptionSpec{"timeout", {}, true} << OptionSpec{"dry-run", {}, false} << OptionSpec{"help", 'h', false};
     ParsedArgs args;
@@ -85,7 +85,7 @@ int runSend(const QStringList &argv, const QString &programDir)
         errorLine(text + QStringLiteral(" (see 'pixelwright-cli send --help')"));
         return int(Usage);
     };
-    if (!parseArgs(argv, specs, args, error) || (!args.has("help") && !conversionOptions(args, options, error)))
+    if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error)))
         return usage(error);
     if (args.has("help")) {
         writeStdout(QByteArray(kHelp) + kConversionHelp + kExitCodesHelp);

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFile>
 #include <QImage>
+#include <QList>
 
 namespace pw::test {
 
@@ -23,6 +24,24 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every byte value, with a CR LF inside: a line end in data must go out as plain data.
+inline QByteArray bytePattern(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 + i / 256);
+    return bytes.replace(100, 2, "\r\n");
+}
+
+// The writes of an image transfer, built apart from the program: command, mark, 8 bands, line end.
+inline QList<QByteArray> imageChunks(const QByteArray &command, const QByteArray &mark, const QByteArray &image)
+{
+    QList<QByteArray> chunks{command + "\r\n", mark};
+    for (int band = 0; band < 8; ++band)
+        chunks << image.mid(band * 128, 128);
+    return chunks << "\r\n";
 }
 
 }  // namespace pw::test

@@ -18,22 +18,6 @@ using Chunks = QList<QByteArray>;
 
 namespace {
 
-// Every byte value, with a CR LF inside: a line end in data must go out as plain data.
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 7 + i / 256);
-    return bytes.replace(100, 2, "\r\n");
-}
-
-Chunks imageChunks(const QByteArray &command, const QByteArray &mark, const QByteArray &image)
-{
-    Chunks chunks{command + "\r\n", mark};
-    for (int band = 0; band < 8; ++band)
-        chunks << image.mid(band * 128, 128);
-    return chunks << "\r\n";
-}
 
 // A pseudo-terminal standing in for the device; the slave stays open so a close of the port
 // never hangs the line up.
@@ -74,7 +58,7 @@ class TstQtPort : public QObject {
 private slots:
     void qtBackendOverPty()
     {
-        const Chunks parts = imageChunks("DT5", "TI", pattern(kImageBytes)) << "DP\r\n" << pattern(64 * 1024);
+        const Chunks parts = imageChunks("DT5", "TI", bytePattern(kImageBytes)) << "DP\r\n" << bytePattern(64 * 1024);
         const QByteArray expected = parts.join();
         Pty pty;
         const int master = pty.master;
@@ -149,7 +133,7 @@ private slots:
         QVERIFY(pty.slave >= 0 && port.open());
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(port.writeBytes(pattern(64 * 1024)));
+        QVERIFY(port.writeBytes(bytePattern(64 * 1024)));
         qint64 left = 0, queued = 0;
         QVERIFY(port.handOver(left) && left > 0 && port.transmitCount(queued) && queued >= left);
         QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));

@@ -26,24 +26,6 @@ std::function<bool(const QByteArray &, int)> device(int busy, int ack, int work)
     };
 }
 
-// Every byte value, with a CR LF inside: a line end in data must go out as plain data.
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 7 + i / 256);
-    return bytes.replace(100, 2, "\r\n");
-}
-
-// The writes of an image transfer, built apart from the program: command, mark, 8 bands, line end.
-Chunks imageChunks(const QByteArray &command, const QByteArray &mark, const QByteArray &image)
-{
-    Chunks chunks{command + "\r\n", mark};
-    for (int band = 0; band < 8; ++band)
-        chunks << image.mid(band * 128, 128);
-    return chunks << "\r\n";
-}
-
 bool idleUi(Rig &rig) { return rig.form->progressBar()->isHidden() && !QApplication::overrideCursor(); }
 
 void recordBoxes(Rig &rig, QStringList &out)   // title|text|port state while the box is up
@@ -93,7 +75,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
         QVERIFY(rig.form->selectComboText(rig.form->combo(1), QStringLiteral("5")));   // VRAM time and FLASH page differ on purpose
         QVERIFY(rig.form->selectComboText(rig.form->combo(3), QStringLiteral("12")));
-        const QByteArray image = pattern(kImageBytes);
+        const QByteArray image = bytePattern(kImageBytes);
         std::copy(image.begin(), image.end(), rig.form->monoImage().begin());
         LabelLog log(rig.form->statusLabel());
         rig.port.cts = [&, model = device(2, 1, 3)](const QByteArray &w, int n) { return log.note(), model(w, n); };
