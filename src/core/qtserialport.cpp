@@ -10,6 +10,11 @@
 
 namespace pw {
 
+namespace {
+// Where CTS has to be polled, a change is seen within this time.
+constexpr int kCtsPollMs = 8;
+}  // namespace
+
 QtSerialPort::QtSerialPort(QString programDir) : programDir_(std::move(programDir)) {}
 
 QtSerialPort::~QtSerialPort() { stopWatchingCts(); }
@@ -151,7 +156,13 @@ bool QtSerialPort::watchCts(std::function<void()> changed)
     };
     if (!read())
         return false;
-    watcher_ = std::make_unique<LineWatcher>(read, std::move(changed));
+    // Most serial drivers can sleep until a modem line changes; a pseudo-terminal cannot.
+    auto block = [fd]() -> int {
+        if (::ioctl(fd, TIOCMIWAIT, TIOCM_CTS) == 0)
+            return 1;
+        return errno == EINTR ? 0 : -1;
+    };
+    watcher_ = std::make_unique<LineWatcher>(read, std::move(changed), kCtsPollMs, block);
     return true;
 #else
     Q_UNUSED(changed);

@@ -89,38 +89,60 @@ private slots:
     }
 
     // The watcher tells of each change of the line, and once of a line that can no longer be
-    // read; it never calls for a line that stays as it is.
+    // read; it never calls for a line that stays as it is. Where the driver can sleep until
+    // the line changes it does, and a stop ends that sleep; where it cannot, the watcher polls.
+    void lineWatcher_data()
+    {
+        QTest::addColumn<int>("driver");   // 0 none, 1 sleeps until a change, -1 says it cannot
+        QTest::newRow("polled") << 0;
+        QTest::newRow("driver sleeps") << 1;
+        QTest::newRow("driver cannot sleep") << -1;
+    }
     void lineWatcher()
     {
+        QFETCH(int, driver);
         std::atomic<int> line{0};   // 0 low, 1 high, -1 unreadable
-        std::atomic<int> calls{0};
+        std::atomic<int> calls{0}, sleeps{0};
         const auto waitCalls = [&](int n) {
             QDeadlineTimer deadline(2000);
             while (calls < n && !deadline.hasExpired())
                 QThread::msleep(1);
             return calls == n;
         };
+        LineWatcher::Block block;
+        if (driver != 0)
+            block = [&, driver]() -> int {
+                if (driver < 0)
+                    return -1;
+                ++sleeps;
+                for (const int seen = line;;) {   // as TIOCMIWAIT: back on a change or a signal
+                    if (line != seen)
+                        return 1;
+                    if (::usleep(2000) != 0)
+                        return 0;
+                }
+            };
+        QElapsedTimer clock;
         {
             LineWatcher watcher([&]() -> std::optional<bool> { return line < 0 ? std::nullopt : std::optional<bool>(line == 1); },
-                                [&] { ++calls; }, 2);
+                                [&] { ++calls; }, driver > 0 ? 60000 : 2, block);
             QThread::msleep(30);
             QCOMPARE(int(calls), 0);
             line = 1;
             QVERIFY(waitCalls(1));
             line = 0;
             QVERIFY(waitCalls(2));
-            line = -1;
-            QVERIFY(waitCalls(3));
-            line = 1;   // after a failure the watcher has stopped
-            QThread::msleep(30);
-            QCOMPARE(int(calls), 3);
+            if (driver == 0) {
+                line = -1;
+                QVERIFY(waitCalls(3));
+                line = 1;   // after a failure the watcher has stopped
+                QThread::msleep(30);
+                QCOMPARE(int(calls), 3);
+            }
+            clock.start();
         }
-        QElapsedTimer clock;
-        clock.start();
-        {
-            LineWatcher idle([] { return std::optional<bool>(true); }, [] {}, 1000);
-        }
-        QVERIFY(clock.elapsed() < 500);   // stopping does not wait out the period
+        QVERIFY(clock.elapsed() < 500);   // stopping waits out neither the period nor the driver
+        QCOMPARE(int(sleeps) > 0, driver > 0);
     }
 
     // A device that stops taking bytes: no write blocks, a stop comes at once, and a port that
