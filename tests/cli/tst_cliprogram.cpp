@@ -181,6 +181,13 @@ private slots:
         QCOMPARE(test::readFile(out.filePath("notes.bin")), QByteArray("old"));
         QCOMPARE(test::readFile(out.filePath("good.bin")), QByteArray(1024, '\xff'));
         QCOMPARE(test::readFile(out.filePath("other one.bin")), QByteArray(1024, '\0'));
+
+        // Junk before the end marker: the whole picture decodes, and the JPEG plugin's
+        // complaint must not bury the program's own lines.
+        const QString junk = dir.filePath("junk.jpg");
+        QVERIFY(test::writeFile(junk, test::readFile(other).chopped(2) + "junk\xff\xd9"));
+        const Run quiet = run({"convert", junk, "--fit", "contain", "-o", out.filePath("junk.bin")});
+        QVERIFY(quiet.code == 0 && quiet.errLines.isEmpty());
     }
 
     void convertOutputsAndFormats()
