@@ -20,17 +20,7 @@ max_len=${FUZZ_MAX_LEN:-4096}
 build=build-fuzz
 
 # Qt, libpng and cmake as for the normal build; clang and its libFuzzer runtime on top.
-tools/setup.sh
-missing=()
-for p in clang libclang-rt-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
-fi
+tools/setup.sh clang libclang-rt-dev
 
 # fuzzer-no-link gives the core coverage feedback; only the targets link libFuzzer's main.
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
