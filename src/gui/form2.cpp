@@ -40,13 +40,21 @@ void Form2::Command1_Click()
     // The system's 8-bit code page, as every text the program writes to the port.
     const QByteArray line = commandLine(ui->Text1->text().toLocal8Bit());
     bool ok = openPortSequence(port, main_.settings().portNumber) && port.writeText(line);
+    Waiter::End end = Waiter::End::Failed;
     if (ok) {
         // Closing the port drops what is still queued, so wait until the line is out.
         WaitGate gate(WaitGate::Input::Passed);
-        ok = waitHandedOver(port, gate) == Waiter::End::Reached
-             && waitTransmitted(port, gate, line.size()) == Waiter::End::Reached;
+        end = waitHandedOver(port, gate);
+        if (end == Waiter::End::Reached)
+            end = waitTransmitted(port, gate, line.size());
+        ok = end == Waiter::End::Reached;
     }
     sending_ = false;
+    if (end == Waiter::End::Cancelled) {
+        // Esc on a line the device does not take: stopped, the port closed, nothing shown.
+        port.close();
+        return;
+    }
     if (closeRequested_) {
         // The console was closed during the wait and the main window is back already; the
         // port was left for this send to close.

@@ -54,11 +54,7 @@ bool isUserInput(QEvent::Type type)
 
 }  // namespace
 
-WaitGate::WaitGate(Input input)
-{
-    if (input == Input::Blocked)
-        engage();
-}
+WaitGate::WaitGate(Input input) : blocks_(input == Input::Blocked) { engage(); }
 
 WaitGate::~WaitGate() { release(); }
 
@@ -124,6 +120,8 @@ bool WaitGate::eventFilter(QObject *watched, QEvent *event)
         return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
         cancel_ = true;
+    if (!blocks_)
+        return QObject::eventFilter(watched, event);
     // A close event starts accepted: the window would close even though the event was eaten.
     event->ignore();
     return true;

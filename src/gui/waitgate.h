@@ -13,7 +13,7 @@ namespace pw {
 // A Blocking gate holds back the user for as long as it lives: every mouse, key, wheel,
 // touch, drag or close input to any window of the program is dropped, except Esc, which ends
 // the current wait as cancelled. A Passing gate lets everything through (the console's short
-// wait for its typed line) and cannot be cancelled.
+// wait for its typed line); Esc still ends its wait.
 class WaitGate final : public QObject, public Waiter {
     Q_OBJECT
 public:
@@ -56,6 +56,7 @@ private:
     void engage();
     void release();
 
+    const bool blocks_;
     bool engaged_ = false;
     bool cancel_ = false;
     std::atomic<bool> kicked_{false};

@@ -181,6 +181,17 @@ private slots:
         QVERIFY2(escAt > 0 && ended - escAt < 500, qPrintable(QString::number(ended - escAt)));
         QVERIFY(!rig.port.isOpen() && rig.boxes.shown.isEmpty() && !QApplication::overrideCursor());
         QCOMPARE(rig.port.written(), QByteArray(96, 'x'));   // the first piece, which the driver never took
+
+        // The typed line too: Esc stops it at once, silently, the port closed.
+        console->text1()->setText(QStringLiteral("DP"));
+        QTimer::singleShot(300, Qt::PreciseTimer, console, [&] {
+            escAt = clock.elapsed();
+            QCoreApplication::postEvent(console, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        });
+        clock.restart();
+        console->Command1_Click();
+        QVERIFY2(clock.elapsed() - escAt < 500, qPrintable(QString::number(clock.elapsed() - escAt)));
+        QVERIFY(!rig.port.isOpen() && rig.boxes.shown.isEmpty() && rig.port.written().endsWith("DP\r\n"));
     }
 
     void console()
