@@ -260,6 +260,10 @@ QImage readPng(QIODevice &device, const QSize &limit, const QSize &atLeast, QSiz
         return {};
     }
     png_set_read_fn(png, &device, pngRead);
+    // libpng allocates a text or profile chunk at the length its header declares before a
+    // byte of it is read, so a 200-byte file can ask for gigabytes. Nothing here uses any
+    // chunk but IHDR, PLTE, tRNS, IDAT and IEND: libpng passes over the others unread.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
 
     QImage result;
     PngGeometry g;

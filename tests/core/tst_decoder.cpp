@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <png.h>
+#include <zlib.h>
 #include <sys/resource.h>
 
 using namespace pw;
@@ -119,6 +120,7 @@ private slots:
         QTest::newRow("progressive JPEG 30000 x 30000") << "jpg-p" << 30000 << QImage() << QSize(0, 0);
         QTest::newRow("interlaced PNG whose corner comes after 3 GB") << "regress-interlaced-1bit-40000.png" << 40000 << QImage() << QSize(0, 0);
         QTest::newRow("BMP decoded whole beyond the limit") << "bmp" << 16000 << QImage() << QSize(0, 0);
+        QTest::newRow("PNG with a 360 MB text chunk") << "png-text" << 16 << solidImage(16, 16, QColor(128, 128, 128)) << QSize(16, 16);
     }
 
     void hostilePictures()
@@ -145,6 +147,23 @@ private slots:
             const QByteArray header = "ffd8ffdb00430008" + QByteArray("01").repeated(63) + "ffc0000b084e204e2001011100ffc40015000101"
                                       + QByteArray("00").repeated(14) + "0007ffc400141001" + QByteArray("00").repeated(16) + "ffda0008010100003f00a027e0";
             QVERIFY(writeFile(path, QByteArray::fromHex(header) + QByteArray(2500 * 2500 / 4 - 3, '\0') + "\xFF\xD9"));
+        } else if (kind == "png-text") {  // libpng would hold the chunk whole; its bytes stay sparse on disk
+            QByteArray png;
+            QBuffer buffer(&png);
+            QVERIFY(corner.save(&buffer, "png"));
+            QFile file(path);
+            const qint64 length = 360 << 20;
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(png.left(33)) == 33);
+            QByteArray header(4, '\0');
+            qToBigEndian(quint32(length), header.data());
+            QVERIFY(file.write(header + "tEXt") == 8 && file.seek(file.pos() + length));
+            uLong crc = crc32(0, reinterpret_cast<const Bytef *>("tEXt"), 4);
+            const QByteArray zeros(1 << 20, '\0');
+            for (qint64 done = 0; done < length; done += zeros.size())
+                crc = crc32(crc, reinterpret_cast<const Bytef *>(zeros.constData()), uInt(zeros.size()));
+            QByteArray tail(4, '\0');
+            qToBigEndian(quint32(crc), tail.data());
+            QVERIFY(file.write(tail + png.mid(33)) == png.size() - 29);
         } else if (kind == "bmp") {  // a header alone: nothing past it is needed to be refused
             QByteArray bmp = QByteArray::fromHex("424d") + QByteArray(52, 0);
             const auto put = [&bmp](int at, quint32 value, int bytes) { for (int i = 0; i < bytes; ++i) bmp[at + i] = char(value >> 8 * i); };
