@@ -18,38 +18,6 @@ void toStderr(const QString &text)
     std::fflush(stderr);
 }
 
-// The transfer's status texts as the command line's phases.
-class ReporterUi final : public TransferUi {
-public:
-    explicit ReporterUi(Reporter &reporter) : reporter_(reporter) {}
-    bool failed = false;
-    bool flashWritten = false;
-
-    void setStatus(const QString &text, bool) override
-    {
-        if (text == LinkText::rewriting)
-            reporter_.phase(QStringLiteral("waiting for the device"));
-        else if (text == LinkText::sending)
-            reporter_.phase(QStringLiteral("sending"));
-        else if (text == LinkText::processing)
-            reporter_.phase(QStringLiteral("device busy"));
-    }
-    void setHourglass(bool) override {}
-    void showProgress() override { reporter_.progress(0, kBands); }
-    void setProgress(int band) override { reporter_.progress(band + 1, kBands); }
-    void hideProgress() override { reporter_.endProgress(); }
-    void message(const QString &, const QString &text) override
-    {
-        if (text == LinkText::flashNotice)
-            flashWritten = true;
-        else
-            failed = true;
-    }
-
-private:
-    Reporter &reporter_;
-};
-
 int stopped(const CliWaiter &waiter, QString &error)
 {
     if (waiter.interrupted()) {
@@ -82,6 +50,27 @@ bool CliWaiter::pause()
     return true;
 }
 
+void Reporter::phase(TransferPhase phase)
+{
+    switch (phase) {
+    case TransferPhase::WaitingForReady:
+    case TransferPhase::Rewriting:
+        this->phase(QStringLiteral("waiting for the device"));
+        break;
+    case TransferPhase::Sending:
+        this->phase(QStringLiteral("sending"));
+        progress(0, kBands);
+        break;
+    case TransferPhase::DeviceBusy:
+        this->phase(QStringLiteral("device busy"));
+        break;
+    case TransferPhase::PortOpened:
+    case TransferPhase::Sent:
+    case TransferPhase::Done:
+        break;
+    }
+}
+
 void Reporter::phase(const QString &text)
 {
     if (quiet_ || text == lastPhase_)
@@ -108,17 +97,14 @@ void Reporter::endProgress()
     barShown_ = false;
 }
 
-int sendImageJob(const ImageTransfer &job, const MonoImage &image, SerialPort &port, CliWaiter &waiter,
-                 Reporter &reporter, QString &error)
+int sendImageJob(const ImageStream &stream, const QString &portText, SerialPort &port, CliWaiter &waiter,
+                 Reporter &reporter, const QString &done, QString &error)
 {
-    std::array<std::uint8_t, 128> txBuf{};
-    ReporterUi ui(reporter);
-    const TransferEnd end = sendImage(job, image, txBuf, port, waiter, ui);
+    const TransferEnd end = sendImage(port, waiter, portText, stream, reporter);
+    reporter.endProgress();
     switch (end) {
     case TransferEnd::Done:
-        reporter.phase(job.target == ImageTarget::Vram
-                           ? QStringLiteral("done: the screen was rewritten")
-                           : QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(job.argument));
+        reporter.phase(done);
         return 0;
     case TransferEnd::Failed:
         error = QStringLiteral("the port could not be opened or failed");

@@ -44,44 +44,13 @@ private:
     bool interrupted_ = false;
 };
 
-// A port that opens nothing: records what is written and answers CTS as the device does
-// (ready, dropped once on the display command, ready again). --dry-run's stream.
-class RecordingPort final : public SerialPort {
-public:
-    QByteArray written;
-    bool isOpen() const override { return open_; }
-    void close() override { open_ = false; }
-    bool setPortNumber(int) override { return true; }
-    void clearTransmitBuffer() override {}
-    bool open() override { return open_ = true; }
-    bool writeText(const QByteArray &text) override { return write(text); }
-    bool writeBytes(const QByteArray &bytes) override { return write(bytes); }
-    bool readCts(bool &asserted) override
-    {
-        asserted = !written.endsWith("DP\r\n") || polls_++ >= 1;
-        return true;
-    }
-    bool transmitCount(qint64 &count) override
-    {
-        count = 0;
-        return true;
-    }
-private:
-    bool write(const QByteArray &bytes)
-    {
-        written += bytes;
-        polls_ = 0;
-        return open_;
-    }
-    bool open_ = false;
-    int polls_ = 0;
-};
-
 // What a send reports: the phases on stderr, a progress bar when stderr is a terminal.
-class Reporter {
+class Reporter final : public TransferListener {
 public:
-    // `terminal`: draw a progress bar; `quiet`: say nothing (--dry-run).
+    // `terminal`: draw a progress bar; `quiet`: say nothing.
     explicit Reporter(bool terminal, bool quiet = false) : terminal_(terminal), quiet_(quiet) {}
+    void phase(TransferPhase phase) override;
+    void bandSent(int band) override { progress(band + 1, kBands); }
     void phase(const QString &text);
     void progress(qint64 done, qint64 total);
     void endProgress();
@@ -93,10 +62,11 @@ private:
     QString lastPhase_;
 };
 
-// One image into VRAM or a FLASH page, through the core's transfer (the window's bytes and
-// waits). Returns the exit code; `error` is the reason for a non-zero one.
-int sendImageJob(const ImageTransfer &job, const MonoImage &image, SerialPort &port, CliWaiter &waiter,
-                 Reporter &reporter, QString &error);
+// One image stream into VRAM or a FLASH page through the core's transfer (the window's bytes
+// and waits); `done` is said when it has ended well. Returns the exit code; `error` is the
+// reason for a non-zero one.
+int sendImageJob(const ImageStream &stream, const QString &portText, SerialPort &port, CliWaiter &waiter,
+                 Reporter &reporter, const QString &done, QString &error);
 
 // A command line (CR LF added) or a command file's bytes: written, then waited for until
 // they are out on the line.

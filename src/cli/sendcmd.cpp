@@ -102,8 +102,8 @@ int runSend(const QStringList &argv, const QString &programDir)
     const QStringList inputs = args.operands;
 
     // Every job, fully prepared before anything is opened.
-    QList<ImageTransfer> jobs;
-    QList<MonoImage> images;
+    QList<ImageStream> jobs;
+    QStringList doneTexts;
     QByteArray commandBytes;
     const PortChoice port = portChoice(args.value("port"), programDir);
     if (args.has("line") || args.has("file")) {
@@ -142,21 +142,22 @@ int runSend(const QStringList &argv, const QString &programDir)
                 errorLine(inputs[k] + QStringLiteral(": ") + error);
                 return BadInput;
             }
-            images << image;
-            jobs << (args.has("vram") ? ImageTransfer{ImageTarget::Vram, port.portText, QString::number(time)}
-                                      : ImageTransfer{ImageTarget::Flash, port.portText, QString::number(first + k)});
+            if (args.has("vram")) {
+                jobs << displayMemoryStream(image, QByteArray::number(time));
+                doneTexts << QStringLiteral("done: the screen was rewritten");
+            } else {
+                jobs << flashPageStream(image, QByteArray::number(first + k));
+                doneTexts << QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(first + k);
+            }
         }
     }
 
     Reporter reporter(!dryRun && ::isatty(STDERR_FILENO), dryRun);
     if (dryRun) {
-        RecordingPort recorder;
-        CliWaiter waiter(0);
-        for (int k = 0; k < jobs.size(); ++k)
-            sendImageJob(jobs[k], images[k], recorder, waiter, reporter, error);
-        if (jobs.isEmpty())
-            recorder.written = commandBytes;
-        writeStdout(hexLines(recorder.written));
+        QByteArray stream = commandBytes;
+        for (const ImageStream &job : std::as_const(jobs))
+            stream += job.bytes();
+        writeStdout(hexLines(stream));
         return Done;
     }
     QtSerialPort serial(programDir);
@@ -166,7 +167,7 @@ int runSend(const QStringList &argv, const QString &programDir)
     for (int k = 0; k < jobs.size() || (k == 0 && jobs.isEmpty()); ++k) {
         CliWaiter waiter(qint64(timeout) * 1000);
         const int code = jobs.isEmpty() ? sendCommandJob(commandBytes, port.portText, serial, waiter, reporter, error)
-                                        : sendImageJob(jobs[k], images[k], serial, waiter, reporter, error);
+                                        : sendImageJob(jobs[k], port.portText, serial, waiter, reporter, doneTexts[k], error);
         if (code != Done) {
             if (serial.isOpen())
                 serial.close();

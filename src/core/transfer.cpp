@@ -1,5 +1,8 @@
 #include "core/transfer.h"
 
+#include <QBuffer>
+#include <optional>
+
 namespace pw {
 
 namespace {
@@ -10,63 +13,48 @@ constexpr qint64 kDriverMarginMs = 1000;
 
 class ImageSender {
 public:
-    ImageSender(const ImageTransfer &job, const MonoImage &image, std::array<std::uint8_t, 128> &txBuf,
-                SerialPort &port, Waiter &waiter, TransferUi &ui)
-        : job_(job), image_(image), txBuf_(txBuf), port_(port), waiter_(waiter), ui_(ui)
+    ImageSender(SerialPort &port, Waiter &waiter, const ImageStream &stream, TransferListener &listener)
+        : port_(port), waiter_(waiter), stream_(stream), listener_(listener)
     {
     }
 
-    TransferEnd run()
+    TransferEnd run(const QString &portText)
     {
-        const bool vram = job_.target == ImageTarget::Vram;
-        if (!openPortSequence(port_, job_.portText))
-            return fail();
-        ui_.setStatus(QString(), true);
+        if (!openPortSequence(port_, portText))
+            return TransferEnd::Failed;
+        listener_.phase(TransferPhase::PortOpened);
 
         // The device may still be busy with an earlier command.
-        if (const auto end = waitCts(true, LinkText::rewriting))
+        if (const auto end = waitCts(true, TransferPhase::WaitingForReady))
             return *end;
-        ui_.setStatus(LinkText::sending, true);
-        ui_.setHourglass(true);
-        hourglass_ = true;
-        ui_.showProgress();
+        listener_.phase(TransferPhase::Sending);
 
-        const QByteArray first = vram ? QByteArrayLiteral("DT") : QByteArrayLiteral("FS");
-        if (const auto end = write(commandLine(first + job_.argument.toLocal8Bit()), true))
+        if (const auto end = write(stream_.command, true))
             return *end;
-        if (const auto end = write(vram ? QByteArrayLiteral("TI") : QByteArrayLiteral("TS"), true))
+        if (const auto end = write(stream_.mark, true))
             return *end;
-        // The running index goes on across the bands.
-        int index = 0;
         for (int band = 0; band < kBands; ++band) {
-            for (int column = 0; column < kImageWidth; ++column)
-                txBuf_[column] = image_[index++];
-            const QByteArray bytes(reinterpret_cast<const char *>(txBuf_.data()), int(txBuf_.size()));
-            if (const auto end = write(bytes, false))
+            if (const auto end = write(stream_.bands[std::size_t(band)], false))
                 return *end;
-            ui_.setProgress(band);
+            listener_.bandSent(band);
         }
-        if (const auto end = write(crlf, true))
+        if (const auto end = write(stream_.end, true))
             return *end;
 
-        if (vram) {
-            if (const auto end = write(commandLine(QByteArrayLiteral("DP")), true))
+        if (!stream_.display.isEmpty()) {
+            if (const auto end = write(stream_.display, true))
                 return *end;
-            ui_.setStatus(LinkText::sent, false);
+            listener_.phase(TransferPhase::Sent);
             // The device drops CTS when it takes up the command and raises it again when its
             // screen has been rewritten.
-            if (const auto end = waitCts(false, LinkText::processing))
+            if (const auto end = waitCts(false, TransferPhase::DeviceBusy))
                 return *end;
-            if (const auto end = waitCts(true, LinkText::rewriting))
+            if (const auto end = waitCts(true, TransferPhase::Rewriting))
                 return *end;
-            ui_.setStatus(LinkText::rewritten, true);
-        } else {
-            ui_.setStatus(LinkText::rewritten, true);
-            // The port stays open while the notice is up.
-            ui_.message(QString(), LinkText::flashNotice);
         }
+        // A FLASH page's notice is shown while the port is still open.
+        listener_.phase(TransferPhase::Done);
         port_.close();
-        finish();
         return TransferEnd::Done;
     }
 
@@ -76,7 +64,7 @@ private:
     std::optional<TransferEnd> write(const QByteArray &bytes, bool text)
     {
         if (!(text ? port_.writeText(bytes) : port_.writeBytes(bytes)))
-            return fail();
+            return TransferEnd::Failed;
         return ended(waitHandedOver(port_, waiter_));
     }
 
@@ -86,19 +74,20 @@ private:
         case Waiter::End::Reached:
             return std::nullopt;
         case Waiter::End::Cancelled:
-            return cancel();
+            port_.close();
+            return TransferEnd::Cancelled;
         case Waiter::End::Failed:
         case Waiter::End::TimedOut:
             break;
         }
-        return fail();
+        return TransferEnd::Failed;
     }
 
-    // Waits while CTS differs from `wanted`, showing `busyText` from the first poll that
-    // finds the device busy. Returns the end of the transfer when the wait did not succeed.
-    std::optional<TransferEnd> waitCts(bool wanted, const QString &busyText)
+    // Waits while CTS differs from `wanted`, reporting `busy` from the first poll that finds
+    // the device busy. Returns the end of the transfer when the wait did not succeed.
+    std::optional<TransferEnd> waitCts(bool wanted, TransferPhase busy)
     {
-        bool shown = false;
+        bool reported = false;
         // Where the port can say when CTS changes, the wait sleeps until it does.
         const bool watched = port_.watchCts([this] { waiter_.wake(); });
         const Waiter::End end = waiter_.until([&]() -> std::optional<bool> {
@@ -107,9 +96,9 @@ private:
                 return std::nullopt;
             if (cts == wanted)
                 return true;
-            if (!shown) {
-                ui_.setStatus(busyText, true);
-                shown = true;
+            if (!reported) {
+                listener_.phase(busy);
+                reported = true;
             }
             return false;
         }, 0, watched);
@@ -118,38 +107,23 @@ private:
         return ended(end);
     }
 
-    // The port stays as the failure left it; the next user closes it first.
-    TransferEnd fail()
-    {
-        ui_.message(LinkText::caution, LinkText::transferPortError);
-        finish();
-        return TransferEnd::Failed;
-    }
-
-    TransferEnd cancel()
-    {
-        port_.close();
-        finish();
-        ui_.setStatus(LinkText::cancelled, true);
-        return TransferEnd::Cancelled;
-    }
-
-    void finish()
-    {
-        ui_.hideProgress();
-        if (hourglass_)
-            ui_.setHourglass(false);
-        hourglass_ = false;
-    }
-
-    const ImageTransfer &job_;
-    const MonoImage &image_;
-    std::array<std::uint8_t, 128> &txBuf_;
     SerialPort &port_;
     Waiter &waiter_;
-    TransferUi &ui_;
-    bool hourglass_ = false;
+    const ImageStream &stream_;
+    TransferListener &listener_;
 };
+
+ImageStream imageStream(const MonoImage &image, const QByteArray &command, const QByteArray &mark)
+{
+    ImageStream stream;
+    stream.command = commandLine(command);
+    stream.mark = mark;
+    for (int band = 0; band < kBands; ++band)
+        stream.bands[std::size_t(band)] =
+            QByteArray(reinterpret_cast<const char *>(image.data()) + band * kImageWidth, kImageWidth);
+    stream.end = crlf;
+    return stream;
+}
 
 }  // namespace
 
@@ -195,29 +169,70 @@ Waiter::End waitHandedOver(SerialPort &port, Waiter &waiter)
     return Waiter::End::Reached;
 }
 
-Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, const QByteArray &bytes,
+Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, QIODevice &source,
                              const std::function<void(qint64 sent)> &progress)
 {
-    // About a tenth of a second on the line: progress stays smooth and a stop comes soon.
-    constexpr qsizetype kPiece = 96;
-    for (qsizetype at = 0; at < bytes.size(); at += kPiece) {
+    qint64 sent = 0;
+    for (;;) {
         if (!waiter.keepUp())
             return Waiter::End::Cancelled;
-        if (!port.writeBytes(bytes.mid(at, kPiece)))
+        char buffer[kCommandPieceBytes];
+        const qint64 got = source.read(buffer, kCommandPieceBytes);
+        if (got < 0)
+            return Waiter::End::Failed;
+        if (got == 0)
+            break;
+        const QByteArray piece(buffer, got);
+        if (!port.writeBytes(piece))
             return Waiter::End::Failed;
         const Waiter::End end = waitHandedOver(port, waiter);
         if (end != Waiter::End::Reached)
             return end;
+        sent += piece.size();
         if (progress)
-            progress(qMin(at + kPiece, bytes.size()));
+            progress(sent);
     }
-    return waitTransmitted(port, waiter, bytes.size());
+    return waitTransmitted(port, waiter, sent);
 }
 
-TransferEnd sendImage(const ImageTransfer &job, const MonoImage &image, std::array<std::uint8_t, 128> &txBuf,
-                      SerialPort &port, Waiter &waiter, TransferUi &ui)
+Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, const QByteArray &bytes,
+                             const std::function<void(qint64 sent)> &progress)
 {
-    return ImageSender(job, image, txBuf, port, waiter, ui).run();
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    return sendCommandBytes(port, waiter, buffer, progress);
+}
+
+QList<QByteArray> ImageStream::pieces() const
+{
+    QList<QByteArray> list{command, mark};
+    for (const QByteArray &band : bands)
+        list << band;
+    list << end;
+    if (!display.isEmpty())
+        list << display;
+    return list;
+}
+
+QByteArray ImageStream::bytes() const { return pieces().join(); }
+
+ImageStream displayMemoryStream(const MonoImage &image, const QByteArray &rewriteTime)
+{
+    ImageStream stream = imageStream(image, QByteArrayLiteral("DT") + rewriteTime, QByteArrayLiteral("TI"));
+    stream.display = commandLine(QByteArrayLiteral("DP"));
+    return stream;
+}
+
+ImageStream flashPageStream(const MonoImage &image, const QByteArray &page)
+{
+    return imageStream(image, QByteArrayLiteral("FS") + page, QByteArrayLiteral("TS"));
+}
+
+TransferEnd sendImage(SerialPort &port, Waiter &waiter, const QString &portText, const ImageStream &stream,
+                      TransferListener &listener)
+{
+    return ImageSender(port, waiter, stream, listener).run(portText);
 }
 
 }  // namespace pw

@@ -1,35 +1,40 @@
 #pragma once
 
+#include "core/monoimage.h"
 #include "core/serialport.h"
 #include "core/waiter.h"
-#include "core/monoimage.h"
 
 #include <QByteArray>
-#include <QString>
+#include <QIODevice>
+#include <QList>
 #include <array>
-#include <cstdint>
 #include <functional>
 
 namespace pw {
 
-// The texts the device link shows.
-namespace LinkText {
-inline const QString caution = QStringLiteral("注意");
-inline const QString transferPortError = QStringLiteral("ポートの指定が誤りです。(tx_data)");
-inline const QString consolePortError = QStringLiteral("ポートの指定が誤りです。");
-inline const QString rewriting = QStringLiteral("画面書換中!!");
-inline const QString sending = QStringLiteral("送信中");
-inline const QString sent = QStringLiteral("送信終了");
-inline const QString processing = QStringLiteral("内部処理中!!");
-inline const QString rewritten = QStringLiteral("書換終了");
-inline const QString cancelled = QStringLiteral("送信中止");
-inline const QString flashNotice = QStringLiteral("書込み画像は、TFコマンド→DPコマンドにて表示確認できます。");
-inline const QString fileSent = QStringLiteral("コマンドファイルを送信しました。");
-}  // namespace LinkText
-
 // Command framing: a command line ends in CR LF; nothing else is added or escaped.
 inline const QByteArray crlf = QByteArrayLiteral("\r\n");
 inline QByteArray commandLine(const QByteArray &command) { return command + crlf; }
+
+// The bytes of an image transfer, in the pieces the device is sent them in: the command line
+// that selects the target, the data mark, the image in eight bands of 128 bytes (the device's
+// own order), the data's line end and, for the display memory only, the display command.
+struct ImageStream {
+    QByteArray command;  // "DT<time>" or "FS<page>", with CR LF
+    QByteArray mark;     // "TI" or "TS"
+    std::array<QByteArray, kBands> bands;
+    QByteArray end;      // CR LF
+    QByteArray display;  // "DP" CR LF; empty for a FLASH page
+
+    // Every piece, in order.
+    QList<QByteArray> pieces() const;
+    QByteArray bytes() const;
+};
+
+// Into the display memory, then shown after `rewriteTime` ("1" to "5" seconds).
+ImageStream displayMemoryStream(const MonoImage &image, const QByteArray &rewriteTime);
+// Into FLASH page `page` ("0" to "12").
+ImageStream flashPageStream(const MonoImage &image, const QByteArray &page);
 
 // How long `bytes` take on the line at 9600 baud with 8N1 framing (ten bit times a byte),
 // plus a second for the driver and the adapter: the bound for waiting until they are out.
@@ -47,43 +52,47 @@ constexpr qint64 kWriteStallMs = 5000;
 // send was given up.
 Waiter::End waitHandedOver(SerialPort &port, Waiter &waiter);
 
+// About a tenth of a second on the line: progress stays smooth and a stop comes soon.
+constexpr qint64 kCommandPieceBytes = 96;
+
 // Sends raw bytes as the console does (a command file, or a typed line with its CR LF):
-// written in pieces, each handed to the driver through `waiter`, then waits until the line has
-// sent them all. `progress(sent)` runs after each piece. The port must be open; it stays open.
+// read from `source` a piece at a time as the line takes them, so a file of any size costs
+// one piece of memory; each piece handed to the driver through `waiter`, then waits until the
+// line has sent them all. `progress(sent)` runs after each piece. Failed when `source` cannot
+// be read. The port must be open; it stays open.
+Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, QIODevice &source,
+                             const std::function<void(qint64 sent)> &progress = {});
+// The same for bytes already in memory.
 Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, const QByteArray &bytes,
                              const std::function<void(qint64 sent)> &progress = {});
 
-// What an image transfer shows on the main window while it runs.
-class TransferUi {
-public:
-    virtual ~TransferUi() = default;
-    // The status label; `redraw` draws it at once.
-    virtual void setStatus(const QString &text, bool redraw) = 0;
-    // The busy hourglass of the whole application (on) or the default pointer (off).
-    virtual void setHourglass(bool on) = 0;
-    // The progress bar: range 0 to 7, shown, value 0.
-    virtual void showProgress() = 0;
-    virtual void setProgress(int band) = 0;
-    virtual void hideProgress() = 0;
-    // A modal box with an OK button; returns when the user closed it. An empty title shows
-    // the program title.
-    virtual void message(const QString &title, const QString &text) = 0;
+// Where an image transfer stands. Each phase is reported once as it starts; the busy phases
+// only when the device is found busy.
+enum class TransferPhase {
+    PortOpened,       // the port is open, nothing sent yet
+    WaitingForReady,  // the device is still busy with an earlier command
+    Sending,          // the stream is going out
+    Sent,             // every byte is out (display memory: the device now takes the command)
+    DeviceBusy,       // the device has not yet taken up the display command
+    Rewriting,        // the device rewrites its screen
+    Done,             // the last step; the port is still open and is closed right after
 };
 
-enum class ImageTarget { Vram, Flash };
+class TransferListener {
+public:
+    virtual ~TransferListener() = default;
+    virtual void phase(TransferPhase phase) = 0;
+    // After each band of the image has been handed over (0 to 7).
+    virtual void bandSent(int band) { Q_UNUSED(band); }
+};
+
 enum class TransferEnd { Done, Failed, Cancelled };
 
-struct ImageTransfer {
-    ImageTarget target = ImageTarget::Vram;
-    QString portText;   // the saved port number, as text
-    QString argument;   // the rewrite time (VRAM) or the FLASH page
-};
-
-// Sends the working image into the device's VRAM ("DT", "TI", "DP", then follows CTS down
-// and up again) or into a FLASH page ("FS", "TS", then the notice). Every band goes through
-// `txBuf`, which keeps the last band afterwards. A failure shows the port error and leaves
-// the port as it is; a cancelled wait closes the port and says so in the status label.
-TransferEnd sendImage(const ImageTransfer &job, const MonoImage &image, std::array<std::uint8_t, 128> &txBuf,
-                      SerialPort &port, Waiter &waiter, TransferUi &ui);
+// Sends an image stream as the device wants it: opens the port (the opening sequence with
+// `portText`), waits until CTS says the device is ready, writes every piece and, when the
+// stream shows the display memory, follows CTS down and up again. Done closes the port. A
+// failure leaves the port as it is (the next user closes it first); a cancelled wait closes it.
+TransferEnd sendImage(SerialPort &port, Waiter &waiter, const QString &portText, const ImageStream &stream,
+                      TransferListener &listener);
 
 }  // namespace pw

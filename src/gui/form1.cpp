@@ -132,15 +132,6 @@ void Form1::buildMenus()
     popclipboard_->addAction(QStringLiteral("キャンセル"))->setObjectName(QStringLiteral("popcansel"));
 }
 
-const QStringList &Form1::imageKeys()
-{
-    static const QStringList keys = {
-        QStringLiteral("imgconv"), QStringLiteral("imgopnbin"), QStringLiteral("imgopnbmp"), QStringLiteral("imgsavbin"),
-        QStringLiteral("imgsavbmp"), QStringLiteral("imgtx"), QStringLiteral("imgwrite"), QStringLiteral("imgread"),
-        QStringLiteral("imgcom"), QStringLiteral("imgti"), QStringLiteral("imgtv")};
-    return keys;
-}
-
 QIcon Form1::listImage(const QString &key)
 {
     QImage image(QStringLiteral(":/images/%1.xpm").arg(key));
@@ -301,9 +292,6 @@ void Form1::Form_load()
 
     baseCaption_ = QStringLiteral("Pixelwright for 128×64(Mono)");
     setWindowTitle(baseCaption_);
-    cmdDT_ = QStringLiteral("DT");
-    cmdTI_ = QStringLiteral("TI");
-    crlf_ = QStringLiteral("\r\n");
 
     if (port().isOpen())
         port().close();

@@ -103,7 +103,6 @@ public:
     // Fails (and runs nothing) for a text that is not an entry.
     bool selectComboText(QComboBox *combo, const QString &text);
 
-    static const QStringList &imageKeys();
     static QIcon listImage(const QString &key);
 
 protected:
@@ -123,12 +122,8 @@ private:
     Settings settings_;
     CommonDialog CommonDialog1_;
     MonoImage MonoImage_{};
-    std::array<std::uint8_t, 128> tx_buf_{};
     QString appPath_;
     QString baseCaption_;
-    QString cmdDT_;
-    QString cmdTI_;
-    QString crlf_;
     QToolBar *Toolbar1_ = nullptr;
     QMenu *popclipboard_ = nullptr;
     QPointer<Form2> console_;

@@ -2,7 +2,7 @@
 #include "gui/form1.h"
 #include "gui/form2.h"
 #include "gui/waitgate.h"
-#include "core/transfer.h"
+#include "gui/linktexts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,69 +12,79 @@ namespace pw {
 
 namespace {
 
-// The transfer's view of the main window.
-class MainWindowUi final : public TransferUi {
+// The main window's view of an image transfer: the status label, the hourglass, the
+// progress bar and, for a FLASH page, the notice while the port is still open.
+class TransferView final : public TransferListener {
 public:
-    MainWindowUi(Form1 &form, WaitGate &gate) : form_(form), gate_(gate) {}
+    TransferView(Form1 &form, WaitGate &gate, bool flash) : form_(form), gate_(gate), flash_(flash) {}
 
-    void setStatus(const QString &text, bool redraw) override { form_.setStatus(text, redraw); }
-
-    void setHourglass(bool on) override
+    void phase(TransferPhase phase) override
     {
-        if (on)
+        form_.setStatus(LinkText::forPhase(phase), phase != TransferPhase::Sent);
+        if (phase == TransferPhase::Sending) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
-        else
-            QApplication::restoreOverrideCursor();
+            hourglass_ = true;
+            QProgressBar *bar = form_.progressBar();
+            bar->setMinimum(0);
+            bar->setMaximum(7);
+            bar->setVisible(true);
+            bar->setValue(0);
+            bar->repaint();
+        }
+        if (phase == TransferPhase::Done && flash_)
+            inform(QString(), LinkText::flashNotice);
     }
 
-    void showProgress() override
-    {
-        QProgressBar *bar = form_.progressBar();
-        bar->setMinimum(0);
-        bar->setMaximum(7);
-        bar->setVisible(true);
-        bar->setValue(0);
-        bar->repaint();
-    }
-
-    void setProgress(int band) override
+    void bandSent(int band) override
     {
         QProgressBar *bar = form_.progressBar();
         bar->setValue(band);
         bar->repaint();
     }
 
-    void hideProgress() override { form_.progressBar()->setVisible(false); }
+    void ended(TransferEnd end)
+    {
+        if (end == TransferEnd::Failed)
+            inform(LinkText::caution, LinkText::transferPortError);
+        form_.progressBar()->setVisible(false);
+        if (hourglass_)
+            QApplication::restoreOverrideCursor();
+        hourglass_ = false;
+        if (end == TransferEnd::Cancelled)
+            form_.setStatus(LinkText::cancelled, true);
+    }
 
-    void message(const QString &title, const QString &text) override
+private:
+    void inform(const QString &title, const QString &text)
     {
         WaitGate::Opening open(gate_);
         form_.boxes().inform(&form_, title, text);
     }
 
-private:
     Form1 &form_;
     WaitGate &gate_;
+    bool flash_;
+    bool hourglass_ = false;
 };
 
-void runImageTransfer(Form1 &form, const ImageTransfer &job, std::array<std::uint8_t, 128> &txBuf)
+void runImageTransfer(Form1 &form, const ImageStream &stream)
 {
     // From the first step to the last the user can do nothing but press Esc in a wait.
     WaitGate gate(WaitGate::Input::Blocked);
-    MainWindowUi ui(form, gate);
-    sendImage(job, form.monoImage(), txBuf, form.port(), gate, ui);
+    TransferView view(form, gate, stream.display.isEmpty());
+    view.ended(sendImage(form.port(), gate, form.settings().portNumber, stream, view));
 }
 
 }  // namespace
 
 void Form1::tx_data()
 {
-    runImageTransfer(*this, {ImageTarget::Vram, settings().portNumber, settings().rewriteTime}, tx_buf_);
+    runImageTransfer(*this, displayMemoryStream(monoImage(), settings().rewriteTime.toLocal8Bit()));
 }
 
 void Form1::ts_data()
 {
-    runImageTransfer(*this, {ImageTarget::Flash, settings().portNumber, combo(3)->currentText()}, tx_buf_);
+    runImageTransfer(*this, flashPageStream(monoImage(), combo(3)->currentText().toLocal8Bit()));
 }
 
 void Form1::mmucom_Click()

@@ -2,7 +2,7 @@
 
 #include "gui/form1.h"
 #include "gui/waitgate.h"
-#include "core/transfer.h"
+#include "gui/linktexts.h"
 #include "ui_form2.h"
 
 #include <QApplication>

@@ -292,39 +292,43 @@ private slots:
             }
     }
 
-    // The transfers through the fake port: the dry run's recorder writes what the window's
-    // transfer writes to a port; the waits end in the exit codes.
+    // The transfers through the fake port: the pieces written, and the waits' ends as exit codes.
     void sendImages()
     {
         const MonoImage image = randomImage(21);
-        for (const ImageTransfer &job : {ImageTransfer{ImageTarget::Vram, "3", "5"}, ImageTransfer{ImageTarget::Flash, "3", "12"}}) {
-            test::FakePort port;
-            CliWaiter waiter(1000);
-            Reporter quiet(false, true);
-            QString error;
-            QCOMPARE(sendImageJob(job, image, port, waiter, quiet, error), 0);
-            RecordingPort recorder;
-            QCOMPARE(sendImageJob(job, image, recorder, waiter, quiet, error), 0);
-            QCOMPARE(recorder.written, port.written());
-            QCOMPARE(port.log.last(), QStringLiteral("close"));
-        }
+        const QByteArray bytes(reinterpret_cast<const char *>(image.data()), kImageBytes);
         Reporter quiet(false, true);
         QString error;
+        const struct {
+            ImageStream stream;
+            QList<QByteArray> chunks;
+        } cases[] = {
+            {displayMemoryStream(image, "5"), test::imageChunks("DT5", "TI", bytes) << "DP\r\n"},
+            {flashPageStream(image, "12"), test::imageChunks("FS12", "TS", bytes)},
+        };
+        for (const auto &c : cases) {
+            test::FakePort port;
+            CliWaiter waiter(1000);
+            QCOMPARE(sendImageJob(c.stream, "3", port, waiter, quiet, "done", error), 0);
+            QCOMPARE(port.chunks, c.chunks);
+            QCOMPARE(port.portNumber, 3);
+            QCOMPARE(port.log.last(), QStringLiteral("close"));
+        }
         test::FakePort silent;  // CTS never rises: the timeout closes the port
         silent.cts = [](const QByteArray &, int) { return false; };
         CliWaiter shortWait(50);
-        QCOMPARE(sendImageJob({ImageTarget::Vram, "1", "3"}, image, silent, shortWait, quiet, error), 5);
+        QCOMPARE(sendImageJob(displayMemoryStream(image, "3"), "1", silent, shortWait, quiet, "done", error), 5);
         QCOMPARE(error, QStringLiteral("the device did not answer within 0.05 s"));
         QVERIFY(!silent.isOpen());
         test::FakePort missing;
         missing.missingPorts << 2;
         CliWaiter waiter(1000);
-        QCOMPARE(sendImageJob({ImageTarget::Vram, "2", "3"}, image, missing, waiter, quiet, error), 4);
+        QCOMPARE(sendImageJob(displayMemoryStream(image, "3"), "2", missing, waiter, quiet, "done", error), 4);
         CliWaiter::interruptRequested = 1;  // Ctrl-C
         test::FakePort busy;
         busy.cts = [](const QByteArray &, int) { return false; };
         CliWaiter noLimit(0);
-        QCOMPARE(sendImageJob({ImageTarget::Flash, "1", "0"}, image, busy, noLimit, quiet, error), 130);
+        QCOMPARE(sendImageJob(flashPageStream(image, "0"), "1", busy, noLimit, quiet, "done", error), 130);
         QCOMPARE(sendCommandJob("TF1\r\n", "1", busy, noLimit, quiet, error), 130);
         CliWaiter::interruptRequested = 0;
         QVERIFY(!busy.isOpen());
