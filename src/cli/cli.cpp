@@ -1,10 +1,13 @@
 // The dispatch and the preview command.
 #include "cli/commands.h"
-#include "cli/encoders.h"
+
+#include "core/encoders.h"
+#include "core/outputfile.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <cstdio>
 
 namespace pw::cli {
 
@@ -56,9 +59,19 @@ int runPreview(const QStringList &argv)
         return Usage;
     }
     const QString input = args.operands.constFirst();
+    const QString output = args.value("output");
+    if (input != QLatin1String("-") && !output.isEmpty() && output != QLatin1String("-")
+        && fileIdentity(output) == fileIdentity(input)) {
+        errorLine(QStringLiteral("%1: the output %2 would replace the input %1; nothing was written").arg(input, output));
+        return Usage;
+    }
     QByteArray bytes;
     if (input == QLatin1String("-")) {
-        bytes = readStdin();
+        // Only the first 1024 bytes count; the rest is read and dropped.
+        char buffer[65536];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+            if (bytes.size() < kImageBytes)
+                bytes.append(buffer, qsizetype(qMin<std::size_t>(got, std::size_t(kImageBytes - bytes.size()))));
     } else {
         QFile file(input);
         if (!QFileInfo::exists(input) || QFileInfo(input).isDir() || !file.open(QIODevice::ReadOnly)) {
@@ -80,8 +93,8 @@ int runPreview(const QStringList &argv)
         return Done;
     }
     QString reason;
-    if (!writeOutput(args.value("output"), encodePng(previewImage(image, scale)), reason)) {
-        errorLine(args.value("output") + QStringLiteral(": ") + reason);
+    if (!writeOutput(output, encodePng(previewImage(image, scale)), reason)) {
+        errorLine(output + QStringLiteral(": ") + reason);
         return BadOutput;
     }
     return Done;
@@ -94,7 +107,7 @@ int runMain(const QStringList &args)
     const QString programDir = QCoreApplication::applicationDirPath();
     if (command == QLatin1String("convert") || command == QLatin1String("preview")) {
         const int code = command == QLatin1String("convert") ? runConvert(rest) : runPreview(rest);
-        syncOutputs();
+        syncDeferredWrites();
         return code;
     }
     if (command == QLatin1String("ports"))

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "cli/args.h"
-#include "cli/imaging.h"
+
+#include "core/conversion.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,18 +23,21 @@ void errorLine(const QString &text);
 void writeStdout(const QByteArray &bytes);
 void writeStderr(const QString &text);
 
-// Writes `bytes` to `path` atomically, or to stdout for "-"; false with the reason.
+// Writes `bytes` to `path` through the core's writer (the disk flush deferred to the end of
+// the run), or to stdout for "-"; false with the reason.
 bool writeOutput(const QString &path, const QByteArray &bytes, QString &reason);
-// Atomic replacement of a file without a flush per file; syncOutputs() flushes the file
-// systems written to, once, before the program ends.
-bool writeFileReplacing(const QString &path, const QByteArray &bytes);
-void syncOutputs();
-// Standard input read whole.
-QByteArray readStdin();
+// Standard input read whole, up to `limit` bytes; false when it holds more.
+bool readStdin(QByteArray &bytes, qint64 limit);
+
+// Ctrl-C and SIGTERM from here on: a wait or a batch stops at its next step and the write in
+// progress leaves nothing behind.
+void catchInterrupts();
+bool interrupted();
+void setInterrupted(bool on);  // as a signal would; tests use it
 
 // The conversion options shared by convert and send.
 QList<OptionSpec> conversionSpecs();
-bool conversionOptions(const ParsedArgs &args, ConvertOptions &options, QString &error);
+bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QString &error);
 extern const char *const kConversionHelp;
 extern const char *const kExitCodesHelp;
 

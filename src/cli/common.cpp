@@ -5,13 +5,9 @@
 #include <QFileInfo>
 #include <cstdio>
 
-#include "core/files.h"
+#include "core/outputfile.h"
 
-#include <QSet>
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include <csignal>
 
 namespace pw::cli {
 
@@ -25,7 +21,11 @@ const char *const kConversionHelp =
     "  --fit MODE        crop (default: unscaled from the top-left corner, cut at 128x64),\n"
     "                    contain, cover, stretch\n"
     "  --background COLOR  behind transparency and where the picture does not reach\n"
-    "                    (#rrggbb or a name; default #efefef, the window's picture area)\n";
+    "                    (#rrggbb or a name; default #efefef, the window's picture area)\n"
+    "  --brightness N    -100..100: adds N% of full white to each colour (0)\n"
+    "  --contrast N      -100..100: spreads (N > 0) or narrows (N < 0) the colours around\n"
+    "                    middle grey (0)\n"
+    "  --gamma G         0.2..5: lightens the middle tones above 1, darkens them below (1)\n";
 
 const char *const kExitCodesHelp =
     "Exit codes: 0 done, 1 usage, 2 an input could not be read or is not a picture,\n"
@@ -58,106 +58,83 @@ bool writeOutput(const QString &path, const QByteArray &bytes, QString &reason)
         }
         return true;
     }
-    if (writeFileReplacing(path, bytes))
-        return true;
-    const QFileInfo info(path);
-    const QFileInfo folder(info.absolutePath());
-    if (info.isDir())
-        reason = QStringLiteral("is a folder");
-    else if (!folder.isDir())
-        reason = QStringLiteral("its folder does not exist");
-    else if (!folder.isWritable() || (info.exists() && !info.isWritable()))
-        reason = QStringLiteral("permission denied");
-    else
-        reason = QStringLiteral("could not be written");
-    return false;
+    WriteOptions options;
+    options.deferSync = true;
+    const WriteResult result = writeOutputFile(path, bytes, options);
+    reason = writeErrorText(result);
+    return result.ok();
 }
 
-#ifdef Q_OS_UNIX
-namespace {
-QSet<QString> writtenFolders;
-}
-
-// A temporary file in the target's folder, written whole and renamed over the target: as
-// atomic as writeFileAtomically, without a disk flush per file (a thousand flushes cost
-// seconds); syncOutputs() flushes once at the end. The temporary never survives a failure.
-bool writeFileReplacing(const QString &path, const QByteArray &bytes)
+bool readStdin(QByteArray &bytes, qint64 limit)
 {
-    static int counter = 0;
-    const QFileInfo info(path);
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.%1.%2-%3.tmp").arg(info.fileName()).arg(::getpid()).arg(++counter));
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    const bool ok = ::close(fd) == 0 && done == bytes.size() && ::rename(temporary.constData(), target.constData()) == 0;
-    if (!ok)
-        ::unlink(temporary.constData());
-    else
-        writtenFolders.insert(info.absolutePath());
-    return ok;
-}
-
-void syncOutputs()
-{
-    for (const QString &folder : std::as_const(writtenFolders)) {
-        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-#ifdef Q_OS_LINUX
-        ::syncfs(fd);
-#else
-        ::sync();
-#endif
-        ::close(fd);
-    }
-    writtenFolders.clear();
-}
-#else
-bool writeFileReplacing(const QString &path, const QByteArray &bytes) { return writeFileAtomically(path, bytes); }
-void syncOutputs() {}
-#endif
-
-QByteArray readStdin()
-{
-    QByteArray bytes;
+    bytes.clear();
     char buffer[65536];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
+        if (bytes.size() + qint64(got) > limit)
+            return false;
         bytes.append(buffer, qsizetype(got));
-    return bytes;
+    }
+    return true;
 }
+
+namespace {
+volatile std::sig_atomic_t interruptFlag = 0;
+extern "C" void onInterrupt(int)
+{
+    interruptFlag = 1;
+    requestWriteStop();
+}
+}  // namespace
+
+void catchInterrupts()
+{
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+}
+
+bool interrupted() { return interruptFlag != 0; }
+
+void setInterrupted(bool on) { interruptFlag = on ? 1 : 0; }
 
 QList<OptionSpec> conversionSpecs()
 {
-    return {{"threshold", {}, true}, {"dither", {}, true}, {"invert", {}, false},   {"rotate", {}, true},
-            {"flip", {}, true},      {"fit", {}, true},    {"background", {}, true}};
+    return {{"threshold", {}, true}, {"dither", {}, true},     {"invert", {}, false},   {"rotate", {}, true},
+            {"flip", {}, true},      {"fit", {}, true},        {"background", {}, true}, {"brightness", {}, true},
+            {"contrast", {}, true},  {"gamma", {}, true}};
 }
 
-bool conversionOptions(const ParsedArgs &args, ConvertOptions &options, QString &error)
+bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QString &error)
 {
-    if (!intOption(args, QStringLiteral("threshold"), 0, 255, options.threshold, error))
+    PrepareOptions &prepare = options.prepare;
+    ThresholdOptions &threshold = options.threshold;
+    if (!intOption(args, QStringLiteral("threshold"), 0, 255, threshold.threshold, error)
+        || !intOption(args, QStringLiteral("brightness"), -100, 100, prepare.tone.brightness, error)
+        || !intOption(args, QStringLiteral("contrast"), -100, 100, prepare.tone.contrast, error))
         return false;
-    options.invert = args.has(QStringLiteral("invert"));
-    if (args.has("dither") && !ditherFromName(args.value("dither"), options.dither)) {
-        error = QStringLiteral("--dither takes none, floyd-steinberg, atkinson, bayer4 or bayer8, not '%1'")
-                    .arg(args.value("dither"));
-        return false;
+    threshold.invert = args.has(QStringLiteral("invert"));
+    if (args.has("dither")) {
+        const auto dither = ditherFromName(args.value("dither"));
+        if (!dither) {
+            error = QStringLiteral("--dither takes none, floyd-steinberg, atkinson, bayer4 or bayer8, not '%1'").arg(args.value("dither"));
+            return false;
+        }
+        threshold.dither = *dither;
     }
-    if (args.has("fit") && !fitFromName(args.value("fit"), options.fit)) {
-        error = QStringLiteral("--fit takes crop, contain, cover or stretch, not '%1'").arg(args.value("fit"));
-        return false;
+    if (args.has("fit")) {
+        const auto fit = fitFromName(args.value("fit"));
+        if (!fit) {
+            error = QStringLiteral("--fit takes crop, contain, cover or stretch, not '%1'").arg(args.value("fit"));
+            return false;
+        }
+        prepare.fit = *fit;
     }
-    if (args.has("flip") && !flipFromName(args.value("flip"), options.flip)) {
-        error = QStringLiteral("--flip takes h or v, not '%1'").arg(args.value("flip"));
-        return false;
+    if (args.has("flip")) {
+        const auto flip = flipFromName(args.value("flip"));
+        if (!flip) {
+            error = QStringLiteral("--flip takes h or v, not '%1'").arg(args.value("flip"));
+            return false;
+        }
+        prepare.flip = *flip;
     }
     if (args.has("rotate")) {
         const QString text = args.value("rotate");
@@ -165,7 +142,16 @@ bool conversionOptions(const ParsedArgs &args, ConvertOptions &options, QString 
             error = QStringLiteral("--rotate takes 0, 90, 180 or 270, not '%1'").arg(text);
             return false;
         }
-        options.rotate = text.toInt();
+        prepare.rotate = text.toInt();
+    }
+    if (args.has("gamma")) {
+        bool ok = false;
+        const double gamma = args.value("gamma").toDouble(&ok);
+        if (!ok || !(gamma >= 0.2 && gamma <= 5.0)) {
+            error = QStringLiteral("--gamma takes a number from 0.2 to 5, not '%1'").arg(args.value("gamma"));
+            return false;
+        }
+        prepare.tone.gamma = gamma;
     }
     if (args.has("background")) {
         const QColor color = QColor::fromString(args.value("background"));
@@ -173,7 +159,7 @@ bool conversionOptions(const ParsedArgs &args, ConvertOptions &options, QString 
             error = QStringLiteral("--background: '%1' is not a colour").arg(args.value("background"));
             return false;
         }
-        options.background = color;
+        prepare.background = color;
     }
     return true;
 }

@@ -1,14 +1,15 @@
 // convert IN... [-o OUT|DIR]: each picture to the 1024-byte image in a format.
 #include "cli/commands.h"
-#include "cli/encoders.h"
-#include "cli/loading.h"
 
+#include "core/batch.h"
+#include "core/encoders.h"
 #include "core/files.h"
+#include "core/outputfile.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QTemporaryFile>
+#include <QRegularExpression>
 
 namespace pw::cli {
 
@@ -26,23 +27,75 @@ const char *const kHelp =
     "                    8 rows, top row in bit 0), page-msb, row-msb (rows, leftmost pixel in\n"
     "                    bit 7), row-lsb (XBM's order); bit 1 is white in every layout\n"
     "  --frames          every frame of an animated GIF/WebP: NAME-00.bin, NAME-01.bin, ...\n"
-    "  -h, --help        this text\n";
+    "  -h, --help        this text\n"
+    "Outputs never replace an input: such a run stops before writing anything. An existing\n"
+    "file keeps its permissions; a read-only one is refused; devices and FIFOs are written to.\n";
 
-struct Job {
-    QString input;    // as given; "-" for standard input
-    QString source;   // the file actually read
-    QString output;   // "-" for standard output, empty for beside the input
-};
+// Standard input is held in memory while it is decoded.
+constexpr qint64 kStdinLimit = 256 * 1024 * 1024;
 
 QString stemOf(const QString &path) { return QFileInfo(path).completeBaseName(); }
 
 QString frameSuffix(int frame, bool frames) { return frames ? QStringLiteral("-%1").arg(frame, 2, 10, QLatin1Char('0')) : QString(); }
 
-bool sameFile(const QString &a, const QString &b)
+// Where each input's outputs go, by the naming rules of --output and --frames.
+struct Naming {
+    QString out;  // as given
+    bool outDir = false;
+    bool toStdout = false;
+    bool frames = false;
+    QString extension;
+
+    QString target(const QString &input, int frame) const
+    {
+        const QString suffix = frameSuffix(frame, frames);
+        if (toStdout)
+            return QStringLiteral("-");
+        if (outDir)
+            return QDir(out).filePath(stemOf(input) + suffix + QLatin1Char('.') + extension);
+        if (!out.isEmpty())
+            return frames ? QFileInfo(out).dir().filePath(stemOf(out) + suffix + QLatin1Char('.') + QFileInfo(out).suffix()) : out;
+        return QFileInfo(input).dir().filePath(stemOf(input) + suffix + QLatin1Char('.') + extension);
+    }
+};
+
+// The first output that would replace an input of this run, found before anything is written:
+// the same file by any spelling or link, or (with --frames, whose count is known only once
+// decoded) an input named as one of an input's frame outputs would be.
+QString collision(const QStringList &inputs, const Naming &naming)
 {
-    const QFileInfo fa(a), fb(b);
-    return fa.exists() && fb.exists() && fa.canonicalFilePath() == fb.canonicalFilePath();
+    QList<FileIdentity> identities;
+    for (const QString &input : inputs)
+        identities << (input == QLatin1String("-") ? FileIdentity{} : fileIdentity(input));
+    for (const QString &input : inputs) {
+        const QString name = input == QLatin1String("-") ? QStringLiteral("stdin") : input;
+        const QString target = naming.target(input, 0);
+        if (target == QLatin1String("-"))
+            continue;
+        const FileIdentity output = fileIdentity(target);
+        for (int j = 0; j < inputs.size(); ++j) {
+            bool hit = output == identities[j];
+            if (!hit && naming.frames && identities[j].valid) {
+                const QFileInfo first(target), other(inputs[j]);
+                static const QRegularExpression frameNumber(QStringLiteral("^-\\d{2,}$"));
+                const QString stem = first.completeBaseName().chopped(3);
+                hit = fileIdentity(first.absolutePath()) == fileIdentity(other.absolutePath()) && other.suffix() == first.suffix()
+                      && other.completeBaseName().startsWith(stem)
+                      && frameNumber.match(other.completeBaseName().mid(stem.size())).hasMatch();
+            }
+            if (hit)
+                return QStringLiteral("%1: the output %2 would replace the input %3").arg(name, target, inputs[j]);
+        }
+    }
+    return {};
 }
+
+// What a worker makes of one input: the encoded outputs, or why there are none.
+struct Outcome {
+    QList<QByteArray> outputs;
+    QString reason;
+    int code = Done;
+};
 
 }  // namespace
 
@@ -53,7 +106,7 @@ int runConvert(const QStringList &argv)
           << OptionSpec{"frames", {}, false} << OptionSpec{"help", 'h', false};
     ParsedArgs args;
     QString error;
-    ConvertOptions options;
+    ConversionOptions options;
     if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error))) {
         errorLine(error + QStringLiteral(" (see 'pixelwright-cli convert --help')"));
         return Usage;
@@ -73,9 +126,11 @@ int runConvert(const QStringList &argv)
         return Usage;
     }
     const QStringList inputs = args.operands;
-    const bool frames = args.has("frames");
-    const QString out = args.value("output");
-    const bool outDir = !out.isEmpty() && out != QLatin1String("-") && (QFileInfo(out).isDir() || out.endsWith('/'));
+    Naming naming;
+    naming.frames = args.has("frames");
+    naming.out = args.value("output");
+    naming.outDir = !naming.out.isEmpty() && naming.out != QLatin1String("-") && (QFileInfo(naming.out).isDir() || naming.out.endsWith('/'));
+    naming.extension = formatExtension(format);
     if (inputs.isEmpty()) {
         errorLine(QStringLiteral("no input picture (see 'pixelwright-cli convert --help')"));
         return Usage;
@@ -84,19 +139,70 @@ int runConvert(const QStringList &argv)
         errorLine(QStringLiteral("standard input can be read only once"));
         return Usage;
     }
-    if (inputs.size() > 1 && !out.isEmpty() && !outDir) {
+    if (inputs.size() > 1 && !naming.out.isEmpty() && !naming.outDir) {
         errorLine(QStringLiteral("with several inputs, -o must name a folder"));
         return Usage;
     }
-    if (outDir && !QFileInfo(out).isDir()) {
-        errorLine(QStringLiteral("%1: no such folder").arg(out));
+    if (naming.outDir && !QFileInfo(naming.out).isDir()) {
+        errorLine(QStringLiteral("%1: no such folder").arg(naming.out));
         return BadOutput;
     }
-    const bool toStdout = out == QLatin1String("-") || (out.isEmpty() && inputs == QStringList{"-"});
-    if (toStdout && frames) {
+    naming.toStdout = naming.out == QLatin1String("-") || (naming.out.isEmpty() && inputs == QStringList{"-"});
+    if (naming.toStdout && naming.frames) {
         errorLine(QStringLiteral("--frames writes one file per frame, not to standard output"));
         return Usage;
     }
+    if (const QString clash = collision(inputs, naming); !clash.isEmpty()) {
+        errorLine(clash + QStringLiteral("; nothing was written"));
+        return Usage;
+    }
+    catchInterrupts();
+
+    QByteArray stdinBytes;
+    bool stdinTooLarge = false;
+    if (inputs.contains(QStringLiteral("-")))
+        stdinTooLarge = !readStdin(stdinBytes, kStdinLimit);
+
+    // Each input is decoded, converted and encoded on a worker; the outputs are written here,
+    // in the order of the inputs, as a run on one thread would write them.
+    const auto work = [&](int i) {
+        Outcome outcome;
+        const QString &input = inputs[i];
+        const bool isStdin = input == QLatin1String("-");
+        try {
+            QList<MonoImage> images;
+            if (isStdin && stdinTooLarge) {
+                outcome = {{}, QStringLiteral("too large to decode safely (more than 256 MB)"), BadInput};
+                return outcome;
+            }
+            if (!isStdin && input.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)) {
+                LoadError error = checkReadable(input);
+                MonoImage image{};
+                if (error == LoadError::None && !readBinFile(input, image))
+                    error = LoadError::Unreadable;
+                if (error != LoadError::None) {
+                    outcome = {{}, loadErrorText(LoadedPicture::failed(error)), BadInput};
+                    return outcome;
+                }
+                images << image;
+            } else {
+                const Conversion conversion = convertPicture(isStdin ? PictureSource::memory(stdinBytes) : PictureSource::file(input),
+                                                             options, naming.frames);
+                if (!conversion.ok()) {
+                    outcome = {{}, loadErrorText(conversion.failure), BadInput};
+                    return outcome;
+                }
+                images = conversion.images;
+            }
+            for (int k = 0; k < images.size(); ++k) {
+                const QString id = identifierFrom(isStdin ? QStringLiteral("image") : stemOf(input) + frameSuffix(k, naming.frames));
+                outcome.outputs << encodeImage(images[k], format, *layout, id);
+            }
+        } catch (const std::bad_alloc &) {
+            outcome = {{}, QStringLiteral("too large to decode safely"), BadInput};
+        }
+        return outcome;
+    };
 
     int worst = Done;
     auto fail = [&worst](const QString &file, const QString &reason, int code) {
@@ -104,55 +210,18 @@ int runConvert(const QStringList &argv)
         worst = qMax(worst, code);
     };
     QHash<QString, QString> written;  // output file -> the input it came from
-    for (const QString &input : inputs) {
-        const bool isStdin = input == QLatin1String("-");
-        const QString name = isStdin ? QStringLiteral("stdin") : input;
-        // Standard input goes through a temporary file so that it is decoded as any file is.
-        QTemporaryFile stdinCopy;
-        QString source = input;
-        if (isStdin) {
-            if (!stdinCopy.open() || stdinCopy.write(readStdin()) < 0 || !stdinCopy.flush()) {
-                fail(name, QStringLiteral("could not be read"), BadInput);
-                continue;
-            }
-            source = stdinCopy.fileName();
+    const auto deliver = [&](int i, Outcome &outcome) {
+        if (interrupted())
+            return false;
+        const QString &input = inputs[i];
+        const QString name = input == QLatin1String("-") ? QStringLiteral("stdin") : input;
+        if (outcome.code != Done) {
+            fail(name, outcome.reason, outcome.code);
+            return true;
         }
-        QList<MonoImage> images;
-        if (!isStdin && input.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)) {
-            MonoImage image{};
-            if (const QString reason = unreadableReason(input); !reason.isEmpty() || !readBinFile(input, image)) {
-                fail(name, reason.isEmpty() ? QStringLiteral("could not be read") : reason, BadInput);
-                continue;
-            }
-            images << image;
-        } else {
-            QList<QImage> pictures;
-            if (!loadPicture(source, options, frames, pictures, error)) {
-                fail(name, error, BadInput);
-                continue;
-            }
-            for (const QImage &picture : pictures)
-                images << convertPicture(picture, options);
-        }
-        const QString ext = formatExtension(format);
-        for (int k = 0; k < images.size(); ++k) {
-            const QString suffix = frameSuffix(k, frames);
-            QString target;
-            if (toStdout)
-                target = QStringLiteral("-");
-            else if (outDir)
-                target = QDir(out).filePath(stemOf(input) + suffix + QLatin1Char('.') + ext);
-            else if (!out.isEmpty())
-                target = frames ? QFileInfo(out).dir().filePath(stemOf(out) + suffix + QLatin1Char('.') + QFileInfo(out).suffix())
-                                : out;
-            else
-                target = QFileInfo(input).dir().filePath(stemOf(input) + suffix + QLatin1Char('.') + ext);
-            const QString id = identifierFrom(isStdin ? QStringLiteral("image") : stemOf(input) + suffix);
+        for (int k = 0; k < outcome.outputs.size(); ++k) {
+            const QString target = naming.target(input, k);
             if (target != QLatin1String("-")) {
-                if (!isStdin && sameFile(target, input)) {
-                    fail(name, QStringLiteral("the output %1 would replace the input").arg(target), BadOutput);
-                    continue;
-                }
                 const QString key = QFileInfo(target).absoluteFilePath();
                 if (written.contains(key)) {
                     fail(name, QStringLiteral("the output %1 was already written from %2").arg(target, written[key]), BadOutput);
@@ -161,9 +230,18 @@ int runConvert(const QStringList &argv)
                 written.insert(key, name);
             }
             QString reason;
-            if (!writeOutput(target, encodeImage(images[k], format, *layout, id), reason))
+            if (!writeOutput(target, outcome.outputs[k], reason)) {
+                if (interrupted())
+                    return false;
                 fail(target, reason, BadOutput);
+            }
         }
+        return !interrupted();
+    };
+    runInOrder<Outcome>(int(inputs.size()), batchWorkers(), work, deliver);
+    if (interrupted()) {
+        errorLine(QStringLiteral("interrupted; the outputs written so far are complete"));
+        return Interrupted;
     }
     return worst;
 }

@@ -1,15 +1,14 @@
 #include "cli/send.h"
 
+#include "cli/commands.h"
+
+#include <QFileDevice>
 #include <QThread>
 #include <cstdio>
 
 namespace pw::cli {
 
-volatile std::sig_atomic_t CliWaiter::interruptRequested = 0;
-
 namespace {
-
-extern "C" void onInterrupt(int) { CliWaiter::interruptRequested = 1; }
 
 void toStderr(const QString &text)
 {
@@ -30,15 +29,16 @@ int stopped(const CliWaiter &waiter, QString &error)
 
 }  // namespace
 
-void CliWaiter::catchInterrupts()
+bool CliWaiter::keepUp()
 {
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    if (cli::interrupted())
+        interrupted_ = true;
+    return !interrupted_;
 }
 
 bool CliWaiter::pause()
 {
-    if (interruptRequested) {
+    if (cli::interrupted()) {
         interrupted_ = true;
         return false;
     }
@@ -115,23 +115,32 @@ int sendImageJob(const ImageStream &stream, const QString &portText, SerialPort 
     return stopped(waiter, error);
 }
 
-int sendCommandJob(const QByteArray &bytes, const QString &portText, SerialPort &port, CliWaiter &waiter,
+int sendCommandJob(QIODevice &source, qint64 total, const QString &portText, SerialPort &port, CliWaiter &waiter,
                    Reporter &reporter, QString &error)
 {
     error = QStringLiteral("the port could not be opened or failed");
     if (!openPortSequence(port, portText))
         return 4;
     reporter.phase(QStringLiteral("sending"));
-    const Waiter::End end = sendCommandBytes(port, waiter, bytes, [&](qint64 sent) { reporter.progress(sent, bytes.size()); });
+    qint64 sentSoFar = 0;
+    const Waiter::End end = sendCommandBytes(port, waiter, source, [&](qint64 sent) {
+        sentSoFar = sent;
+        reporter.progress(sent, total);
+    });
     reporter.endProgress();
     // The bytes are out (closing would drop what is still queued) or the send has ended.
     switch (end) {
     case Waiter::End::Reached:
         port.close();
-        reporter.phase(QStringLiteral("done: %1 bytes sent").arg(bytes.size()));
+        reporter.phase(QStringLiteral("done: %1 bytes sent").arg(sentSoFar));
         error.clear();
         return 0;
     case Waiter::End::Failed:
+        if (const auto *file = qobject_cast<QFileDevice *>(&source); file && file->error() != QFileDevice::NoError) {
+            port.close();
+            error = QStringLiteral("the command file could not be read on (%1)").arg(file->errorString());
+            return 2;
+        }
         return 4;
     case Waiter::End::TimedOut:
         port.close();

@@ -7,9 +7,9 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QIODevice>
 #include <QList>
 #include <QString>
-#include <csignal>
 
 namespace pw::cli {
 
@@ -22,16 +22,7 @@ public:
     bool interrupted() const { return interrupted_; }
     qint64 timeoutMs() const { return timeoutMs_; }
     // Between waits: Ctrl-C is heard without pausing.
-    bool keepUp() override
-    {
-        if (interruptRequested)
-            interrupted_ = true;
-        return !interrupted_;
-    }
-
-    // SIGINT (and SIGTERM) set the flag every waiter checks.
-    static void catchInterrupts();
-    static volatile std::sig_atomic_t interruptRequested;
+    bool keepUp() override;
 
 protected:
     void begin() override { clock_.start(); }
@@ -68,9 +59,10 @@ private:
 int sendImageJob(const ImageStream &stream, const QString &portText, SerialPort &port, CliWaiter &waiter,
                  Reporter &reporter, const QString &done, QString &error);
 
-// A command line (CR LF added) or a command file's bytes: written, then waited for until
-// they are out on the line.
-int sendCommandJob(const QByteArray &bytes, const QString &portText, SerialPort &port, CliWaiter &waiter,
+// A command line (CR LF added) or a command file's bytes, read from `source` a piece at a
+// time as the line takes them (`total` bytes, or -1 when unknown): written, then waited for
+// until they are out on the line.
+int sendCommandJob(QIODevice &source, qint64 total, const QString &portText, SerialPort &port, CliWaiter &waiter,
                    Reporter &reporter, QString &error);
 
 }  // namespace pw::cli

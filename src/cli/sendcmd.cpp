@@ -1,16 +1,19 @@
 // send: the window's transfers and the console's sends from the command line.
 #include "cli/commands.h"
-#include "cli/encoders.h"
-#include "cli/loading.h"
 #include "cli/send.h"
 
+#include "core/encoders.h"
 #include "core/files.h"
 #include "core/qtserialport.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cstdio>
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace pw::cli {
 
@@ -30,7 +33,8 @@ const char *const kHelp =
     "  --vram            into the screen memory; --time 1..5 is the rewrite time (3)\n"
     "  --flash PAGE      into FLASH page 0-12; FIRST-LAST fills consecutive pages, one IN each\n"
     "  --line TEXT       one command line (CR LF is added)\n"
-    "  --file FILE       a command file, byte for byte as the console sends it\n"
+    "  --file FILE       a command file, byte for byte as the console sends it, read as the\n"
+    "                    line takes it (any size; a device such as /dev/zero until Ctrl-C)\n"
     "  --timeout SECONDS bounds each wait for the device (30; 0 = no limit)\n"
     "  --dry-run         prints the byte stream as hex on standard output; opens nothing\n"
     "  -h, --help        this text\n"
@@ -54,19 +58,32 @@ PortChoice portChoice(const QString &text, const QString &programDir)
     return {QStringLiteral("1"), text, text};
 }
 
-bool loadImage(const QString &input, const ConvertOptions &options, MonoImage &image, QString &error)
+bool loadImage(const QString &input, const ConversionOptions &options, MonoImage &image, QString &error)
 {
     if (input.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)) {
-        error = unreadableReason(input);
-        if (error.isEmpty() && !readBinFile(input, image))
-            error = QStringLiteral("could not be read");
-        return error.isEmpty();
+        LoadError reason = checkReadable(input);
+        if (reason == LoadError::None && !readBinFile(input, image))
+            reason = LoadError::Unreadable;
+        error = loadErrorText(LoadedPicture::failed(reason));
+        return reason == LoadError::None;
     }
-    QList<QImage> frames;
-    if (!loadPicture(input, options, false, frames, error))
+    const Conversion conversion = convertPicture(PictureSource::file(input), options);
+    if (!conversion.ok()) {
+        error = loadErrorText(conversion.failure);
         return false;
-    image = convertPicture(frames.first(), options);
+    }
+    image = conversion.images.constFirst();
     return true;
+}
+
+bool isTerminal(FILE *stream)
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(::fileno(stream));
+#else
+    Q_UNUSED(stream);
+    return false;
+#endif
 }
 
 }  // namespace
@@ -77,9 +94,11 @@ int runSend(const QStringList &argv, const QString &programDir)
     known << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
           << OptionSpec{"flash", {}, true} << OptionSpec{"line", {}, true} << OptionSpec{"file", {}, true}
           << OptionSpec{"timeout", {}, true} << OptionSpec{"dry-run", {}, false} << OptionSpec{"help", 'h', false};
+    // Ctrl-C is heard from the start: reading and converting come before the port is opened.
+    catchInterrupts();
     ParsedArgs args;
     QString error;
-    ConvertOptions options;
+    ConversionOptions options;
     int time = 3, timeout = 30;
     auto usage = [](const QString &text) {
         errorLine(text + QStringLiteral(" (see 'pixelwright-cli send --help')"));
@@ -101,27 +120,43 @@ int runSend(const QStringList &argv, const QString &programDir)
         return usage(QStringLiteral("send needs --port"));
     const QStringList inputs = args.operands;
 
-    // Every job, fully prepared before anything is opened.
+    // Every job, fully prepared before anything is opened; a command file is only opened.
     QList<ImageStream> jobs;
     QStringList doneTexts;
-    QByteArray commandBytes;
+    QByteArray lineBytes;
+    QBuffer lineSource(&lineBytes);
+    QFile fileSource;
+    QIODevice *commands = nullptr;
+    qint64 commandTotal = -1;
     const PortChoice port = portChoice(args.value("port"), programDir);
     if (args.has("line") || args.has("file")) {
         if (!inputs.isEmpty())
             return usage(QStringLiteral("--line and --file take no other operand"));
         if (args.has("line")) {
-            commandBytes = commandLine(args.value("line").toLocal8Bit());
+            lineBytes = commandLine(args.value("line").toLocal8Bit());
+            lineSource.open(QIODevice::ReadOnly);
+            commands = &lineSource;
+            commandTotal = lineBytes.size();
         } else {
             const QString path = args.value("file");
-            if (const QString reason = unreadableReason(path); !reason.isEmpty()) {
-                errorLine(path + QStringLiteral(": ") + reason);
+            if (const LoadError reason = checkReadable(path); reason != LoadError::None) {
+                errorLine(path + QStringLiteral(": ") + loadErrorText(LoadedPicture::failed(reason)));
                 return BadInput;
             }
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly) || (commandBytes = file.readAll()).isEmpty()) {
-                errorLine(path + QStringLiteral(": empty, nothing to send"));
+            fileSource.setFileName(path);
+            if (!fileSource.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+                errorLine(path + QStringLiteral(": ") + loadErrorText(LoadedPicture::failed(LoadError::Unreadable)));
                 return BadInput;
             }
+            // A regular file says how much it holds; a device or a pipe goes on until its end.
+            if (QFileInfo(path).isFile() && !fileSource.isSequential()) {
+                commandTotal = fileSource.size();
+                if (commandTotal == 0) {
+                    errorLine(path + QStringLiteral(": empty, nothing to send"));
+                    return BadInput;
+                }
+            }
+            commands = &fileSource;
         }
     } else {
         int first = 0, last = 0;
@@ -152,21 +187,27 @@ int runSend(const QStringList &argv, const QString &programDir)
         }
     }
 
-    Reporter reporter(!dryRun && ::isatty(STDERR_FILENO), dryRun);
+    const auto stopped = [&port] {
+        errorLine(port.shownName + QStringLiteral(": interrupted; the port was closed"));
+        return int(Interrupted);
+    };
+    if (interrupted())
+        return stopped();
+    Reporter reporter(!dryRun && isTerminal(stderr), dryRun);
     if (dryRun) {
-        QByteArray stream = commandBytes;
         for (const ImageStream &job : std::as_const(jobs))
-            stream += job.bytes();
-        writeStdout(hexLines(stream));
-        return Done;
+            writeStdout(hexLines(job.bytes()));
+        // Sixteen bytes a line: a piece a multiple of sixteen keeps the lines whole.
+        for (QByteArray piece; commands && !interrupted() && !(piece = commands->read(16 * 4096)).isEmpty();)
+            writeStdout(hexLines(piece));
+        return interrupted() ? stopped() : int(Done);
     }
     QtSerialPort serial(programDir);
     if (!port.path.isEmpty())
         serial.setDeviceNameOverride(port.path);
-    CliWaiter::catchInterrupts();
     for (int k = 0; k < jobs.size() || (k == 0 && jobs.isEmpty()); ++k) {
         CliWaiter waiter(qint64(timeout) * 1000);
-        const int code = jobs.isEmpty() ? sendCommandJob(commandBytes, port.portText, serial, waiter, reporter, error)
+        const int code = jobs.isEmpty() ? sendCommandJob(*commands, commandTotal, port.portText, serial, waiter, reporter, error)
                                         : sendImageJob(jobs[k], port.portText, serial, waiter, reporter, doneTexts[k], error);
         if (code != Done) {
             if (serial.isOpen())

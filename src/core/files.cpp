@@ -1,29 +1,26 @@
 #include "core/files.h"
 
+#include "core/outputfile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace pw {
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // QSaveFile buffers small writes, and commit() does not notice when the flush inside it
-    // runs out of space: it would rename an empty temporary file over the target. Push every
-    // byte out first, so any failure leaves the old file and removes the temporary one.
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    WriteOptions options;
+    options.refuseReadOnly = false;
+    return writeOutputFile(path, bytes, options).ok();
+}
+
+QByteArray binBytes(const MonoImage &image)
+{
+    return QByteArray(reinterpret_cast<const char *>(image.data()), static_cast<qsizetype>(image.size()));
 }
 
 bool writeBinFile(const QString &path, const MonoImage &image)
 {
-    return writeFileAtomically(
-        path, QByteArray(reinterpret_cast<const char *>(image.data()), static_cast<qsizetype>(image.size())));
+    return writeFileAtomically(path, binBytes(image));
 }
 
 bool readBinFile(const QString &path, MonoImage &image)

@@ -7,12 +7,14 @@
 
 namespace pw {
 
-// Writes through a temporary file in the same folder and renames it over the target, so a
-// crash or a full disk never leaves a truncated file where a good one was.
+// The windows' saves: through the one writer (whole or not at all, permissions kept), flushed
+// to disk before it returns. A file the system lets this user write is replaced, as the
+// windows always did.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 // The BIN file is the working image, byte for byte.
 bool writeBinFile(const QString &path, const MonoImage &image);
+QByteArray binBytes(const MonoImage &image);
 
 // Reads the first 1024 bytes. A shorter file fills the image from its start and the rest is
 // zero (black), so nothing of the previous image survives. On failure `image` is untouched.

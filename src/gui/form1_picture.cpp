@@ -4,7 +4,7 @@
 #include "core/files.h"
 #include "core/bmpencoder.h"
 #include "gui/picturearea.h"
-#include "core/picturedecoder.h"
+#include "core/pictureloader.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "gui/picturearea.h"
 
-#include "core/monoimage.h"
+#include "core/prepare.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>

@@ -1,42 +1,18 @@
-// The command line's units: the threshold rule, layouts, dithers, fits, encoders, round trips,
-// and the default conversion against the window's own code path.
+// The command line's own units: its waits and reports around the core's transfers, and how
+// they end in exit codes.
 #include "common/fakeport.h"
 #include "common/testfiles.h"
-#include "cli/send.h"
 #include "cli/commands.h"
-#include "cli/encoders.h"
-#include "cli/loading.h"
-#include "core/picturedecoder.h"
+#include "cli/send.h"
 
 #include <QBuffer>
-#include <QImageWriter>
 #include <QRandomGenerator>
 #include <QtTest>
 
 using namespace pw;
 using namespace pw::cli;
-using Pixels = QList<QPoint>;
-using Bytes = QMap<int, int>;  // byte index -> value; every other byte 0
 
 namespace {
-
-MonoImage imageWith(const Pixels &white)
-{
-    MonoImage image{};
-    for (const QPoint &p : white)
-        setPixelAt(image, p.x(), p.y(), true);
-    return image;
-}
-
-Pixels whitePixels(const MonoImage &image)
-{
-    Pixels pixels;
-    for (int y = 0; y < kImageHeight; ++y)
-        for (int x = 0; x < kImageWidth; ++x)
-            if (pixelAt(image, x, y))
-                pixels << QPoint(x, y);
-    return pixels;
-}
 
 MonoImage randomImage(quint32 seed)
 {
@@ -47,251 +23,11 @@ MonoImage randomImage(quint32 seed)
     return image;
 }
 
-// A black surface with a patch of grey of luminance `level` at the top-left corner.
-QImage patch(int width, int height, int level)
-{
-    QImage surface = test::solidImage(kImageWidth, kImageHeight, Qt::black);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            surface.setPixel(x, y, qRgb(level, level, level));
-    return surface;
-}
-
-// Colours around the threshold, so that every row of the window table has both colours.
-QImage nearThreshold(int width, int height, QImage::Format format, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QImage image(width, height, format);
-    for (int y = 0; y < qMin(height, 200); ++y)
-        for (int x = 0; x < qMin(width, 300); ++x)
-            image.setPixelColor(x, y, QColor(random.bounded(110, 150), random.bounded(110, 150), random.bounded(110, 150),
-                                             format == QImage::Format_ARGB32 ? random.bounded(256) : 255));
-    return image;
-}
-
-QString saved(const QTemporaryDir &dir, const QString &name, const QImage &image)
-{
-    const QString path = dir.filePath(name);
-    QImageWriter writer(path);
-    return writer.write(image) ? path : QString();
-}
-
 }  // namespace
 
 class TstCliUnits : public QObject {
     Q_OBJECT
 private slots:
-    // Every colour, through the conversion itself, against (30R+59G+11B) div 100 > 128
-    // written as 30R+59G+11B >= 12900.
-    void thresholdRuleOverAllColours()
-    {
-        QImage surface(kImageWidth, kImageHeight, QImage::Format_RGB32);
-        constexpr int perSurface = kImageWidth * kImageHeight;
-        int mismatches = 0;
-        for (int first = 0; first < (1 << 24); first += perSurface) {
-            auto *pixels = reinterpret_cast<QRgb *>(surface.bits());
-            for (int i = 0; i < perSurface; ++i)
-                pixels[i] = 0xff000000u | quint32(first + i);
-            const MonoImage mono = threshold(surface, 128, Dither::None, false);
-            for (int i = 0; i < perSurface; ++i) {
-                const int c = first + i;
-                const bool expected = 30 * (c >> 16) + 59 * ((c >> 8) & 255) + 11 * (c & 255) >= 12900;
-                mismatches += pixelAt(mono, i % kImageWidth, i / kImageWidth) != expected;
-            }
-        }
-        QCOMPARE(mismatches, 0);
-    }
-
-    void thresholdOptionAndInvert()
-    {
-        for (int t : {0, 99, 100, 254, 255}) {
-            const MonoImage mono = threshold(patch(kImageWidth, kImageHeight, 100), t, Dither::None, false);
-            QCOMPARE(whitePixels(mono).size(), t < 100 ? kImageWidth * kImageHeight : 0);
-            QCOMPARE(threshold(patch(kImageWidth, kImageHeight, 100), t, Dither::None, true), [&] {
-                MonoImage inverted = mono;
-                for (auto &b : inverted)
-                    b = std::uint8_t(~b);
-                return inverted;
-            }());
-        }
-    }
-
-    // Pixels (0,0), (9,1), (127,63) white, by hand for each order.
-    void layoutGoldens_data()
-    {
-        QTest::addColumn<QString>("layout");
-        QTest::addColumn<Bytes>("bytes");
-        QTest::newRow("page-lsb") << "page-lsb" << Bytes{{0, 0x01}, {9, 0x02}, {1023, 0x80}};
-        QTest::newRow("page-msb") << "page-msb" << Bytes{{0, 0x80}, {9, 0x40}, {1023, 0x01}};
-        QTest::newRow("row-msb") << "row-msb" << Bytes{{0, 0x80}, {17, 0x40}, {1023, 0x01}};
-        QTest::newRow("row-lsb") << "row-lsb" << Bytes{{0, 0x01}, {17, 0x02}, {1023, 0x80}};
-    }
-    void layoutGoldens()
-    {
-        QFETCH(QString, layout);
-        QFETCH(Bytes, bytes);
-        const Layout *l = findLayout(layout);
-        QVERIFY(l);
-        QByteArray expected(kImageBytes, '\0');
-        for (auto it = bytes.cbegin(); it != bytes.cend(); ++it)
-            expected[it.key()] = char(it.value());
-        const MonoImage image = imageWith({{0, 0}, {9, 1}, {127, 63}});
-        QCOMPARE(l->pack(image), expected);
-        QCOMPARE(l->unpack(expected), image);
-        const MonoImage noise = randomImage(7);
-        QCOMPARE(l->unpack(l->pack(noise)), noise);
-    }
-
-    // Luminance 100 on black, threshold 128; the white pixels worked out by hand.
-    void ditherGoldens_data()
-    {
-        QTest::addColumn<QString>("dither");
-        QTest::addColumn<QSize>("patchSize");
-        QTest::addColumn<Pixels>("white");
-        QTest::newRow("none") << "none" << QSize(4, 4) << Pixels{};
-        // 100 black (err 100: +43.75 right); 143.75 white (err -111.25: -48.67 right); 51.33, 122.46 black.
-        QTest::newRow("floyd-steinberg") << "floyd-steinberg" << QSize(4, 1) << Pixels{{1, 0}};
-        // 100 black (+12.5 on); 112.5 black (+14.06); 126.56 black (+15.82); 114.06+15.82 = 129.88 white.
-        QTest::newRow("atkinson") << "atkinson" << QSize(4, 1) << Pixels{{3, 0}};
-        // White where 100 > 128 + (2M+1)*8 - 128, i.e. M <= 5 in [[0,8,2,10],[12,4,14,6],[3,11,1,9],[15,7,13,5]].
-        QTest::newRow("bayer4") << "bayer4" << QSize(4, 4) << Pixels{{0, 0}, {2, 0}, {1, 1}, {0, 2}, {2, 2}, {3, 3}};
-        // Row 0 of the 8x8 matrix is 0 32 8 40 2 34 10 42: white where (2M+1)*2 < 100, M <= 24.
-        QTest::newRow("bayer8") << "bayer8" << QSize(8, 1) << Pixels{{0, 0}, {2, 0}, {4, 0}, {6, 0}};
-    }
-    void ditherGoldens()
-    {
-        QFETCH(QString, dither);
-        QFETCH(QSize, patchSize);
-        QFETCH(Pixels, white);
-        Dither mode;
-        QVERIFY(ditherFromName(dither, mode));
-        QCOMPARE(whitePixels(threshold(patch(patchSize.width(), patchSize.height(), 100), 128, mode, false)), white);
-    }
-
-    void ditherKeepsErrorInsideTheArea()
-    {
-        // White at the right edge of row 0 must not push error into row 1's left end (no wrap),
-        // nor may a bright last row leak anywhere.
-        for (Dither mode : {Dither::FloydSteinberg, Dither::Atkinson}) {
-            QImage surface = test::solidImage(kImageWidth, kImageHeight, QColor(120, 120, 120));
-            const MonoImage mono = threshold(surface, 128, mode, false);
-            const int whites = whitePixels(mono).size();
-            QVERIFY2(whites > 0 && whites < kImageWidth * kImageHeight / 2, qPrintable(QString::number(whites)));
-        }
-    }
-
-    void transformsAndFits()
-    {
-        // A 64 x 128 picture turned clockwise: its top-left pixel lands at the top-right.
-        QImage tall = test::solidImage(64, 128, Qt::black);
-        tall.setPixel(0, 0, qRgb(255, 255, 255));
-        ConvertOptions turn;
-        turn.rotate = 90;
-        turn.background = Qt::black;
-        QCOMPARE(whitePixels(convertPicture(tall, turn)), (Pixels{{127, 0}}));
-        ConvertOptions flip;
-        flip.flip = Flip::Horizontal;
-        flip.background = Qt::black;
-        QCOMPARE(whitePixels(convertPicture(tall, flip)), (Pixels{{63, 0}}));
-        flip.flip = Flip::Vertical;
-        QCOMPARE(whitePixels(convertPicture(tall.copy(0, 0, 64, 64), flip)), (Pixels{{0, 63}}));
-
-        // Contain: a white 256 x 64 band scaled into rows 16-47 over a black background.
-        ConvertOptions contain;
-        contain.fit = Fit::Contain;
-        contain.background = Qt::black;
-        const Pixels band = whitePixels(convertPicture(test::solidImage(256, 64, Qt::white), contain));
-        QCOMPARE(band.size(), 128 * 32);
-        QCOMPARE(band.first(), QPoint(0, 16));
-        QCOMPARE(band.last(), QPoint(127, 47));
-        // Cover: a 64 x 64 square, white on its middle rows only, fills the width; the cut
-        // rows above and below are gone evenly.
-        QImage square = test::solidImage(64, 64, Qt::black);
-        for (int y = 16; y < 48; ++y)
-            for (int x = 0; x < 64; ++x)
-                square.setPixel(x, y, qRgb(255, 255, 255));
-        ConvertOptions cover;
-        cover.fit = Fit::Cover;
-        QCOMPARE(whitePixels(convertPicture(square, cover)).size(), kImageWidth * kImageHeight);
-        // Stretch: left half white of a 2 x 2 picture becomes the left half of the area.
-        QImage two = test::solidImage(2, 2, Qt::black);
-        two.setPixel(0, 0, qRgb(255, 255, 255));
-        two.setPixel(0, 1, qRgb(255, 255, 255));
-        ConvertOptions stretch;
-        stretch.fit = Fit::Stretch;
-        const Pixels half = whitePixels(convertPicture(two, stretch));
-        QVERIFY(half.contains(QPoint(0, 0)) && half.contains(QPoint(63, 63)) && !half.contains(QPoint(64, 0)));
-    }
-
-    void cropWithTurnReadsOnlyTheRegionNeeded()
-    {
-        QCOMPARE(sourceRegion(QSize(1000, 500), 90, Flip::None), QRect(0, 372, 64, 128));
-        QCOMPARE(sourceRegion(QSize(1000, 500), 180, Flip::None), QRect(872, 436, 128, 64));
-        QCOMPARE(sourceRegion(QSize(1000, 500), 0, Flip::Horizontal), QRect(872, 0, 128, 64));
-        QCOMPARE(sourceRegion(QSize(1000, 500), 270, Flip::Vertical), QRect(0, 0, 64, 128));  // a transpose
-        // The region read and turned equals the whole picture turned, for each format's path.
-        QTemporaryDir dir;
-        const QImage picture = nearThreshold(300, 200, QImage::Format_RGB32, 3);
-        for (const QString &name : {QStringLiteral("p.png"), QStringLiteral("p.bmp")}) {
-            const QString path = saved(dir, name, picture);
-            for (int rotate : {0, 90, 180, 270})
-                for (Flip flip : {Flip::None, Flip::Horizontal, Flip::Vertical}) {
-                    ConvertOptions options;
-                    options.rotate = rotate;
-                    options.flip = flip;
-                    QList<QImage> frames;
-                    QString error;
-                    QVERIFY(loadPicture(path, options, false, frames, error));
-                    QCOMPARE(convertPicture(frames.first(), options), convertPicture(picture, options));
-                }
-        }
-    }
-
-    void encoders()
-    {
-        QCOMPARE(identifierFrom("art/logo.png"), QStringLiteral("logo"));
-        QCOMPARE(identifierFrom("9 lives.v2.jpg"), QStringLiteral("_9_lives_v2"));
-        const MonoImage image = randomImage(11);
-        const Layout &device = *findLayout("page-lsb");
-        const QByteArray c = encodeImage(image, Format::C, device, "logo");
-        QVERIFY(c.contains("#define LOGO_WIDTH 128\n#define LOGO_HEIGHT 64\n"));
-        QVERIFY(c.contains("const uint8_t logo[1024] = {\n    0x"));
-        QCOMPARE(c.count("0x"), 1024);
-        QCOMPARE(c.count(",\n"), 63);  // 64 lines of 16, the last without a comma
-        const QByteArray hex = encodeImage(image, Format::Hex, device, "x");
-        QCOMPARE(QByteArray::fromHex(hex), device.pack(image));
-        QCOMPARE(hex.count('\n'), 64);
-        // PBM, XBM and PNG read back by Qt's own readers and converted give the image again.
-        for (Format format : {Format::Pbm, Format::Xbm, Format::Png}) {
-            const QImage decoded = QImage::fromData(encodeImage(image, format, device, "x"));
-            QCOMPARE(decoded.size(), QSize(128, 64));
-            QCOMPARE(convertPicture(decoded, {}), image);
-        }
-        const QString drawing = halfBlocks(imageWith({{0, 0}, {1, 1}, {2, 0}, {2, 1}}));
-        QCOMPARE(drawing.count('\n'), 32);
-        QCOMPARE(drawing.left(4), QString::fromUtf8("▀▄█ "));
-        QCOMPARE(drawing.indexOf('\n'), 128);
-    }
-
-    void previewRoundTrips()
-    {
-        // preview(convert(x)) shows x's black and white; converting the preview gives the image back.
-        for (quint32 seed : {1u, 2u, 3u}) {
-            const MonoImage image = randomImage(seed);
-            QCOMPARE(convertPicture(QImage::fromData(encodePng(previewImage(image))), {}), image);
-            const QImage big = previewImage(image, 3);
-            QCOMPARE(big.size(), QSize(384, 192));
-            QCOMPARE(big.pixel(3 * 9 + 2, 3 * 1 + 2), previewImage(image).pixel(9, 1));
-        }
-        const QImage picture = nearThreshold(128, 64, QImage::Format_RGB32, 5);
-        const QImage shown = previewImage(convertPicture(picture, {}));
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 128; ++x) {
-                const QRgb p = picture.pixel(x, y);
-                QCOMPARE(shown.pixel(x, y) == qRgb(255, 255, 255), isWhite(qRed(p), qGreen(p), qBlue(p)));
-            }
-    }
-
     // The transfers through the fake port: the pieces written, and the waits' ends as exit codes.
     void sendImages()
     {
@@ -324,58 +60,19 @@ private slots:
         missing.missingPorts << 2;
         CliWaiter waiter(1000);
         QCOMPARE(sendImageJob(displayMemoryStream(image, "3"), "2", missing, waiter, quiet, "done", error), 4);
-        CliWaiter::interruptRequested = 1;  // Ctrl-C
+        setInterrupted(true);  // Ctrl-C
         test::FakePort busy;
         busy.cts = [](const QByteArray &, int) { return false; };
         CliWaiter noLimit(0);
         QCOMPARE(sendImageJob(flashPageStream(image, "0"), "1", busy, noLimit, quiet, "done", error), 130);
-        QCOMPARE(sendCommandJob("TF1\r\n", "1", busy, noLimit, quiet, error), 130);
-        CliWaiter::interruptRequested = 0;
+        QByteArray line("TF1\r\n");
+        QBuffer source(&line);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QCOMPARE(sendCommandJob(source, line.size(), "1", busy, noLimit, quiet, error), 130);
+        setInterrupted(false);
         QVERIFY(!busy.isOpen());
     }
 
-    // convert PIC -o X.bin with no options writes what the window writes: the window's loader,
-    // composeSurface over its background and convertSurface, for every kind of picture.
-    void defaultEqualsWindow_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QImage>("picture");
-        auto solid = [](QColor c) { return test::solidImage(40, 30, c); };
-        QTest::newRow("grey 128 black") << "g128.png" << solid(QColor(128, 128, 128));
-        QTest::newRow("grey 129 white") << "g129.bmp" << solid(QColor(129, 129, 129));
-        QTest::newRow("sum 12899") << "s12899.png" << solid(QColor(0, 175, 234));
-        QTest::newRow("sum 12900") << "s12900.png" << solid(QColor(0, 178, 218));
-        QTest::newRow("noise jpeg") << "n.jpg" << nearThreshold(300, 200, QImage::Format_RGB32, 1);
-        QTest::newRow("alpha png") << "a.png" << nearThreshold(100, 90, QImage::Format_ARGB32, 2);
-        QImage clear(10, 10, QImage::Format_ARGB32);
-        clear.fill(Qt::transparent);
-        QTest::newRow("transparent") << "t.png" << clear;
-        QTest::newRow("palette png") << "p.png" << nearThreshold(150, 70, QImage::Format_RGB32, 3).convertToFormat(QImage::Format_Indexed8);
-        QTest::newRow("palette bmp") << "p.bmp" << nearThreshold(150, 70, QImage::Format_RGB32, 4).convertToFormat(QImage::Format_Indexed8);
-        QTest::newRow("grey png") << "gr.png" << nearThreshold(130, 65, QImage::Format_RGB32, 5).convertToFormat(QImage::Format_Grayscale8);
-        QTest::newRow("16-bit png") << "w.png" << nearThreshold(130, 65, QImage::Format_RGBA64, 6);
-        QTest::newRow("tiny 1x1") << "one.png" << solid(Qt::black).copy(0, 0, 1, 1);
-        QTest::newRow("tiny 3x2 jpeg") << "t.jpg" << solid(Qt::black).copy(0, 0, 3, 2);
-        QTest::newRow("huge jpeg") << "h.jpg" << nearThreshold(4000, 3000, QImage::Format_RGB32, 7);
-        QTest::newRow("huge png") << "h.png" << nearThreshold(4000, 3000, QImage::Format_ARGB32, 8);
-        QTest::newRow("webp") << "x.webp" << nearThreshold(200, 100, QImage::Format_RGB32, 9);
-        QTest::newRow("tiff") << "x.tif" << nearThreshold(200, 100, QImage::Format_ARGB32, 10);
-    }
-    void defaultEqualsWindow()
-    {
-        QFETCH(QString, name);
-        QFETCH(QImage, picture);
-        QTemporaryDir dir;
-        const QString path = saved(dir, name, picture);
-        if (path.isEmpty())
-            QSKIP("no writer for this format here");
-        QImage surface = composeSurface(readPictureCorner(path, QSize(128, 64)), QColor(0xef, 0xef, 0xef));
-        MonoImage window{};
-        convertSurface(surface, window);
-        const QString out = dir.filePath("x.bin");
-        QCOMPARE(runConvert({path, "-o", out}), 0);
-        QCOMPARE(test::readFile(out), QByteArray(reinterpret_cast<const char *>(window.data()), kImageBytes));
-    }
 };
 
 QTEST_GUILESS_MAIN(TstCliUnits)

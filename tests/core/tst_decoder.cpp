@@ -1,7 +1,7 @@
 // Picture decoding: only the corner the area shows is read, and the shrunk whole picture for the
 // command line, in bounded time and memory however large or hostile the file.
 #include "common/testfiles.h"
-#include "core/picturedecoder.h"
+#include "core/pictureloader.h"
 
 #include <QPainter>
 #include <QtTest>
@@ -79,6 +79,19 @@ static QByteArray hostileJpeg(int frame, int side, const QList<QByteArray> &scan
     return out + QByteArray::fromHex("ffd9");
 }
 
+// The whole picture shrunk while decoded, and its declared size.
+static QImage readPictureReduced(const QString &path, const QSize &atLeast, QSize *full, QString *refusal = nullptr)
+{
+    PictureRequest request;
+    request.part = PictureRequest::Part::Reduced;
+    request.atLeast = atLeast;
+    const LoadedPicture loaded = loadPicture(PictureSource::file(path), request);
+    *full = loaded.fullSize;
+    if (refusal)
+        *refusal = loaded.ok() ? QString() : loadErrorText(loaded);
+    return loaded.image;
+}
+
 static long peakKb()
 {
     rusage r{};
@@ -106,21 +119,25 @@ private slots:
         QTest::addColumn<int>("side");
         QTest::addColumn<QImage>("corner");  // null: refused
         QTest::addColumn<QSize>("reduced");  // the shrunk picture's size, at least 128 x 64; empty: refused
+        QTest::addColumn<QString>("refusal");  // why the shrunk picture was refused
         // The peak only grows, so the refused rows go from the least to the most that a decoder
         // holding every coefficient would take (1.2 GB, 1.2 GB, 2.6 GB).
         const QImage grey = solidImage(128, 64, QColor(128, 128, 128));
         QImage marked = grey;  // the PNG's first 8 x 8 is lighter, and so is the JPEG's first block
         QPainter(&marked).fillRect(0, 0, 8, 8, QColor(192, 192, 192));
-        QTest::newRow("PNG") << "png" << 20000 << marked << QSize(129, 129);
-        QTest::newRow("interlaced PNG, corner from its passes") << "png-i" << 12000 << pattern(128, 64) << QSize(130, 130);
-        QTest::newRow("baseline JPEG, shrunk by its decoder") << "jpg" << 20000 << marked << QSize(2500, 2500);
-        QTest::newRow("progressive JPEG within the limit") << "jpg-p" << 3000 << grey << QSize(375, 375);
-        QTest::newRow("sequential JPEG, a scan per component") << "jpg-s" << 20000 << QImage() << QSize(0, 0);
-        QTest::newRow("progressive JPEG, arithmetic coding") << "jpg-a" << 20000 << QImage() << QSize(0, 0);
-        QTest::newRow("progressive JPEG 30000 x 30000") << "jpg-p" << 30000 << QImage() << QSize(0, 0);
-        QTest::newRow("interlaced PNG whose corner comes after 3 GB") << "regress-interlaced-1bit-40000.png" << 40000 << QImage() << QSize(0, 0);
-        QTest::newRow("BMP decoded whole beyond the limit") << "bmp" << 16000 << QImage() << QSize(0, 0);
-        QTest::newRow("PNG with a 360 MB text chunk") << "png-text" << 16 << solidImage(16, 16, QColor(128, 128, 128)) << QSize(16, 16);
+        QTest::newRow("PNG") << "png" << 20000 << marked << QSize(129, 129) << "";
+        QTest::newRow("interlaced PNG, corner from its passes") << "png-i" << 12000 << pattern(128, 64) << QSize(130, 130) << "";
+        QTest::newRow("baseline JPEG, shrunk by its decoder") << "jpg" << 20000 << marked << QSize(2500, 2500) << "";
+        QTest::newRow("progressive JPEG within the limit") << "jpg-p" << 3000 << grey << QSize(375, 375) << "";
+        QTest::newRow("sequential JPEG, a scan per component") << "jpg-s" << 20000 << QImage() << QSize(0, 0) << "20000 × 20000 multi-scan JPEG";
+        QTest::newRow("progressive JPEG, arithmetic coding") << "jpg-a" << 20000 << QImage() << QSize(0, 0) << "20000 × 20000 progressive JPEG";
+        QTest::newRow("progressive JPEG 30000 x 30000") << "jpg-p" << 30000 << QImage() << QSize(0, 0) << "30000 × 30000 progressive JPEG";
+        QTest::newRow("interlaced PNG whose corner comes after 3 GB") << "regress-interlaced-1bit-40000.png" << 40000 << QImage() << QSize(0, 0)
+                                                                      << "40000 × 40000 interlaced PNG";
+        QTest::newRow("BMP decoded whole beyond the limit") << "bmp" << 16000 << QImage() << QSize(0, 0) << "16000 × 16000 BMP";
+        QTest::newRow("BMP beyond what Qt's reader will even size") << "bmp" << 30000 << QImage() << QSize(0, 0) << "30000 × 30000 BMP";
+        QTest::newRow("GIF whose logical screen is 65535 x 65535") << "gif" << 65535 << QImage() << QSize(0, 0) << "65535 × 65535 GIF";
+        QTest::newRow("PNG with a 360 MB text chunk") << "png-text" << 16 << solidImage(16, 16, QColor(128, 128, 128)) << QSize(16, 16) << "";
     }
 
     void hostilePictures()
@@ -129,6 +146,7 @@ private slots:
         QFETCH(int, side);
         QFETCH(QImage, corner);
         QFETCH(QSize, reduced);
+        QFETCH(QString, refusal);
         QTemporaryDir dir;
         QString path = dir.filePath("picture");
         if (kind.startsWith("regress-")) {  // kept small in the fuzz corpus
@@ -169,6 +187,8 @@ private slots:
             const auto put = [&bmp](int at, quint32 value, int bytes) { for (int i = 0; i < bytes; ++i) bmp[at + i] = char(value >> 8 * i); };
             put(10, 54, 4), put(14, 40, 4), put(18, side, 4), put(22, side, 4), put(26, 1, 2), put(28, 24, 2);
             QVERIFY(writeFile(path, bmp + QByteArray(4096, 0)));
+        } else if (kind == "gif") {
+            QVERIFY(writeFile(path, animatedGif({solidImage(16, 16, Qt::white)}, QSize(side, side))));
         } else {
             const QList<QByteArray> scans = kind == "jpg-s" ? QList<QByteArray>{"010100003f00", "010200003f00", "010300003f00"}
                                                             : QList<QByteArray>{"03010002000300000000", "010100013f00"};
@@ -188,10 +208,12 @@ private slots:
 
         before = peakKb();
         QSize full;
-        const QImage shrunk = readPictureReduced(path, QSize(128, 64), &full);
+        QString why;
+        const QImage shrunk = readPictureReduced(path, QSize(128, 64), &full, &why);
         QVERIFY2(peakKb() - before < 100 * 1024, qPrintable(QString("+%1 MB").arg((peakKb() - before) / 1024)));
         QCOMPARE(full, QSize(side, side));
         QCOMPARE(shrunk.size(), reduced);
+        QCOMPARE(why, refusal.isEmpty() ? QString() : "too large to decode safely (" + refusal + ")");
         if (!reduced.isEmpty())  // below the marked top-left every block averages to the grey
             QCOMPARE(shrunk.pixel(reduced.width() - 1, reduced.height() - 1), qRgb(128, 128, 128));
     }

@@ -1,6 +1,6 @@
 #include "common/testsupport.h"
 #include "gui/picturearea.h"
-#include "core/picturedecoder.h"
+#include "core/pictureloader.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -122,8 +122,8 @@ private slots:
         QPainter(&area->surface()).fillRect(100, 30, 20, 20, Qt::black);  // as the conversion paints: copied and saved too
         rig.form->popcopy_Click();
         QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), area->surface());
-        const QString tooLong = QString(250, 'n') + ".BMP", dir = rig.path("s/");  // no room left for a temporary name
-        QVERIFY(QDir().mkdir(dir) && writeFile(dir + "old.BMP", "old") && writeFile(dir + tooLong, "old"));
+        const QString tooLong = "nofolder/x.BMP", dir = rig.path("s/");  // "nofolder" is a file: no file can go in it
+        QVERIFY(QDir().mkdir(dir) && writeFile(dir + "old.BMP", "old") && writeFile(dir + "nofolder", "old"));
         // 24-bit, uncompressed, 96 dpi; then the rows bottom-up, 384 bytes each, no padding.
         QByteArray bmp = QByteArray::fromHex("424d366000000000000036000000280000008000000040000000010018000000000000600000c40e0000c40e00000000000000000000");
         const QImage bgr = area->surface().convertToFormat(QImage::Format_BGR888).mirrored();
@@ -133,9 +133,9 @@ private slots:
             rig.dialogs.answers << dir + name;
             rig.form->save_bmp();
             QCOMPARE(rig.form->statusLabel()->text(), name == tooLong ? "" : "BMPﾌｧｲﾙ保存終了!!");  // a failure must not look done
-            QCOMPARE(readFile(dir + name), name == tooLong ? QByteArray("old") : bmp);
+            QCOMPARE(readFile(dir + name), name == tooLong ? QByteArray() : bmp);
         }
-        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList({tooLong, "noextension", "old.BMP"}));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList({"noextension", "nofolder", "old.BMP"}));
         QApplication::clipboard()->setImage(pattern(300, 100));
         rig.form->poppaste_Click();
         checkShows(area, pattern(300, 100));

@@ -1,10 +1,10 @@
-#include "cli/encoders.h"
+#include "core/encoders.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
 
-namespace pw::cli {
+namespace pw {
 
 namespace {
 
@@ -36,14 +36,17 @@ QByteArray blackBits(const MonoImage &image, const Layout &rows)
 
 bool formatFromName(const QString &name, Format &out)
 {
-    static const QList<QPair<QString, Format>> table{{"bin", Format::Bin}, {"c", Format::C},     {"hex", Format::Hex},
-                                                     {"pbm", Format::Pbm}, {"xbm", Format::Xbm}, {"png", Format::Png}};
-    for (const auto &entry : table)
-        if (entry.first == name) {
-            out = entry.second;
+    for (Format format : {Format::Bin, Format::C, Format::Hex, Format::Pbm, Format::Xbm, Format::Png})
+        if (formatName(format) == name) {
+            out = format;
             return true;
         }
     return false;
+}
+
+QString formatName(Format format)
+{
+    return format == Format::C ? QStringLiteral("c") : formatExtension(format);
 }
 
 QString formatExtension(Format format)
@@ -136,4 +139,4 @@ QString halfBlocks(const MonoImage &image)
     return out;
 }
 
-}  // namespace pw::cli
+}  // namespace pw

@@ -1,19 +1,7 @@
 // The byte orders: one small function each way per layout.
-#include "cli/imaging.h"
+#include "core/layouts.h"
 
-namespace pw::cli {
-
-bool pixelAt(const MonoImage &image, int x, int y)
-{
-    return image[static_cast<std::size_t>(128 * (y / 8) + x)] & (1u << (y % 8));
-}
-
-void setPixelAt(MonoImage &image, int x, int y, bool white)
-{
-    auto &byte = image[static_cast<std::size_t>(128 * (y / 8) + x)];
-    const auto bit = static_cast<std::uint8_t>(1u << (y % 8));
-    byte = static_cast<std::uint8_t>(white ? byte | bit : byte & ~bit);
-}
+namespace pw {
 
 namespace {
 
@@ -67,6 +55,8 @@ const QList<Layout> &layouts()
     return table;
 }
 
+const Layout &deviceLayout() { return layouts().constFirst(); }
+
 const Layout *findLayout(const QString &name)
 {
     for (const Layout &layout : layouts())
@@ -75,4 +65,4 @@ const Layout *findLayout(const QString &name)
     return nullptr;
 }
 
-}  // namespace pw::cli
+}  // namespace pw

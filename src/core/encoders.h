@@ -1,14 +1,17 @@
 #pragma once
 
-#include "cli/imaging.h"
+#include "core/layouts.h"
+
+#include <QImage>
 
 #include <QByteArray>
 #include <QString>
 
-namespace pw::cli {
+namespace pw {
 
 enum class Format { Bin, C, Hex, Pbm, Xbm, Png };
 bool formatFromName(const QString &name, Format &out);
+QString formatName(Format format);       // "bin", "c", "hex", "pbm", "xbm", "png"
 QString formatExtension(Format format);  // "bin", "h", "hex", "pbm", "xbm", "png"
 
 // A valid C identifier from a file name: its base name, every other character made '_',
@@ -25,10 +28,11 @@ QByteArray encodeImage(const MonoImage &image, Format format, const Layout &layo
 
 // The image as the device lights it, white for bit 1, each pixel a scale x scale square.
 QImage previewImage(const MonoImage &image, int scale = 1);
+// A black-and-white picture as a one-bit PNG file.
 QByteArray encodePng(const QImage &image);
 
 // A terminal drawing of 128 columns x 32 lines: each character is two rows, the upper half
 // block for a lit top, the lower for a lit bottom, the full block for both.
 QString halfBlocks(const MonoImage &image);
 
-}  // namespace pw::cli
+}  // namespace pw

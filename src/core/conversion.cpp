@@ -1,0 +1,115 @@
+#include "core/conversion.h"
+
+#include <new>
+
+namespace pw {
+
+namespace {
+
+const QList<QPair<QString, Fit>> &fits()
+{
+    static const QList<QPair<QString, Fit>> table{{QStringLiteral("crop"), Fit::Crop},
+                                                  {QStringLiteral("contain"), Fit::Contain},
+                                                  {QStringLiteral("cover"), Fit::Cover},
+                                                  {QStringLiteral("stretch"), Fit::Stretch}};
+    return table;
+}
+
+const QList<QPair<QString, Dither>> &dithers()
+{
+    static const QList<QPair<QString, Dither>> table{{QStringLiteral("none"), Dither::None},
+                                                     {QStringLiteral("floyd-steinberg"), Dither::FloydSteinberg},
+                                                     {QStringLiteral("atkinson"), Dither::Atkinson},
+                                                     {QStringLiteral("bayer4"), Dither::Bayer4},
+                                                     {QStringLiteral("bayer8"), Dither::Bayer8}};
+    return table;
+}
+
+template <typename T>
+std::optional<T> fromName(const QList<QPair<QString, T>> &table, const QString &name)
+{
+    for (const auto &entry : table)
+        if (entry.first == name)
+            return entry.second;
+    return std::nullopt;
+}
+
+template <typename T>
+QString nameOf(const QList<QPair<QString, T>> &table, T value)
+{
+    for (const auto &entry : table)
+        if (entry.second == value)
+            return entry.first;
+    return {};
+}
+
+template <typename T>
+QStringList names(const QList<QPair<QString, T>> &table)
+{
+    QStringList list;
+    for (const auto &entry : table)
+        list << entry.first;
+    return list;
+}
+
+}  // namespace
+
+QStringList fitNames() { return names(fits()); }
+QStringList ditherNames() { return names(dithers()); }
+std::optional<Fit> fitFromName(const QString &name) { return fromName(fits(), name); }
+std::optional<Dither> ditherFromName(const QString &name) { return fromName(dithers(), name); }
+QString fitName(Fit fit) { return nameOf(fits(), fit); }
+QString ditherName(Dither dither) { return nameOf(dithers(), dither); }
+
+std::optional<Flip> flipFromName(const QString &name)
+{
+    if (name == QLatin1String("h"))
+        return Flip::Horizontal;
+    if (name == QLatin1String("v"))
+        return Flip::Vertical;
+    return std::nullopt;
+}
+
+std::optional<MonoImage> convertLoaded(const QImage &loaded, const ConversionOptions &options)
+{
+    const QImage surface = prepareSurface(loaded, options.prepare);
+    if (surface.isNull())
+        return std::nullopt;
+    return threshold(surface, options.threshold);
+}
+
+Conversion convertPicture(const PictureSource &source, const ConversionOptions &options, bool allFrames)
+{
+    Conversion result;
+    const PictureRequest request = PictureRequest::forOptions(options.prepare);
+    // A step that cannot be allocated fails this picture alone, as too large for it.
+    auto convert = [&](const QImage &part) {
+        std::optional<MonoImage> image;
+        try {
+            image = convertLoaded(part, options);
+        } catch (const std::bad_alloc &) {
+        }
+        if (!image) {
+            result.failure = LoadedPicture::tooLarge(part.size(), QStringLiteral("picture"));
+            return false;
+        }
+        result.images << *image;
+        return true;
+    };
+    if (allFrames) {
+        const LoadedPicture frames = loadFrames(source, request, convert);
+        if (!frames.ok())
+            result.failure = frames;
+    } else {
+        const LoadedPicture loaded = loadPicture(source, request);
+        if (!loaded.ok())
+            result.failure = loaded;
+        else
+            convert(loaded.image);
+    }
+    if (!result.ok())
+        result.images.clear();
+    return result;
+}
+
+}  // namespace pw

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "core/monoimage.h"
+#include "core/pictureloader.h"
+#include "core/prepare.h"
+#include "core/threshold.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace pw {
+
+// Every option of the conversion, from the picture to the device's image. The defaults are the
+// window's conversion, bit for bit.
+struct ConversionOptions {
+    PrepareOptions prepare;
+    ThresholdOptions threshold;
+};
+
+// The options' names as the command line and the settings files spell them.
+QStringList fitNames();     // crop, contain, cover, stretch
+QStringList ditherNames();  // none, floyd-steinberg, atkinson, bayer4, bayer8
+std::optional<Fit> fitFromName(const QString &name);
+std::optional<Dither> ditherFromName(const QString &name);
+std::optional<Flip> flipFromName(const QString &name);  // h, v (none is no flip at all)
+QString fitName(Fit fit);
+QString ditherName(Dither dither);
+
+// What the loader gave, prepared and thresholded; nullopt when a step could not be allocated.
+std::optional<MonoImage> convertLoaded(const QImage &loaded, const ConversionOptions &options);
+
+// One picture through the whole pipeline: loaded as the options need it (guarded), prepared,
+// thresholded. With `allFrames`, every frame of an animation, each converted and dropped in
+// turn. On failure `failure` says why (a picture too large to convert is reported as such).
+struct Conversion {
+    QList<MonoImage> images;
+    LoadedPicture failure;  // ok() when the conversion succeeded
+    bool ok() const { return failure.ok(); }
+};
+Conversion convertPicture(const PictureSource &source, const ConversionOptions &options, bool allFrames = false);
+
+}  // namespace pw

@@ -1,0 +1,122 @@
+#include "core/prepare.h"
+
+#include <QPainter>
+#include <QTransform>
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace pw {
+
+namespace {
+
+int clampChannel(double value) { return int(std::lround(std::clamp(value, 0.0, 255.0))); }
+
+}  // namespace
+
+int Tone::apply(int value) const
+{
+    double v = clampChannel(value + brightness * 255.0 / 100.0);
+    if (contrast != 0) {
+        const double factor = contrast > 0 ? (100.0 + contrast) / (100.0 - std::min(contrast, 99)) : (100.0 + contrast) / 100.0;
+        v = clampChannel((v - 127.5) * factor + 127.5);
+    }
+    if (gamma != 1.0)
+        v = clampChannel(255.0 * std::pow(v / 255.0, 1.0 / gamma));
+    return int(v);
+}
+
+QImage transformPicture(const QImage &picture, int rotate, Flip flip)
+{
+    QImage result = picture;
+    if (rotate != 0)
+        result = result.transformed(QTransform().rotate(rotate));
+    if (flip != Flip::None && !result.isNull())
+        result = result.mirrored(flip == Flip::Horizontal, flip == Flip::Vertical);
+    return result;
+}
+
+QRect sourceRegion(const QSize &full, int rotate, Flip flip)
+{
+    QTransform mapping = QImage::trueMatrix(QTransform().rotate(rotate), full.width(), full.height());
+    const QSize turned = mapping.mapRect(QRect(QPoint(0, 0), full)).size();
+    if (flip == Flip::Horizontal)
+        mapping *= QTransform(-1, 0, 0, 1, turned.width(), 0);
+    else if (flip == Flip::Vertical)
+        mapping *= QTransform(1, 0, 0, -1, 0, turned.height());
+    const QRectF corner(0, 0, kImageWidth, kImageHeight);
+    return mapping.inverted().mapRect(corner).toAlignedRect() & QRect(QPoint(0, 0), full);
+}
+
+QImage composeSurface(const QImage &picture, const QColor &background)
+{
+    QImage surface(kImageWidth, kImageHeight, QImage::Format_RGB32);
+    if (surface.isNull())
+        return surface;
+    surface.fill(background);
+    if (!picture.isNull()) {
+        QPainter painter(&surface);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.drawImage(QPoint(0, 0), picture, QRect(0, 0, kImageWidth, kImageHeight));
+    }
+    return surface;
+}
+
+QImage fitSurface(const QImage &picture, Fit fit, const QColor &background)
+{
+    if (fit == Fit::Crop || picture.isNull())
+        return composeSurface(picture, background);
+    const QSize area(kImageWidth, kImageHeight);
+    QSize size = picture.size();
+    size.scale(area, fit == Fit::Contain ? Qt::KeepAspectRatio
+                     : fit == Fit::Cover ? Qt::KeepAspectRatioByExpanding
+                                         : Qt::IgnoreAspectRatio);
+    size = size.expandedTo(QSize(1, 1));
+    // Premultiplied, so that transparent pixels do not bleed their colour into the scaling.
+    const QImage premultiplied = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage scaled = premultiplied.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage surface(area, QImage::Format_RGB32);
+    if (premultiplied.isNull() || scaled.isNull() || surface.isNull())
+        return {};
+    surface.fill(background);
+    QPainter painter(&surface);
+    painter.drawImage(QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2), scaled);
+    return surface;
+}
+
+QImage applyTone(const QImage &picture, const Tone &tone)
+{
+    if (tone.isIdentity() || picture.isNull())
+        return picture;
+    std::array<uchar, 256> table{};
+    for (int v = 0; v < 256; ++v)
+        table[std::size_t(v)] = uchar(tone.apply(v));
+    // Straight (not premultiplied) colour, so that the tone sees the colours as they look.
+    QImage toned = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (toned.isNull())
+        return {};
+    for (int y = 0; y < toned.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(toned.scanLine(y));
+        for (int x = 0; x < toned.width(); ++x) {
+            const QRgb p = line[x];
+            line[x] = qRgba(table[std::size_t(qRed(p))], table[std::size_t(qGreen(p))], table[std::size_t(qBlue(p))], qAlpha(p));
+        }
+    }
+    return toned;
+}
+
+QImage prepareSurface(const QImage &loaded, const PrepareOptions &options)
+{
+    QImage picture = options.transforms() ? transformPicture(loaded, options.rotate, options.flip) : loaded;
+    if (picture.isNull() && !loaded.isNull())
+        return {};
+    // Only what can reach the area is toned: the cut corner, or the picture before it is scaled.
+    if (!options.tone.isIdentity() && options.fit == Fit::Crop && !picture.isNull())
+        picture = picture.copy(QRect(0, 0, kImageWidth, kImageHeight) & picture.rect());
+    picture = applyTone(picture, options.tone);
+    if (picture.isNull() && !loaded.isNull())
+        return {};
+    return fitSurface(picture, options.fit, options.background);
+}
+
+}  // namespace pw

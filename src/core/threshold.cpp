@@ -1,0 +1,97 @@
+#include "core/threshold.h"
+
+#include <vector>
+
+namespace pw {
+
+namespace {
+
+// The Bayer index matrix of side n (2, 4 or 8), built by the usual recursion from
+// [[0, 2], [3, 1]]: M2n(x, y) = 4 Mn(x mod n, y mod n) + M2(x div n, y div n).
+int bayerIndex(int n, int x, int y)
+{
+    static const int m2[2][2] = {{0, 2}, {3, 1}};
+    if (n == 2)
+        return m2[y % 2][x % 2];
+    const int half = n / 2;
+    return 4 * bayerIndex(half, x % half, y % half) + m2[(y % n) / half][(x % n) / half];
+}
+
+struct Spread {
+    int dx, dy;
+    double weight;
+};
+
+// Error diffusion over the luminances, row by row from the top, each row left to right.
+void diffuse(std::vector<double> &lum, int limit, std::initializer_list<Spread> spread, MonoImage &out)
+{
+    for (int y = 0; y < kImageHeight; ++y)
+        for (int x = 0; x < kImageWidth; ++x) {
+            const double value = lum[std::size_t(y * kImageWidth + x)];
+            const bool white = value > limit;
+            setPixelAt(out, x, y, white);
+            const double error = value - (white ? 255.0 : 0.0);
+            for (const Spread &s : spread) {
+                const int nx = x + s.dx, ny = y + s.dy;
+                if (nx >= 0 && nx < kImageWidth && ny < kImageHeight)
+                    lum[std::size_t(ny * kImageWidth + nx)] += error * s.weight;
+            }
+        }
+}
+
+}  // namespace
+
+std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options)
+{
+    if (surface.size() != QSize(kImageWidth, kImageHeight))
+        return std::nullopt;
+    const QImage rgb = surface.format() == QImage::Format_RGB32 || surface.format() == QImage::Format_ARGB32
+                           ? surface
+                           : surface.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull())
+        return std::nullopt;
+    MonoImage out{};
+    auto lumAt = [&rgb](int x, int y) {
+        const QRgb p = reinterpret_cast<const QRgb *>(rgb.constScanLine(y))[x];
+        return luminance(qRed(p), qGreen(p), qBlue(p));
+    };
+    const int limit = options.threshold;
+    switch (options.dither) {
+    case Dither::None:
+        for (int y = 0; y < kImageHeight; ++y)
+            for (int x = 0; x < kImageWidth; ++x)
+                setPixelAt(out, x, y, lumAt(x, y) > limit);
+        break;
+    case Dither::Bayer4:
+    case Dither::Bayer8: {
+        // The threshold moves by a bias spread evenly over (-128, 128): (2 M + 1) 128 / n^2 - 128.
+        const int n = options.dither == Dither::Bayer4 ? 4 : 8;
+        for (int y = 0; y < kImageHeight; ++y)
+            for (int x = 0; x < kImageWidth; ++x) {
+                const int bias = (2 * bayerIndex(n, x, y) + 1) * 128 / (n * n) - 128;
+                setPixelAt(out, x, y, lumAt(x, y) > limit + bias);
+            }
+        break;
+    }
+    case Dither::FloydSteinberg:
+    case Dither::Atkinson: {
+        std::vector<double> lum(std::size_t(kImageWidth * kImageHeight));
+        for (int y = 0; y < kImageHeight; ++y)
+            for (int x = 0; x < kImageWidth; ++x)
+                lum[std::size_t(y * kImageWidth + x)] = lumAt(x, y);
+        if (options.dither == Dither::FloydSteinberg)
+            diffuse(lum, limit, {{1, 0, 7 / 16.0}, {-1, 1, 3 / 16.0}, {0, 1, 5 / 16.0}, {1, 1, 1 / 16.0}}, out);
+        else
+            diffuse(lum, limit,
+                    {{1, 0, 1 / 8.0}, {2, 0, 1 / 8.0}, {-1, 1, 1 / 8.0}, {0, 1, 1 / 8.0}, {1, 1, 1 / 8.0}, {0, 2, 1 / 8.0}},
+                    out);
+        break;
+    }
+    }
+    if (options.invert)
+        for (auto &byte : out)
+            byte = static_cast<std::uint8_t>(~byte);
+    return out;
+}
+
+}  // namespace pw

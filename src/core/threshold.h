@@ -1,0 +1,25 @@
+#pragma once
+
+#include "core/monoimage.h"
+
+#include <QImage>
+#include <optional>
+
+namespace pw {
+
+enum class Dither { None, FloydSteinberg, Atkinson, Bayer4, Bayer8 };
+
+struct ThresholdOptions {
+    int threshold = 128;  // white where the luminance is strictly above it
+    Dither dither = Dither::None;
+    bool invert = false;  // swap black and white afterwards
+};
+
+// The one rule from a 128 x 64 surface to the device's image: each pixel's luminance
+// (30R + 59G + 11B) div 100, white where it is strictly above the threshold, after the dither
+// has moved the threshold (Bayer) or spread each pixel's error to its neighbours (Floyd-Steinberg,
+// Atkinson: never beyond the area). Returns nullopt when the surface cannot be read (a
+// conversion of it could not be allocated).
+std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options = {});
+
+}  // namespace pw
