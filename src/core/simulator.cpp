@@ -39,8 +39,8 @@ QByteArray snapshotPng(const MonoImage &screen)
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    // One bit a pixel with a black and a white entry: a grey PNG of exactly two values.
-    QImageWriter(&buffer, "png").write(renderMonoImage(screen).convertToFormat(QImage::Format_Mono, Qt::ThresholdDither));
+    // Grey, 0 and 255: every reader sees the same two values, with no palette to look up.
+    QImageWriter(&buffer, "png").write(renderMonoImage(screen).convertToFormat(QImage::Format_Grayscale8));
     return bytes;
 }
 

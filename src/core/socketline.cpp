@@ -26,6 +26,8 @@ namespace {
 
 // Reports nobody reads are bounded: the oldest go first.
 constexpr std::size_t kMaxReports = 64;
+// How long opening waits for the module to tell its state.
+constexpr int kFirstReportMs = 100;
 
 #ifdef MSG_NOSIGNAL
 constexpr int kNoSignal = MSG_NOSIGNAL;
@@ -120,6 +122,10 @@ bool SocketLine::open(const QString &path)
     reports_.clear();
     asserted_ = false;
     gone_ = false;
+    // A module that is free answers at once; one busy with another sender is not waited for.
+    pollfd first{fd_, POLLIN, 0};
+    if (::poll(&first, 1, kFirstReportMs) > 0)
+        takeReports();
     return true;
 }
 
