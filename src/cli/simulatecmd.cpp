@@ -53,6 +53,8 @@ const char *const kHelp =
     "Exit codes: 0 stopped by Ctrl-C or SIGTERM, 1 usage, 3 the socket, the link, the snapshot\n"
     "  or the flash file could not be made.\n";
 
+#ifdef Q_OS_UNIX
+
 // Standard output: the command lines, and on a terminal the screen drawn below them. The
 // simulator's thread writes the lines; the drawing is redrawn by the main thread at most
 // twenty times a second, so a flood of lines never costs a drawing each.
@@ -129,8 +131,6 @@ private:
     int drawnRows_ = 0;
     bool dirty_ = true;
 };
-
-#ifdef Q_OS_UNIX
 
 int stopPipe[2] = {-1, -1};
 

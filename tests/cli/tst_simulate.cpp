@@ -12,8 +12,6 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,17 +69,6 @@ struct Simulate {
 
     QProcess process;
 };
-
-bool leaveStaleSocket(const QString &path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool made = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return made;
-}
 
 }  // namespace
 
@@ -267,6 +254,7 @@ private slots:
         const QTemporaryDir dir;
         QCOMPARE(run({"simulate", "--link", "1", "--dir", dir.filePath("none")}).code, 3);
         QCOMPARE(run({"simulate", "--socket", dir.filePath("s"), "--snapshot", dir.filePath("none/screen.png")}).code, 3);
+        QCOMPARE(run({"simulate", "--socket", dir.filePath(QString(120, 'x'))}).code, 3);   // too long for a socket
         QVERIFY(!QFileInfo::exists(dir.filePath("s")));
     }
 };

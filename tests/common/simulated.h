@@ -11,6 +11,10 @@
 #include <memory>
 #include <mutex>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace pw::test {
 
 // The bytes a snapshot shows (bit 1 where the pixel is white), empty when it is not a
@@ -26,6 +30,18 @@ inline QByteArray snapshotBytes(const QString &path)
             if (qGray(image.pixel(x, y)) > 127)
                 bytes[128 * (y / 8) + x] = char(bytes[128 * (y / 8) + x] | (1 << (y % 8)));
     return bytes;
+}
+
+// A socket nobody listens on any more, as a simulator killed outright leaves it.
+inline bool leaveStaleSocket(const QString &path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool made = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return made;
 }
 
 inline QByteArray imageBytes(const MonoImage &image) { return QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size())); }

@@ -9,10 +9,6 @@
 
 #include <QtTest>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 using namespace pw;
 using namespace pw::test;
 
@@ -50,18 +46,6 @@ Outcome feedInPieces(const QByteArray &stream, QList<qsizetype> cuts)
     out.screen = imageBytes(module.screen());
     out.flash = module.flashBytes();
     return out;
-}
-
-// A socket nobody listens on any more, as a simulator killed outright leaves it.
-bool leaveStaleSocket(const QString &path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool made = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return made;
 }
 
 struct SleepWaiter final : Waiter {
@@ -136,26 +120,10 @@ private slots:
                 QFAIL(qPrintable(QString("cut at %1 differs").arg(cut)));
     }
 
-    // The socket is made only where nothing is, or where a simulator left one behind; the
-    // FLASH pages survive a restart; a short flash file gives blank pages past its end.
+    // A socket left behind is replaced; the FLASH pages survive a restart; a short flash
+    // file gives blank pages past its end. (What else is refused: tst_simulate's linkRules.)
     void moduleFiles()
     {
-        InProcessModule taken;
-        QVERIFY(taken.start());
-        const auto refused = [](const QString &path) {
-            InProcessModule module;
-            module.options.socketPath = path;
-            return !module.start() && module.error.startsWith(path + ": ");
-        };
-        QVERIFY(refused(taken.options.socketPath));   // a module listens there
-        QVERIFY(writeFile(taken.dir.filePath("notes.txt"), "keep"));
-        QVERIFY(refused(taken.dir.filePath("notes.txt")));
-        QCOMPARE(readFile(taken.dir.filePath("notes.txt")), QByteArray("keep"));
-        QVERIFY(refused(taken.dir.path() + "/" + QString(120, 'x')));
-        QCOMPARE(socketPresence(taken.options.socketPath), SocketPresence::Live);
-        taken.stop();
-        QCOMPARE(socketPresence(taken.options.socketPath), SocketPresence::None);   // removed
-
         InProcessModule module;
         QVERIFY(leaveStaleSocket(module.options.socketPath) && socketPresence(module.options.socketPath) == SocketPresence::Stale);
         QVERIFY(writeFile(module.options.flashFile, imageA + imageB.left(500)));
