@@ -27,7 +27,7 @@ namespace {
 // Reports nobody reads are bounded: the oldest go first.
 constexpr std::size_t kMaxReports = 64;
 // How long opening waits for the module to tell its state.
-constexpr int kFirstReportMs = 100;
+constexpr int kFirstReportMs = 250;
 
 #ifdef MSG_NOSIGNAL
 constexpr int kNoSignal = MSG_NOSIGNAL;
