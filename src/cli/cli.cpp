@@ -20,6 +20,7 @@ const char *const kMainHelp =
     "  preview IN.bin [-o OUT.png]     the image back as a picture, or drawn in the terminal\n"
     "  send --port N|PATH ...          the window's VRAM/FLASH transfers, command lines and files\n"
     "  ports [--link N DEVICE]         serial ports, and which device each port number 1-16 reaches\n"
+    "  simulate --link N|--socket PATH a simulated display module to send to, without the device\n"
     "'pixelwright-cli COMMAND --help' describes each command. Options may come before or after\n"
     "the operands; '--' ends the options.\n";
 
@@ -114,6 +115,8 @@ int runMain(const QStringList &args)
         return runPorts(rest, programDir);
     if (command == QLatin1String("send"))
         return runSend(rest, programDir);
+    if (command == QLatin1String("simulate"))
+        return runSimulate(rest, programDir);
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
         writeStdout(QByteArray(kMainHelp) + kExitCodesHelp);
         return Done;

@@ -16,6 +16,7 @@ int runConvert(const QStringList &args);
 int runPreview(const QStringList &args);
 int runPorts(const QStringList &args, const QString &programDir);
 int runSend(const QStringList &args, const QString &programDir);
+int runSimulate(const QStringList &args, const QString &programDir);
 
 // "pixelwright-cli: TEXT" on stderr.
 void errorLine(const QString &text);

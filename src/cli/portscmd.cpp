@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "core/serialport.h"
+#include "core/socketline.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -58,6 +59,9 @@ QString listing(const QString &programDir)
             line += QStringLiteral(" -> ") + info.symLinkTarget();
         if (!info.exists())
             line += QStringLiteral("  (missing)");
+        else if (isSocketFile(device))
+            line += socketPresence(info.canonicalFilePath()) == SocketPresence::Live ? QStringLiteral("  (simulator)")
+                                                                                     : QStringLiteral("  (simulator, not running)");
         text += line + QLatin1Char('\n');
     }
     return text;

@@ -1,4 +1,5 @@
 #include "core/qtserialport.h"
+#include "core/socketline.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -26,20 +27,21 @@ QString QtSerialPort::deviceName() const
     return override_.isEmpty() ? portDeviceName(number_, programDir_) : override_;
 }
 
-bool QtSerialPort::isOpen() const { return port_.isOpen(); }
+bool QtSerialPort::isOpen() const { return socket_ || port_.isOpen(); }
 
 void QtSerialPort::close()
 {
     stopWatchingCts();
     pending_.clear();
     sent_ = 0;
+    socket_.reset();
     if (port_.isOpen())
         port_.close();
 }
 
 bool QtSerialPort::setPortNumber(int number)
 {
-    if (port_.isOpen() || number < 1 || number > 16)
+    if (isOpen() || number < 1 || number > 16)
         return false;
     number_ = number;
     return true;
@@ -55,8 +57,15 @@ void QtSerialPort::clearTransmitBuffer()
 
 bool QtSerialPort::open()
 {
-    if (port_.isOpen())
+    if (isOpen())
         return false;
+    if (isSocketFile(deviceName())) {
+        auto line = std::make_unique<SocketLine>();
+        if (!line->open(deviceName()))
+            return false;
+        socket_ = std::move(line);
+        return true;
+    }
     port_.setPortName(deviceName());
     if (!port_.open(QIODevice::ReadWrite))
         return false;
@@ -77,30 +86,47 @@ bool QtSerialPort::open()
 
 bool QtSerialPort::queue(const QByteArray &bytes)
 {
-    if (!port_.isOpen())
+    if (!isOpen())
         return false;
     pending_ += bytes;
     qint64 left = 0;
     return handOver(left);
 }
 
+qint64 QtSerialPort::writeSome(const char *bytes, qint64 size)
+{
+    if (socket_)
+        return socket_->send(bytes, size);
+#ifdef Q_OS_UNIX
+    for (;;) {
+        const ssize_t n = ::write(int(port_.handle()), bytes, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return 0;
+        return n > 0 ? n : -1;
+    }
+#else
+    Q_UNUSED(bytes);
+    Q_UNUSED(size);
+    return -1;
+#endif
+}
+
 bool QtSerialPort::handOver(qint64 &left)
 {
-    if (!port_.isOpen())
+    if (!isOpen())
         return false;
 #ifdef Q_OS_UNIX
     // The descriptor is non-blocking: the driver takes what fits in its queue and the rest
     // stays here for the next round, so a device that stops taking bytes never holds up the
     // caller. Written bytes leave the program at once, so CTS polling sees the device react.
-    const int fd = int(port_.handle());
     while (sent_ < pending_.size()) {
-        const ssize_t n = ::write(fd, pending_.constData() + sent_, size_t(pending_.size() - sent_));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        if (n <= 0)
+        const qint64 n = writeSome(pending_.constData() + sent_, pending_.size() - sent_);
+        if (n < 0)
             return false;
+        if (n == 0)
+            break;
         sent_ += n;
     }
     if (sent_ == pending_.size()) {
@@ -128,6 +154,8 @@ bool QtSerialPort::writeBytes(const QByteArray &bytes) { return queue(bytes); }
 
 bool QtSerialPort::readCts(bool &asserted)
 {
+    if (socket_)
+        return socket_->readCts(asserted);
     if (!port_.isOpen())
         return false;
     // A pseudo-terminal or an unplugged adapter has no modem lines to read: that is an error
@@ -143,6 +171,8 @@ bool QtSerialPort::readCts(bool &asserted)
 bool QtSerialPort::watchCts(std::function<void()> changed)
 {
     stopWatchingCts();
+    if (socket_)
+        return socket_->watch(std::move(changed));
 #ifdef Q_OS_UNIX
     if (!port_.isOpen())
         return false;
@@ -170,10 +200,22 @@ bool QtSerialPort::watchCts(std::function<void()> changed)
 #endif
 }
 
-void QtSerialPort::stopWatchingCts() { watcher_.reset(); }
+void QtSerialPort::stopWatchingCts()
+{
+    watcher_.reset();
+    if (socket_)
+        socket_->stopWatching();
+}
 
 bool QtSerialPort::transmitCount(qint64 &count)
 {
+    if (socket_) {
+        qint64 queued = 0;
+        if (!socket_->queued(queued))
+            return false;
+        count = (pending_.size() - sent_) + queued;
+        return true;
+    }
     if (!port_.isOpen())
         return false;
     count = port_.bytesToWrite() + (pending_.size() - sent_);

@@ -8,8 +8,11 @@
 
 namespace pw {
 
+class SocketLine;
+
 // The serial seam over QSerialPort. Port numbers map to device names through
-// portDeviceName(), given the program's folder.
+// portDeviceName(), given the program's folder. A device name that leads to a Unix socket is
+// a simulated display module: the port then speaks to it through a SocketLine instead.
 class QtSerialPort final : public SerialPort {
 public:
     explicit QtSerialPort(QString programDir);
@@ -34,6 +37,8 @@ public:
 
 private:
     bool queue(const QByteArray &bytes);
+    // Hands the driver what it takes now: the count, 0 when it is full, -1 on failure.
+    qint64 writeSome(const char *bytes, qint64 size);
 
     QString programDir_;
     QString override_;
@@ -43,6 +48,7 @@ private:
     QByteArray pending_;
     qsizetype sent_ = 0;
     std::unique_ptr<LineWatcher> watcher_;
+    std::unique_ptr<SocketLine> socket_;
 };
 
 }  // namespace pw

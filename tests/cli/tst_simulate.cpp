@@ -1,0 +1,263 @@
+// The built pixelwright-cli end to end: simulate run as a user runs it, send talking to it,
+// and what each side shows.
+#include "common/simulated.h"
+#include "common/testfiles.h"
+#include "core/socketline.h"
+
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace pw;
+using namespace pw::test;
+
+namespace {
+
+const QString kProgram = QStringLiteral(PW_CLI_PROGRAM);
+const QByteArray imageA = bytePattern(1024);
+const QByteArray imageB = QByteArray(1024, '\x3c');
+
+struct Run {
+    int code = -1;
+    QString err;
+};
+
+Run run(const QStringList &args)
+{
+    QProcess process;
+    process.start(kProgram, args);
+    Run r;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+        r.code = process.exitCode();
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    return r;
+}
+
+// `simulate` in the background, stopped with SIGTERM as a service manager stops it.
+struct Simulate {
+    explicit Simulate(const QStringList &args) { process.start(kProgram, QStringList{"simulate"} + args); }
+    ~Simulate()
+    {
+        if (process.state() != QProcess::NotRunning)
+            stop();
+    }
+    // Ready when `path` leads to a socket that takes connections (what was there before
+    // may have been a socket too).
+    bool ready(const QString &path)
+    {
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired() && process.state() != QProcess::NotRunning) {
+            if (socketPresence(QFileInfo(path).canonicalFilePath()) == SocketPresence::Live)
+                return true;
+            process.waitForFinished(10);
+        }
+        return false;
+    }
+    int stop()
+    {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QStringList lines() { return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); }
+
+    QProcess process;
+};
+
+}  // namespace
+
+class TstSimulate : public QObject {
+    Q_OBJECT
+private slots:
+    // What send puts on the line shows on the module: the snapshot holds the very bytes sent,
+    // stdout names each command, FLASH pages land in the flash file, and a send that has
+    // returned has taken effect.
+    void sendsShowOnTheModule()
+    {
+        QTemporaryDir dir;
+        const QString socket = dir.filePath("module"), snapshot = dir.filePath("screen.png"), flash = dir.filePath("flash.bin");
+        QVERIFY(writeFile(dir.filePath("a.bin"), imageA) && writeFile(dir.filePath("b.bin"), imageB));
+        QVERIFY(writeFile(dir.filePath("junk"), QByteArray("\0junk\r\nTI0123456789", 19)));
+        Simulate module({"--socket", socket, "--fast", "--snapshot", snapshot, "--flash-file", flash});
+        QVERIFY(module.ready(socket));
+        QCOMPARE(snapshotBytes(snapshot), QByteArray(1024, '\0'));
+
+        QCOMPARE(run({"send", "--port", socket, "--vram", dir.filePath("a.bin")}).code, 0);
+        QCOMPARE(snapshotBytes(snapshot), imageA);
+        QCOMPARE(run({"send", "--port", socket, "--flash", "5", dir.filePath("b.bin")}).code, 0);
+        QCOMPARE(run({"send", "--port", socket, "--line", "TF5"}).code, 0);
+        QCOMPARE(run({"send", "--port", socket, "--line", "DP"}).code, 0);
+        QCOMPARE(snapshotBytes(snapshot), imageB);
+        QCOMPARE(run({"send", "--port", socket, "--file", dir.filePath("junk")}).code, 0);
+        QCOMPARE(run({"send", "--port", socket, "--line", "DP"}).code, 0);
+
+        QVERIFY(QFile::link(socket, dir.filePath("COM2")));
+        QProcess ports;
+        ports.start(kProgram, {"ports", "--dir", dir.path()});
+        QVERIFY(ports.waitForFinished(10000));
+        QVERIFY(ports.readAllStandardOutput().contains(QString(" 2  %1 -> %2  (simulator)\n").arg(dir.filePath("COM2"), socket).toUtf8()));
+
+        QCOMPARE(module.stop(), 0);
+        QCOMPARE(module.lines(), (QStringList{"DT 3", "TI 1024 bytes", "DP", "FS 5", "TS 1024 bytes", "TF 5", "DP", "unknown: \\x00junk",
+                                              "TI cut short after 10 of 1024 bytes", "DP"}));
+        QVERIFY(!QFileInfo::exists(socket));
+        QCOMPARE(readFile(flash).mid(5 * 1024, 1024), imageB);
+        QCOMPARE(readFile(flash).size(), 13 * 1024);
+    }
+
+    // --link replaces only what an earlier simulate left behind, and removes what it made.
+    void linkRules_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("separateSocket");
+        QTest::addColumn<bool>("starts");
+        for (const bool separate : {false, true}) {
+            const QString with = separate ? " (--socket)" : "";
+            QTest::newRow(qPrintable("nothing there" + with)) << "nothing" << separate << true;
+            QTest::newRow(qPrintable("a socket left behind" + with)) << "stale" << separate << true;
+            QTest::newRow(qPrintable("a link to a socket left behind" + with)) << "link to stale" << separate << true;
+            QTest::newRow(qPrintable("a regular file" + with)) << "file" << separate << false;
+            QTest::newRow(qPrintable("a link to a device" + with)) << "link to device" << separate << false;
+            QTest::newRow(qPrintable("a running simulator" + with)) << "running" << separate << false;
+        }
+    }
+    void linkRules()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, separateSocket);
+        QFETCH(bool, starts);
+        InProcessModule running(true, "COM1");   // its folder is the program folder
+        const QString com1 = running.dir.filePath("COM1"), elsewhere = running.dir.filePath("old.sock");
+        if (before == "running")
+            QVERIFY(running.start());
+        if (before == "stale")
+            QVERIFY(leaveStaleSocket(com1));
+        if (before == "link to stale")
+            QVERIFY(leaveStaleSocket(elsewhere) && QFile::link(elsewhere, com1));
+        if (before == "file")
+            QVERIFY(writeFile(com1, "mine"));
+        if (before == "link to device")
+            QVERIFY(QFile::link("/dev/null", com1));
+        const QFileInfo was(com1);
+        QTemporaryDir other;
+        const QString socket = other.filePath("module");
+        QStringList args{"--link", "1", "--dir", running.dir.path(), "--fast"};
+        if (separateSocket)
+            args << "--socket" << socket;
+
+        Simulate module(args);
+        if (!starts) {
+            QVERIFY(module.process.waitForFinished(10000));
+            QCOMPARE(module.process.exitCode(), 3);
+            QVERIFY(module.process.readAllStandardError().contains(com1.toUtf8()));
+            QCOMPARE(QFileInfo(com1).symLinkTarget(), was.symLinkTarget());
+            QVERIFY(before != "file" || readFile(com1) == "mine");
+            QVERIFY(!QFileInfo::exists(socket));
+            return;
+        }
+        QVERIFY(module.ready(com1));
+        QCOMPARE(QFileInfo(com1).isSymLink(), separateSocket);
+        QCOMPARE(run({"send", "--port", com1, "--line", "DP"}).code, 0);
+        QCOMPARE(module.stop(), 0);
+        QCOMPARE(module.lines(), QStringList{"DP"});
+        QVERIFY(!QFileInfo::exists(com1) && !QFileInfo(com1).isSymLink() && !QFileInfo::exists(socket));
+    }
+
+    // Ctrl-C in the middle of a send at the line's pace: the command is reported cut short,
+    // and the next send finds the module ready and shows its picture.
+    void interruptedSendLeavesBothUsable()
+    {
+        QTemporaryDir dir;
+        const QString socket = dir.filePath("module"), snapshot = dir.filePath("screen.png");
+        QVERIFY(writeFile(dir.filePath("a.bin"), imageA) && writeFile(dir.filePath("b.bin"), imageB));
+        Simulate module({"--socket", socket, "--snapshot", snapshot});
+        QVERIFY(module.ready(socket));
+        QProcess send;
+        send.start(kProgram, {"send", "--port", socket, "--vram", "--time", "1", dir.filePath("a.bin")});
+        QByteArray said;
+        QTRY_VERIFY2((said += send.readAllStandardError()).contains("sending"), said.constData());
+        QTest::qWait(100);
+        ::kill(pid_t(send.processId()), SIGINT);
+        QVERIFY(send.waitForFinished(10000));
+        QCOMPARE(send.exitCode(), 130);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(run({"send", "--port", socket, "--vram", "--time", "1", dir.filePath("b.bin")}).code, 0);
+        QVERIFY2(clock.elapsed() >= 1900, qPrintable(QString::number(clock.elapsed())));   // 1037 bytes at 960 a second, then a second's rewrite
+        QCOMPARE(snapshotBytes(snapshot), imageB);
+        QCOMPARE(module.stop(), 0);
+        const QStringList lines = module.lines();
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines.at(0) == "DT 1" && lines.at(1).startsWith("TI cut short"), qPrintable(lines.join('|')));
+        QCOMPARE(lines.mid(2), (QStringList{"DT 1", "TI 1024 bytes", "DP"}));
+    }
+
+    // On a terminal the screen is drawn in half blocks below the command lines.
+    void terminalDrawing()
+    {
+        QTemporaryDir dir;
+        const QString socket = dir.filePath("module");
+        QVERIFY(writeFile(dir.filePath("white.bin"), QByteArray(1024, '\xff')));
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        const winsize size{50, 140, 0, 0};
+        QVERIFY(slave >= 0 && ::ioctl(master, TIOCSWINSZ, &size) == 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        const QByteArray program = kProgram.toLocal8Bit(), path = socket.toLocal8Bit();
+        const char *argv[] = {program.constData(), "simulate", "--fast", "--socket", path.constData(), nullptr};
+        pid_t pid = 0;
+        QCOMPARE(::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char **>(argv), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(slave);
+        QByteArray shown;
+        const auto readFor = [&](int ms) {
+            char buffer[65536];
+            for (QDeadlineTimer deadline(ms); !deadline.hasExpired();)
+                if (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 20) > 0 && (p.revents & POLLIN))
+                    shown.append(buffer, qMax<ssize_t>(::read(master, buffer, sizeof buffer), 0));
+        };
+        for (QDeadlineTimer deadline(10000); !isSocketFile(socket) && !deadline.hasExpired();)
+            readFor(20);
+        QCOMPARE(run({"send", "--port", socket, "--vram", dir.filePath("white.bin")}).code, 0);
+        readFor(300);
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        ::close(master);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const QString text = QString::fromUtf8(shown);
+        const QString blank = QChar(0x2502) + QString(128, ' ') + QChar(0x2502), lit = QChar(0x2502) + QString(128, QChar(0x2588)) + QChar(0x2502);
+        QVERIFY(text.contains(blank));               // the power-up screen
+        QVERIFY(text.indexOf("\x1b[34A\x1b[J") < text.indexOf("DP\r\n"));   // erased before the lines
+        QVERIFY(text.lastIndexOf(lit) > text.indexOf("DP\r\n"));          // redrawn after DP
+    }
+
+    void usage()
+    {
+        QCOMPARE(run({"simulate"}).code, 1);
+        QCOMPARE(run({"simulate", "--link", "17"}).code, 1);
+        QCOMPARE(run({"simulate", "--socket", "s", "extra"}).code, 1);
+        QProcess help;
+        help.start(kProgram, {"simulate", "--help"});
+        QVERIFY(help.waitForFinished(10000) && help.exitCode() == 0 && help.readAllStandardOutput().contains("--snapshot FILE"));
+        const QTemporaryDir dir;
+        QCOMPARE(run({"simulate", "--link", "1", "--dir", dir.filePath("none")}).code, 3);
+        QCOMPARE(run({"simulate", "--socket", dir.filePath("s"), "--snapshot", dir.filePath("none/screen.png")}).code, 3);
+        QCOMPARE(run({"simulate", "--socket", dir.filePath(QString(120, 'x'))}).code, 3);   // too long for a socket
+        QVERIFY(!QFileInfo::exists(dir.filePath("s")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSimulate)
+#include "tst_simulate.moc"

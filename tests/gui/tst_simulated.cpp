@@ -1,0 +1,138 @@
+// The main window and the console against a simulated module that is port 1 of the program's
+// folder, through the real Qt port: what the user does, and what the module shows.
+#include "common/simulated.h"
+#include "common/testsupport.h"
+#include "core/qtserialport.h"
+#include "gui/linktexts.h"
+#include "gui/form2.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace pw;
+using namespace pw::test;
+
+namespace {
+
+const QByteArray imageA = bytePattern(kImageBytes);
+const QByteArray imageB = QByteArray(kImageBytes, '\x0f');
+
+// The main window over the module: its program folder is the module's folder, where COM1 is
+// the module's socket.
+struct Window {
+    explicit Window(InProcessModule &module) : port(module.dir.path())
+    {
+        Platform platform;
+        platform.boxes = &boxes;
+        platform.dialogs = &dialogs;
+        platform.port = &port;
+        platform.programDir = module.dir.path();
+        platform.exitProgram = [] {};
+        form = std::make_unique<Form1>(platform);
+        form->show();
+    }
+    void setImage(const QByteArray &bytes) { std::copy(bytes.begin(), bytes.end(), form->monoImage().begin()); }
+
+    ScriptedBoxes boxes;
+    ScriptedDialogs dialogs;
+    QtSerialPort port;
+    std::unique_ptr<Form1> form;
+};
+
+// The status label's texts as they are painted; `painted` hears each new one.
+struct LabelLog final : QObject {
+    explicit LabelLog(QLabel *label) : label_(label) { label->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && (texts.isEmpty() || texts.last() != label_->text())) {
+            texts << label_->text();
+            if (painted)
+                painted(texts.last());
+        }
+        return false;
+    }
+    QStringList texts;
+    std::function<void(const QString &)> painted;
+
+private:
+    QLabel *label_;
+};
+
+}  // namespace
+
+class TstSimulated : public QObject {
+    Q_OBJECT
+private slots:
+    // VRAM, then a FLASH page that the console's TF and DP bring to the screen, then a
+    // command file: each shows on the module exactly as sent.
+    void transfersAndConsole()
+    {
+        InProcessModule module(true, "COM1");
+        QVERIFY(module.start());
+        Window window(module);
+        QVERIFY(QTest::qWaitForWindowExposed(window.form.get()));
+        window.setImage(imageA);
+        window.form->tx_data();
+        QCOMPARE(window.form->statusLabel()->text(), LinkText::rewritten);
+        QCOMPARE(module.screen(), imageA);
+
+        window.setImage(imageB);
+        QVERIFY(window.form->selectComboText(window.form->combo(3), "7"));
+        window.form->ts_data();
+        QCOMPARE(window.boxes.texts(), QStringList{LinkText::flashNotice});
+
+        window.form->mmucom_Click();
+        Form2 *console = window.form->console();
+        QVERIFY(console && QTest::qWaitForWindowExposed(console));
+        console->text1()->setText("TF7");
+        console->Command1_Click();
+        console->text1()->setText("DP");
+        console->Command1_Click();
+        QCOMPARE(module.screen(), imageB);   // the console's send returned: the module has acted
+
+        QVERIFY(writeFile(module.dir.filePath("commands.txt"), "TF0\r\nDP\r\n"));
+        window.dialogs.answers << module.dir.filePath("commands.txt");
+        console->Command2_Click();
+        QCOMPARE(window.boxes.texts(), (QStringList{LinkText::flashNotice, LinkText::fileSent}));
+        QCOMPARE(module.screen(), QByteArray(kImageBytes, '\0'));   // page 0 is blank
+        QCOMPARE(module.lines(), (QStringList{"DT 3", "TI 1024 bytes", "DP", "FS 7", "TS 1024 bytes", "TF 7", "DP", "TF 0", "DP"}));
+        QVERIFY(!window.port.isOpen());
+    }
+
+    // At the line's pace the window's waits follow the module's CTS: busy while it takes the
+    // bytes, rewriting until the rewrite time has passed. Esc in the rewrite wait stops the
+    // transfer, and the next one waits for the rewrite to end and then goes through.
+    void escDuringRewrite()
+    {
+        InProcessModule module(false, "COM1");
+        QVERIFY(module.start());
+        Window window(module);
+        QVERIFY(QTest::qWaitForWindowExposed(window.form.get()));
+        QVERIFY(window.form->selectComboText(window.form->combo(1), "1"));
+        LabelLog log(window.form->statusLabel());
+        log.painted = [&](const QString &text) {
+            if (text == LinkText::rewriting && log.texts.contains(LinkText::sending))
+                QTimer::singleShot(0, window.form.get(), [&] { QTest::keyClick(window.form.get(), Qt::Key_Escape); });
+        };
+        window.setImage(imageA);
+        window.form->tx_data();
+        QCOMPARE(log.texts, (QStringList{"", LinkText::sending, LinkText::processing, LinkText::rewriting, LinkText::cancelled}));
+        QVERIFY(!window.port.isOpen() && window.boxes.shown.isEmpty());
+        QCOMPARE(module.lines(), (QStringList{"DT 1", "TI 1024 bytes", "DP"}));
+
+        log.painted = nullptr;
+        log.texts.clear();
+        window.setImage(imageB);
+        QElapsedTimer clock;
+        clock.start();
+        window.form->tx_data();
+        // The rest of the first rewrite, 1037 bytes at 960 a second, and a second's rewrite.
+        QVERIFY2(clock.elapsed() >= 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(log.texts, (QStringList{"", LinkText::rewriting, LinkText::sending, LinkText::processing, LinkText::rewriting, LinkText::rewritten}));
+        QCOMPARE(module.screen(), imageB);
+        QCOMPARE(module.lines().mid(3), (QStringList{"DT 1", "TI 1024 bytes", "DP"}));
+    }
+};
+
+QTEST_MAIN(TstSimulated)
+#include "tst_simulated.moc"
