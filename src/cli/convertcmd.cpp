@@ -72,9 +72,9 @@ QString collision(const QStringList &inputs, const Naming &naming)
         const QString target = naming.target(input, 0);
         if (target == QLatin1String("-"))
             continue;
-        const FileIdentity output = fileIdentity(target);
+        const FileIdentity written = fileIdentity(target);
         for (int j = 0; j < inputs.size(); ++j) {
-            bool hit = output == identities[j];
+            bool hit = written == identities[j];
             if (!hit && naming.frames && identities[j].valid) {
                 const QFileInfo first(target), other(inputs[j]);
                 static const QRegularExpression frameNumber(QStringLiteral("^-\\d{2,}$"));
@@ -83,8 +83,11 @@ QString collision(const QStringList &inputs, const Naming &naming)
                       && other.completeBaseName().startsWith(stem)
                       && frameNumber.match(other.completeBaseName().mid(stem.size())).hasMatch();
             }
-            if (hit)
-                return QStringLiteral("%1: the output %2 would replace the input %3").arg(name, target, inputs[j]);
+            if (hit) {
+                // A frame's output is named as that input, in the outputs' folder.
+                const QString output = written == identities[j] ? target : QFileInfo(target).dir().filePath(QFileInfo(inputs[j]).fileName());
+                return QStringLiteral("%1: the output %2 would replace the input %3").arg(name, output, inputs[j]);
+            }
         }
     }
     return {};

@@ -79,7 +79,11 @@ void runInOrder(int count, int workers, const std::function<Result(int)> &work,
         thread.join();
 }
 
-// Workers for a batch: every core, at most eight.
-inline int batchWorkers() { return std::clamp(QThread::idealThreadCount(), 1, 8); }
+// Workers for a batch: every core, at most eight; PIXELWRIGHT_JOBS sets another number.
+inline int batchWorkers()
+{
+    const int asked = qEnvironmentVariableIntValue("PIXELWRIGHT_JOBS");
+    return std::clamp(asked > 0 ? asked : QThread::idealThreadCount(), 1, 8);
+}
 
 }  // namespace pw

@@ -1,7 +1,7 @@
 // The built pixelwright-cli run end to end: exit codes, stderr lines, outputs, and nothing
 // written (or changed) on failure.
 #include "common/fakeport.h"
-#include "common/testfiles.h"
+#include "cli/cliprocess.h"
 #include "core/transfer.h"
 #include "core/encoders.h"
 #include "core/monoimage.h"
@@ -12,92 +12,12 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <future>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 using namespace pw;
+using namespace pw::test;
 
 namespace {
-
-struct Run {
-    int code = -1;
-    QByteArray out;
-    QStringList errLines;
-};
-
-Run run(const QStringList &args, const QByteArray &input = {}, const QString &workDir = {})
-{
-    QProcess process;
-    if (!workDir.isEmpty())
-        process.setWorkingDirectory(workDir);
-    process.start(QStringLiteral(PW_CLI_PROGRAM), args);
-    process.write(input);
-    process.closeWriteChannel();
-    Run r;
-    if (!process.waitForFinished(60000))
-        return r;
-    r.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    r.out = process.readAllStandardOutput();
-    r.errLines = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-    return r;
-}
-
-QString picture(const QTemporaryDir &dir, const QString &name, QColor colour = QColor(200, 200, 200))
-{
-    const QString path = dir.filePath(name);
-    test::solidImage(130, 70, colour).save(path);
-    return path;
-}
-
-// A pseudo-terminal whose device side is drained by a thread for as long as the test needs.
-class Pty {
-public:
-    Pty()
-    {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            return;
-        path = QString::fromLocal8Bit(::ptsname(master_));
-        slave_ = ::open(qPrintable(path), O_RDWR | O_NOCTTY);  // no hang-up when the program closes it
-        reader_ = std::async(std::launch::async, [this] {
-            char buffer[4096];
-            for (pollfd p{master_, POLLIN, 0}; !stop_; p.revents = 0)
-                if (::poll(&p, 1, 20) > 0) {
-                    const ssize_t n = ::read(master_, buffer, sizeof buffer);
-                    if (n > 0)
-                        got.append(buffer, n);
-                }
-        });
-    }
-    ~Pty()
-    {
-        stop_ = true;
-        if (reader_.valid())
-            reader_.wait();
-        ::close(slave_);
-        ::close(master_);
-    }
-    QByteArray received()
-    {
-        QTest::qWait(100);  // what the line still holds arrives
-        stop_ = true;
-        reader_.wait();
-        return got;
-    }
-    QString path;
-
-private:
-    int master_ = -1, slave_ = -1;
-    std::atomic<bool> stop_{false};
-    QByteArray got;
-    std::future<void> reader_;
-};
 
 // A grey 8-bit PNG of one colour, any size, deflated row by row (never whole in memory).
 bool writeHugePng(const QString &path, quint32 side)
@@ -141,7 +61,6 @@ bool writeHugePng(const QString &path, quint32 side)
     return true;
 }
 
-QStringList entries(const QTemporaryDir &dir) { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name); }
 
 }  // namespace
 
@@ -177,7 +96,7 @@ private slots:
         QCOMPARE(r.code, 2);
         QCOMPARE(r.errLines, (QStringList{"pixelwright-cli: " + dir.filePath("missing.png") + ": no such file",
                                           "pixelwright-cli: " + dir.filePath("notes.png") + ": not a picture, or damaged"}));
-        QCOMPARE(entries(out), (QStringList{"good.bin", "notes.bin", "other one.bin"}));  // no temporary left behind
+        QCOMPARE(entries(out.path()), (QStringList{"good.bin", "notes.bin", "other one.bin"}));  // no temporary left behind
         QCOMPARE(test::readFile(out.filePath("notes.bin")), QByteArray("old"));
         QCOMPARE(test::readFile(out.filePath("good.bin")), QByteArray(1024, '\xff'));
         QCOMPARE(test::readFile(out.filePath("other one.bin")), QByteArray(1024, '\0'));
@@ -188,6 +107,30 @@ private slots:
         QVERIFY(test::writeFile(junk, test::readFile(other).chopped(2) + "junk\xff\xd9"));
         const Run quiet = run({"convert", junk, "--fit", "contain", "-o", out.filePath("junk.bin")});
         QVERIFY(quiet.code == 0 && quiet.errLines.isEmpty());
+    }
+
+    // When several inputs fail, the largest code, whatever their order.
+    void exitCodeIsTheLargest_data()
+    {
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<int>("code");
+        QTest::newRow("unwritable, then unreadable") << QStringList{"a.png", "missing.png"} << 3;
+        QTest::newRow("unreadable, then unwritable") << QStringList{"missing.png", "a.png"} << 3;
+        QTest::newRow("unreadable, then good") << QStringList{"missing.png", "b.png"} << 2;
+        QTest::newRow("good only") << QStringList{"b.png"} << 0;
+    }
+    void exitCodeIsTheLargest()
+    {
+        QFETCH(QStringList, inputs);
+        QFETCH(int, code);
+        QTemporaryDir dir, out;
+        picture(dir, "a.png");
+        picture(dir, "b.png");
+        QVERIFY(QDir(out.path()).mkdir("a.bin"));  // a's output cannot be written
+        QStringList args{"convert", "-o", out.path()};
+        for (const QString &input : inputs)
+            args << dir.filePath(input);
+        QCOMPARE(run(args).code, code);
     }
 
     void convertOutputsAndFormats()
@@ -243,8 +186,12 @@ private slots:
         QCOMPARE(run({"convert", dir.filePath("x.png"), "-o", dir.filePath("y.bin")}).code, 0);
         QCOMPARE(test::readFile(dir.filePath("y.bin")), bin);
         QCOMPARE(QImage(dir.filePath("x.png")).size(), QSize(128, 64));
-        QCOMPARE(run({"preview", dir.filePath("x.bin"), "--scale", "4", "-o", dir.filePath("big.png")}).code, 0);
-        QCOMPARE(QImage(dir.filePath("big.png")).size(), QSize(512, 256));
+        for (const int scale : {4, 16}) {
+            QCOMPARE(run({"preview", dir.filePath("x.bin"), "--scale", QString::number(scale), "-o", dir.filePath("big.png")}).code, 0);
+            QCOMPARE(QImage(dir.filePath("big.png")).size(), QSize(128, 64) * scale);
+        }
+        for (const char *scale : {"0", "17"})
+            QCOMPARE(run({"preview", dir.filePath("x.bin"), "--scale", scale, "-o", dir.filePath("big.png")}).code, 1);
         // In the terminal: 32 lines of 128 half blocks, from standard input too.
         const Run drawn = run({"preview", "-"}, QByteArray(1024, '\x01'));
         QCOMPARE(drawn.code, 0);
@@ -317,17 +264,12 @@ private slots:
         const QString path = dir.filePath("huge.png");
         QVERIFY(writeHugePng(path, 20000));
         for (const char *fit : {"crop", "cover"}) {
-            // Spawned and reaped here, so that the peak is this child's own.
-            const QByteArray out = dir.filePath(QString(fit) + ".bin").toLocal8Bit(), in = path.toLocal8Bit();
-            const char *argv[] = {PW_CLI_PROGRAM, "convert", in.constData(), "--fit", fit, "-o", out.constData(), nullptr};
-            pid_t pid = 0;
-            QCOMPARE(::posix_spawn(&pid, PW_CLI_PROGRAM, nullptr, nullptr, const_cast<char **>(argv), environ), 0);
-            int status = 0;
-            rusage usage{};
-            QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
-            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-            QVERIFY2(usage.ru_maxrss < 100 * 1024, qPrintable(QStringLiteral("%1: peak %2 KB").arg(fit).arg(usage.ru_maxrss)));
-            QCOMPARE(test::readFile(QString::fromLocal8Bit(out)), QByteArray(1024, '\xff'));  // grey 200 is white
+            const QString out = dir.filePath(QString(fit) + ".bin");
+            Spawned cli({"convert", path, "--fit", fit, "-o", out});
+            long peakKb = 0;
+            QCOMPARE(cli.wait(&peakKb), 0);
+            QVERIFY2(peakKb < 100 * 1024, qPrintable(QStringLiteral("%1: peak %2 KB").arg(fit).arg(peakKb)));
+            QCOMPARE(test::readFile(out), QByteArray(1024, '\xff'));  // grey 200 is white
         }
     }
 
@@ -348,7 +290,7 @@ private slots:
         QCOMPARE(r.errLines, QStringList{"pixelwright-cli: /dev/no-such-adapter: no such device"});
         QCOMPARE(run({"ports", "--link", "17", "/dev/null", "--dir", dir.path()}).code, 1);
         QCOMPARE(run({"ports", "--unlink", "3", "--dir", dir.path()}).code, 0);
-        QCOMPARE(entries(dir), QStringList{});
+        QCOMPARE(entries(dir.path()), QStringList{});
     }
 };
 

@@ -1,0 +1,209 @@
+// What the command line's outputs may never do: replace an input, turn a device into a file,
+// widen a file's permissions, leave a temporary behind, or fail without saying why.
+#include "cli/cliprocess.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace pw;
+using namespace pw::test;
+
+namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Every file of a folder with its bytes, to tell that a refused run changed nothing.
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : entries(folder))
+        files.insert(name, readFile(QDir(folder).filePath(name)));
+    return files;
+}
+
+}  // namespace
+
+class TstOutputSafety : public QObject {
+    Q_OBJECT
+private slots:
+    // Every route by which an output could land on an input of the same run: found before
+    // anything is written, the run stops with exit 1, both paths named, nothing written.
+    void outputsNeverReplaceAnInput_data()
+    {
+        QTest::addColumn<QStringList>("args");  // "%" stands for the folder
+        QTest::addColumn<QString>("output");    // as the program names it
+        QTest::addColumn<QString>("input");
+        QTest::newRow("the same path") << QStringList{"convert", "%/a.bin"} << "%/a.bin" << "%/a.bin";
+        QTest::newRow("another spelling") << QStringList{"convert", "%/a.png", "-o", "%/sub/../a.png"} << "%/sub/../a.png" << "%/a.png";
+        QTest::newRow("a dot spelling") << QStringList{"convert", "%/a.png", "--format", "png", "-o", "%/./a.png"} << "%/./a.png" << "%/a.png";
+        QTest::newRow("a symbolic link") << QStringList{"convert", "%/x.png", "%/a.bin", "-o", "%/sub/"} << "%/sub/x.bin" << "%/a.bin";
+        QTest::newRow("a hard link") << QStringList{"convert", "%/y.png", "%/b.bin", "-o", "%/sub/"} << "%/sub/y.bin" << "%/b.bin";
+        QTest::newRow("a name derived from another input") << QStringList{"convert", "%/a.png", "%/a.bin"} << "%/a.bin" << "%/a.bin";
+        QTest::newRow("a derived name in another format") << QStringList{"convert", "%/b.png", "%/b.bin", "--format", "png"} << "%/b.png" << "%/b.png";
+        QTest::newRow("a frame's name") << QStringList{"convert", "%/a.png", "%/a-01.bin", "--frames"} << "%/a-01.bin" << "%/a-01.bin";
+        QTest::newRow("preview onto its BIN") << QStringList{"preview", "%/a.bin", "-o", "%/./a.bin"} << "%/./a.bin" << "%/a.bin";
+    }
+    void outputsNeverReplaceAnInput()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, output);
+        QFETCH(QString, input);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        for (const char *name : {"a.png", "x.png", "y.png"})
+            picture(dir, name);
+        picture(dir, "b.png", Qt::black);
+        QVERIFY(writeFile(dir.filePath("a.bin"), "hand-made a") && writeFile(dir.filePath("b.bin"), QByteArray(1024, 'b'))
+                && writeFile(dir.filePath("a-01.bin"), "frame"));
+        QVERIFY(QFile::link(dir.filePath("a.bin"), dir.filePath("sub/x.bin")));
+        QCOMPARE(::link(QFile::encodeName(dir.filePath("b.bin")).constData(), QFile::encodeName(dir.filePath("sub/y.bin")).constData()), 0);
+        const auto expand = [&](QString text) { return text.replace('%', dir.path()); };
+        QStringList expanded;
+        for (const QString &arg : args)
+            expanded << expand(arg);
+        const QMap<QString, QByteArray> before = snapshot(dir.path()), beforeSub = snapshot(dir.filePath("sub"));
+        const Run r = run(expanded);
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.errLines.size(), 1);
+        QVERIFY2(r.errLines[0].contains("the output " + expand(output) + " would replace the input " + expand(input)), qPrintable(r.errLines[0]));
+        QCOMPARE(snapshot(dir.path()), before);
+        QCOMPARE(snapshot(dir.filePath("sub")), beforeSub);
+    }
+
+    // Devices, terminals and FIFOs are written to, never replaced by a file.
+    void outputsThatAreNotFiles()
+    {
+        QTemporaryDir dir;
+        const QString in = picture(dir, "a.png");
+        // (Never the real /dev/null here: a writer that replaced it would break the machine.)
+        QCOMPARE(run({"convert", in, "-o", "/dev/stdout"}).out, QByteArray(1024, '\xff'));
+
+        const QString fifo = dir.filePath("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QByteArray got;
+        std::thread reader([&] {
+            QFile f(fifo);
+            if (f.open(QIODevice::ReadOnly))
+                got = f.readAll();
+        });
+        const int code = run({"convert", in, "-o", fifo}).code;
+        reader.join();
+        QCOMPARE(code, 0);
+        QCOMPARE(got, QByteArray(1024, '\xff'));
+        QVERIFY(S_ISFIFO(modeOf(fifo)));
+
+        // A device node of our own (the null device's numbers), made only where we may.
+        const QString node = dir.filePath("null");
+        if (::getuid() != 0 || ::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            QSKIP("not root: no device node can be made to write to (the rest was checked)");
+        QCOMPARE(run({"convert", in, "-o", node}).code, 0);
+        QVERIFY(S_ISCHR(modeOf(node)));
+        QCOMPARE(entries(dir.path()), (QStringList{"a.png", "fifo", "null"}));
+    }
+
+    // A replaced file keeps its mode; a file nobody may write is refused and left alone.
+    void replacedFilesKeepTheirMode()
+    {
+        QTemporaryDir dir;
+        const QString in = picture(dir, "a.png");
+        const QString secret = dir.filePath("secret.bin"), locked = dir.filePath("locked.bin");
+        QVERIFY(writeFile(secret, "old") && writeFile(locked, "old"));
+        QVERIFY(::chmod(QFile::encodeName(secret).constData(), 0600) == 0 && ::chmod(QFile::encodeName(locked).constData(), 0444) == 0);
+        QCOMPARE(run({"convert", in, "-o", secret}).code, 0);
+        QCOMPARE(readFile(secret), QByteArray(1024, '\xff'));
+        QCOMPARE(modeOf(secret) & 07777, mode_t(0600));
+        const Run r = run({"convert", in, "-o", locked});
+        QCOMPARE(r.code, 3);
+        QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + locked + ": read-only file"});
+        QCOMPARE(readFile(locked), QByteArray("old"));
+        QCOMPARE(modeOf(locked) & 07777, mode_t(0444));
+    }
+
+    // Stopped mid-batch by Ctrl-C, SIGTERM or kill -9: every output is either complete or the
+    // old file, and no temporary is left (on replacing and on new outputs alike).
+    void stoppedBatchesLeaveNoTemporary()
+    {
+        QTemporaryDir in, out;
+        QStringList inputs;
+        for (int i = 0; i < 400; ++i)
+            inputs << picture(in, QStringLiteral("p%1.png").arg(i, 3, 10, QLatin1Char('0')), i % 2 ? Qt::black : Qt::white);
+        for (int i = 0; i < 400; i += 3)
+            QVERIFY(writeFile(out.filePath(QStringLiteral("p%1.bin").arg(i, 3, 10, QLatin1Char('0'))), "old"));
+        for (int round = 0; round < 12; ++round) {
+            const int signal = round % 3 == 0 ? SIGKILL : round % 3 == 1 ? SIGINT : SIGTERM;
+            Spawned cli(QStringList{"convert"} + inputs + QStringList{"-o", out.path() + "/"});
+            std::this_thread::sleep_for(std::chrono::milliseconds(40 + 17 * round));
+            ::kill(cli.pid, signal);
+            const int code = cli.wait();
+            QVERIFY2(code == (signal == SIGKILL ? 128 + SIGKILL : 130) || code == 0, qPrintable(QString::number(code)));
+            for (const QString &name : entries(out.path())) {
+                const QByteArray bytes = readFile(out.filePath(name));
+                QVERIFY2(name.endsWith(".bin") && !name.startsWith('.'), qPrintable(name));
+                const bool odd = name.mid(1, 3).toInt() % 2;
+                QVERIFY2(bytes == "old" || bytes == QByteArray(1024, odd ? '\0' : '\xff'), qPrintable(name));
+            }
+        }
+    }
+
+    // One line on stderr says why, and no library's message stands before it.
+    void failuresSayWhyInOneLine()
+    {
+        QTemporaryDir dir;
+        QByteArray tiff;
+        {
+            QBuffer buffer(&tiff);
+            QVERIFY(buffer.open(QIODevice::WriteOnly) && solidImage(300, 200, Qt::gray).save(&buffer, "tiff"));
+        }
+        QVERIFY(writeFile(dir.filePath("cut.tif"), tiff.left(tiff.size() / 3)));
+        QVERIFY(QDir(dir.path()).mkdir("a.bin"));
+        const QString in = picture(dir, "a.png");
+        const struct {
+            QStringList args;
+            QString line;
+            int code;
+        } cases[] = {
+            {{dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
+            {{in}, dir.filePath("a.bin") + ": is a folder", 3},
+        };
+        for (const auto &c : cases) {
+            const Run r = run(QStringList{"convert"} + c.args);
+            QCOMPARE(r.code, c.code);
+            QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + c.line});
+        }
+    }
+
+    // send --file reads the file as the line takes it: memory stays bounded whatever its
+    // size, and Ctrl-C ends it with 130 and the port closed.
+    void sendFileStreams()
+    {
+        QTemporaryDir dir;
+        const QString big = dir.filePath("big.txt");
+        {
+            QFile file(big);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(2) << 30));  // 2 GB, sparse
+        }
+        for (const QString &source : {big, QStringLiteral("/dev/zero")}) {
+            Pty pty;
+            QVERIFY(!pty.path.isEmpty());
+            Spawned cli({"send", "--port", pty.path, "--file", source});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            const long peakKb = cli.highWaterKb();
+            ::kill(cli.pid, SIGINT);
+            QCOMPARE(cli.wait(), 130);
+            QVERIFY2(peakKb < 64 * 1024, qPrintable(QStringLiteral("%1 KB").arg(peakKb)));
+            QVERIFY2(pty.received().size() > 4096, "the bytes went out as they were read");
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstOutputSafety)
+#include "tst_outputsafety.moc"
