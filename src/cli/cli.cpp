@@ -1,6 +1,7 @@
 // The dispatch and the preview command.
 #include "cli/commands.h"
 #include "cli/encoders.h"
+#include "pixelwright/version.h"
 
 #include <QCoreApplication>
 #include <QFile>
