@@ -20,6 +20,8 @@ using Buttons = MessageBoxes::Buttons;
 namespace {
 
 // Runs `step` on the modal window that comes up next (waiting for it for up to five seconds).
+// A window that the step leaves open is closed five seconds later, so that a fault fails the
+// test instead of hanging it.
 void onNextModal(QWidget *previous, std::function<void(QWidget *)> step)
 {
     auto *poll = new QTimer;
@@ -33,6 +35,8 @@ void onNextModal(QWidget *previous, std::function<void(QWidget *)> step)
         poll->stop();
         poll->deleteLater();
         delete clock;
+        if (up)
+            QTimer::singleShot(5000, modal, [modal] { modal->close(); });
         step(up ? modal : nullptr);
     });
     poll->start(10);
