@@ -116,6 +116,7 @@ void MainWindow::createMenus()
     // Over a fresh instance of the style the program runs with (the proxy owns its base).
     auto *menuStyle = new MenuWithoutPicturesStyle(QStyleFactory::create(QApplication::style()->name()));
     menuStyle->setParent(this);
+
     QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
     fileMenu->setStyle(menuStyle);
@@ -158,9 +159,16 @@ void MainWindow::createToolBar()
     toolBar_->setMovable(false);
     toolBar_->setFloatable(false);
     toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    const QList<QAction *> buttons{openPictureAction_,  openBinFileAction_,         savePictureAsBmpAction_,
-                                   saveBinFileAction_,  convertPictureAction_,      nullptr,
-                                   sendToDisplayMemoryAction_, sendToFlashPageAction_, nullptr,
+    // Left to right; nullptr is a separator.
+    const QList<QAction *> buttons{openPictureAction_,
+                                   openBinFileAction_,
+                                   savePictureAsBmpAction_,
+                                   saveBinFileAction_,
+                                   convertPictureAction_,
+                                   nullptr,
+                                   sendToDisplayMemoryAction_,
+                                   sendToFlashPageAction_,
+                                   nullptr,
                                    openConsoleAction_};
     for (QAction *action : buttons) {
         if (!action) {
