@@ -3,6 +3,7 @@
 
 #include "core/encoders.h"
 #include "core/outputfile.h"
+#include "pixelwright/version.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,8 @@
-#include "gui/form1.h"
-#include "gui/module1.h"
+// The window program's start: Qt, the Japanese translation of Qt's own dialogs, the platform
+// pieces, and the splash, which opens the main window or ends the program.
 #include "core/qtserialport.h"
+#include "gui/platform.h"
+#include "gui/splashscreen.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -31,6 +33,9 @@ int main(int argc, char *argv[])
     // run, and the system releases the serial port.
     platform.exitProgram = [] { std::_Exit(0); };
 
-    pw::Module1::Main(platform);
+    // Shown without waiting for it; from here on the windows' events drive everything.
+    auto *splash = new pw::SplashScreen(platform);
+    splash->show();
+    splash->repaint();
     return app.exec();
 }

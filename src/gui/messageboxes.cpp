@@ -1,11 +1,14 @@
 #include "gui/messageboxes.h"
 
+#include "gui/programinfo.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace pw {
 
-MessageBoxes::Answer QtMessageBoxes::ask(QWidget *parent, const QString &title, const QString &text, Buttons buttons)
+MessageBoxes::Answer QtMessageBoxes::ask(QWidget *parent, const QString &title, const QString &text, Buttons buttons,
+                                         Answer defaultAnswer)
 {
     QMessageBox box(parent);
     box.setIcon(QMessageBox::NoIcon);
@@ -13,7 +16,7 @@ MessageBoxes::Answer QtMessageBoxes::ask(QWidget *parent, const QString &title, 
     box.setText(text);
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(defaultAnswer == Answer::No ? QMessageBox::No : QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
         // The confirmations' titles name the ＜はい＞ button, so it must read so everywhere.
         box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));

@@ -1,6 +1,5 @@
 #include "common/testsupport.h"
 
-
 namespace pw::test {
 
 Rig::Rig(const QByteArray *settings, bool create_)
@@ -11,7 +10,7 @@ Rig::Rig(const QByteArray *settings, bool create_)
         create();
 }
 
-void Rig::create()
+Platform Rig::platform()
 {
     Platform platform;
     platform.boxes = &boxes;
@@ -19,8 +18,10 @@ void Rig::create()
     platform.port = &port;
     platform.programDir = dir.path();
     platform.exitProgram = [this] { ++exits; };
-    form = std::make_unique<Form1>(platform);
+    return platform;
 }
+
+void Rig::create() { window = std::make_unique<MainWindow>(platform()); }
 
 QByteArray Rig::settingsBytes() const { return readFile(path(QStringLiteral("parameterv12864.ini"))); }
 

@@ -1,13 +1,14 @@
 #pragma once
 
-#include "gui/commondialog.h"
-#include "gui/form1.h"
-#include "gui/messageboxes.h"
 #include "common/fakeport.h"
 #include "common/testfiles.h"
+#include "gui/filedialog.h"
+#include "gui/mainwindow.h"
+#include "gui/messageboxes.h"
 
 #include <QImage>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace pw::test {
@@ -19,10 +20,11 @@ public:
         QString title;
         QString text;
         Buttons buttons;
+        Answer defaultAnswer;
     };
-    Answer ask(QWidget *, const QString &title, const QString &text, Buttons buttons) override
+    Answer ask(QWidget *, const QString &title, const QString &text, Buttons buttons, Answer defaultAnswer) override
     {
-        shown.append({title, text, buttons});
+        shown.append({title, text, buttons, defaultAnswer});
         if (onShow)
             onShow(shown.last());  // the box is "on screen" now
         if (buttons == Buttons::Ok)
@@ -54,11 +56,13 @@ public:
     QList<FileDialogRequest> requests;
 };
 
-// A main window over scripted platform pieces in a temporary program folder, optionally
-// with a settings file written first.
+// A main window over scripted boxes and dialogs and the fake port, in a temporary program
+// folder, optionally with a settings file written first.
 struct Rig {
     explicit Rig(const QByteArray *settings = nullptr, bool create = true);
     void create();
+    // The scripted pieces and the fake port that the windows are built over.
+    Platform platform();
     QString path(const QString &name) const { return dir.filePath(name); }
     QByteArray settingsBytes() const;
 
@@ -67,8 +71,7 @@ struct Rig {
     ScriptedDialogs dialogs;
     FakePort port;
     int exits = 0;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> window;
 };
-
 
 }  // namespace pw::test

@@ -1,15 +1,11 @@
-// The device link: transfers, the console, and the Qt backend over a pty (never a real device).
+// The image transfers through the main window, over the fake port: bytes, phases, failures,
+// and the wait that keeps the windows alive, cheap and stoppable with Esc.
 #include "common/testsupport.h"
-#include "gui/form2.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <future>
-#include <unistd.h>
 
 using namespace pw;
 using namespace pw::test;
@@ -26,7 +22,7 @@ std::function<bool(const QByteArray &, int)> device(int busy, int ack, int work)
     };
 }
 
-bool idleUi(Rig &rig) { return rig.form->progressBar()->isHidden() && !QApplication::overrideCursor(); }
+bool idleUi(Rig &rig) { return rig.window->progressBar()->isHidden() && !QApplication::overrideCursor(); }
 
 void recordBoxes(Rig &rig, QStringList &out)   // title|text|port state while the box is up
 {
@@ -51,7 +47,7 @@ Q_DECLARE_METATYPE(Case)
 class TstLink : public QObject {
     Q_OBJECT
 private slots:
-    void transfer_data()
+    void transferFollowsDeviceAndReportsPhases_data()
     {
         QTest::addColumn<Case>("c");
         const QString busy = "画面書換中!!", fail = "注意|ポートの指定が誤りです。(tx_data)|";
@@ -67,17 +63,17 @@ private slots:
         QTest::newRow("hand-over") << Case{true, true, int(Op::HandOver), 2, 2, {fail + "open"}, {}};
     }
 
-    void transfer()
+    void transferFollowsDeviceAndReportsPhases()
     {
         QFETCH(Case, c);
         Rig rig;
-        rig.form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
-        QVERIFY(rig.form->selectComboText(rig.form->combo(1), QStringLiteral("5")));   // VRAM time and FLASH page differ on purpose
-        QVERIFY(rig.form->selectComboText(rig.form->combo(3), QStringLiteral("12")));
+        rig.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        QVERIFY(rig.window->selectListEntry(rig.window->rewriteTimeList(), QStringLiteral("5")));   // VRAM time and FLASH page differ on purpose
+        QVERIFY(rig.window->selectListEntry(rig.window->pageList(), QStringLiteral("12")));
         const QByteArray image = bytePattern(kImageBytes);
-        std::copy(image.begin(), image.end(), rig.form->monoImage().begin());
-        LabelLog log(rig.form->statusLabel());
+        std::copy(image.begin(), image.end(), rig.window->monoImage().begin());
+        LabelLog log(rig.window->statusLabel());
         rig.port.cts = [&, model = device(2, 1, 3)](const QByteArray &w, int n) { return log.note(), model(w, n); };
         rig.port.missingPorts = {c.op < 0 ? 1 : 0};   // port 0 is never asked for
         rig.port.watchable = c.watched;
@@ -86,25 +82,26 @@ private slots:
         recordBoxes(rig, shown);
         QElapsedTimer clock;
         clock.start();
-        c.vram ? rig.form->tx_data() : rig.form->ts_data();
+        c.vram ? rig.window->sendToDisplayMemory() : rig.window->sendToFlashPage();
         // A watched line wakes the wait when it changes, instead of after a long pause.
         QVERIFY2(!c.watched || clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
 
         const Chunks all = c.vram ? imageChunks("DT5", "TI", image) << "DP\r\n" : imageChunks("FS12", "TS", image);
         QCOMPARE(rig.port.chunks, all.mid(0, c.sent));
+        QVERIFY(!shown.isEmpty() && shown.takeFirst().startsWith("注意：表示書換中は"));   // the confirmation, answered Yes
         QCOMPARE(shown, c.boxes);
         QVERIFY(rig.port.isOpen() == c.leftOpen && idleUi(rig));
         if (!c.labels.isEmpty())
             QCOMPARE(log.texts, c.labels);
     }
 
-    void escCancelsCheapWait()
+    void escStopsTransferWaitThatBlocksInputAndCostsNoCpu()
     {
         Rig rig;
         QPushButton button(QStringLiteral("probe"));
         button.setCheckable(true);
         QLineEdit edit;
-        for (QWidget *w : std::initializer_list<QWidget *>{rig.form.get(), &button, &edit})
+        for (QWidget *w : std::initializer_list<QWidget *>{rig.window.get(), &button, &edit})
             QVERIFY((w->show(), QTest::qWaitForWindowExposed(w)));
         // The device rewrites for seconds; meanwhile the user clicks, types, closes the window, then presses Esc.
         QList<bool> during;   // window closed, bar shown, hourglass
@@ -120,7 +117,7 @@ private slots:
                 QTest::mouseClick(&button, Qt::LeftButton);
                 QTest::keyClick(&edit, Qt::Key_A);
                 const QCursor *cursor = QApplication::overrideCursor();
-                during = {rig.form->close(), rig.form->progressBar()->isVisible(),
+                during = {rig.window->close(), rig.window->progressBar()->isVisible(),
                           cursor && cursor->shape() == Qt::WaitCursor};
             } else if (written.endsWith("DP\r\n") && reads == 2) {
                 cpu = cpuSeconds();
@@ -129,19 +126,19 @@ private slots:
             return model(written, reads);
         };
         double busySeconds = 0;
-        QTimer::singleShot(1000, Qt::PreciseTimer, rig.form.get(), [&] {
+        QTimer::singleShot(1000, Qt::PreciseTimer, rig.window.get(), [&] {
             cpu = cpuSeconds() - cpu;
             busySeconds = double(busy.elapsed()) / 1000.0;
-            QCoreApplication::postEvent(rig.form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+            QCoreApplication::postEvent(rig.window.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
         });
         QElapsedTimer wall;
         wall.start();
-        rig.form->tx_data();
+        rig.window->sendToDisplayMemory();
         const double elapsed = double(wall.elapsed()) / 1000.0;
 
         QCOMPARE(during, (QList<bool>{false, true, true}));
-        QCOMPARE(rig.form->statusLabel()->text(), QStringLiteral("送信中止"));
-        QVERIFY(!rig.port.isOpen() && idleUi(rig) && rig.boxes.shown.isEmpty());
+        QCOMPARE(rig.window->statusLabel()->text(), QStringLiteral("送信中止"));
+        QVERIFY(!rig.port.isOpen() && idleUi(rig) && rig.boxes.texts() == QStringList{"画像を書換しますか？"});
         QVERIFY(!button.isChecked() && edit.text().isEmpty());
         // Esc ends the wait at once, and a wait that wakes a hundred times a second to poll
         // costs a core's percent or more.
@@ -152,80 +149,6 @@ private slots:
         QVERIFY(button.isChecked() && edit.text() == "a");
     }
 
-    // A device that stops taking bytes mid-file: the windows go on answering, and Esc ends the
-    // send at once, the port closed and nothing said.
-    void stalledDeviceConsole()
-    {
-        Rig rig;
-        rig.form->show();
-        rig.form->mmucom_Click();
-        Form2 *console = rig.form->console();
-        const QString path = rig.path("big.cmd");
-        QVERIFY(writeFile(path, QByteArray(64 * 1024, 'x')));
-        rig.dialogs.answers << std::optional<QString>(path);
-        rig.port.stalled = true;
-        int ticks = 0;
-        QTimer ticker;
-        connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-        ticker.start(50);
-        QElapsedTimer clock;
-        qint64 escAt = -1;
-        QTimer::singleShot(600, Qt::PreciseTimer, console, [&] {
-            escAt = clock.elapsed();
-            QCoreApplication::postEvent(console, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-        });
-        clock.start();
-        console->Command2_Click();
-        const qint64 ended = clock.elapsed();
-        QVERIFY2(ticks >= 8, qPrintable(QString::number(ticks)));   // one every 50 ms while it waited
-        QVERIFY2(escAt > 0 && ended - escAt < 500, qPrintable(QString::number(ended - escAt)));
-        QVERIFY(!rig.port.isOpen() && rig.boxes.shown.isEmpty() && !QApplication::overrideCursor());
-        QCOMPARE(rig.port.written(), QByteArray(96, 'x'));   // the first piece, which the driver never took
-
-        // The typed line too: Esc stops it at once, silently, the port closed.
-        console->text1()->setText(QStringLiteral("DP"));
-        QTimer::singleShot(300, Qt::PreciseTimer, console, [&] {
-            escAt = clock.elapsed();
-            QCoreApplication::postEvent(console, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-        });
-        clock.restart();
-        console->Command1_Click();
-        QVERIFY2(clock.elapsed() - escAt < 500, qPrintable(QString::number(clock.elapsed() - escAt)));
-        QVERIFY(!rig.port.isOpen() && rig.boxes.shown.isEmpty() && rig.port.written().endsWith("DP\r\n"));
-    }
-
-    void console()
-    {
-        Rig rig;
-        rig.form->show();
-        rig.form->mmucom_Click();
-        Form2 *console = rig.form->console();
-        QVERIFY(console && console->isVisible() && !rig.form->isVisible());
-        QStringList shown;
-        recordBoxes(rig, shown);
-        const QString caption = console->consoleCaption(), empty = rig.path("empty.cmd"), path = rig.path("init.cmd");
-        const QByteArray bytes("DT3\r\nDP\r\n\0\xff\r", 12);
-        QVERIFY(writeFile(empty, {}) && writeFile(path, bytes));
-        rig.dialogs.answers << std::optional<QString>(empty) << std::optional<QString>(path);
-        console->Command2_Click();   // an empty file: nothing happens at all
-        QVERIFY(rig.port.log.filter("open").isEmpty() && shown.isEmpty() && console->windowTitle() == caption);
-        console->Command2_Click();
-        QCOMPARE(rig.port.written(), bytes);
-        QCOMPARE(console->windowTitle(), caption + "(" + QDir::toNativeSeparators(path) + ")");
-        QVERIFY(!rig.port.isOpen() && !QApplication::overrideCursor());
-        rig.dialogs.answers << std::optional<QString>(path);
-        QCoreApplication::postEvent(console, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-        console->Command2_Click();   // Esc stops a file send: port closed, nothing said
-        QVERIFY(rig.port.written() == bytes && !rig.port.isOpen() && shown.size() == 1 && !QApplication::overrideCursor());
-
-        console->text1()->setText(QStringLiteral("DP"));
-        console->Command1_Click();
-        rig.port.failAt(Op::WriteText, 2);
-        console->Command1_Click();   // a failed write leaves the port open, for the close below
-        QCOMPARE(rig.port.written(), bytes + "DP\r\n");
-        QCOMPARE(shown, (QStringList{"|コマンドファイルを送信しました。|open", "注意|ポートの指定が誤りです。|open"}));
-        QVERIFY(console->close() && !rig.port.isOpen() && rig.form->isVisible());
-    }
 };
 
 QTEST_MAIN(TstLink)

@@ -1,32 +1,46 @@
-// The splash window (colour check, countdown, clicks) and the About window.
-#include "gui/frmabout.h"
-#include "gui/frmsplash.h"
+// The splash window (colour check, countdown, clicks), the About window and the version both
+// show, which the build sets.
 #include "common/testsupport.h"
+#include "gui/aboutdialog.h"
+#include "gui/splashscreen.h"
+#include "pixelwright/version.h"
 
 #include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace pw;
 
-static const QString kVersion = QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.3.0");
+namespace {
 
-static QList<Form1 *> mainWindows()
+const QString kVersionText = QStringLiteral("ﾊﾞｰｼﾞｮﾝ ") + QLatin1String(PW_VERSION);
+
+QList<MainWindow *> mainWindows()
 {
-    QList<Form1 *> list;
+    QList<MainWindow *> list;
     for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *form = qobject_cast<Form1 *>(w))
-            list << form;
+        if (auto *window = qobject_cast<MainWindow *>(w))
+            list << window;
     return list;
 }
 
-static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+QString labelText(QWidget *window, const char *name)
+{
+    const auto *label = window->findChild<QLabel *>(QLatin1String(name));
+    return label ? label->text() : QStringLiteral("(no label %1)").arg(QLatin1String(name));
+}
+
+}  // namespace
 
 class TstShell : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { flushDeletes(); qDeleteAll(mainWindows()); flushDeletes(); }
 
-    void splash_data()
+    void splashChecksColourDepthThenOpensMainWindow_data()
     {
         QTest::addColumn<int>("depth");
         QTest::addColumn<QString>("click");
@@ -41,28 +55,26 @@ private slots:
         for (const char *name : {"imgLogo", "lblCompanyProduct", "Label1"})
             QTest::newRow(name) << 24 << QString::fromLatin1(name) << 4;
     }
-    void splash()
+    void splashChecksColourDepthThenOpensMainWindow()
     {
         QFETCH(int, depth);
         QFETCH(QString, click);
         QFETCH(int, opensAt);
         test::Rig rig{nullptr, false};
-        QPointer<FrmSplash> splash =
-            new FrmSplash({&rig.boxes, &rig.dialogs, &rig.port, rig.dir.path(), [&rig] { ++rig.exits; }});
+        QPointer<SplashScreen> splash = new SplashScreen(rig.platform());
         splash->setDepthProbe([depth] { return depth; });
         int exitsWhileShown = -1;  // the end must wait for the message to be acknowledged
         rig.boxes.onShow = [&](const test::ScriptedBoxes::Shown &) { exitsWhileShown = rig.exits; };
         splash->show();
-        QCOMPARE(splash->findChild<QLabel *>(QStringLiteral("lblVersion"))->text(), kVersion);
         if (!click.isEmpty())
             QTest::mouseClick(splash->findChild<QWidget *>(click), Qt::LeftButton);
         QTest::keyClick(splash, Qt::Key_Return);  // keys do nothing
         for (int tick = 1; tick <= opensAt; ++tick) {
             QVERIFY2(mainWindows().isEmpty(), qPrintable(QStringLiteral("open before tick %1").arg(tick)));
-            splash->Timer1_Timer();
+            splash->checkDepthAndCountDown();
         }
         if (opensAt < 0) {
-            splash->Timer1_Timer();
+            splash->checkDepthAndCountDown();
             QCOMPARE(rig.boxes.texts(), QStringList{QStringLiteral("カラーパレットをフルカラー（２４ビット）に設定して下さい。")});
             QCOMPARE(rig.boxes.shown[0].title, QString());
             QVERIFY(exitsWhileShown == 0 && rig.exits == 1);
@@ -80,8 +92,7 @@ private slots:
     void splashLastsTwoSeconds()
     {
         test::Rig rig{nullptr, false};
-        QPointer<FrmSplash> splash =
-            new FrmSplash({&rig.boxes, &rig.dialogs, &rig.port, rig.dir.path(), [&rig] { ++rig.exits; }});
+        QPointer<SplashScreen> splash = new SplashScreen(rig.platform());
         splash->setDepthProbe([] { return 32; });
         QElapsedTimer clock;
         splash->show();
@@ -93,42 +104,55 @@ private slots:
         QVERIFY2(elapsed >= 1995 && elapsed < 5000, qPrintable(QString::number(elapsed)));
     }
 
-    void aboutWindow_data()
+    void aboutWindowOpensOnceAndClosesOnEnterEscOrExit_data()
     {
         QTest::addColumn<int>("key");  // 0: Exit from the main window's menu instead
         QTest::newRow("Enter") << int(Qt::Key_Return);
         QTest::newRow("Esc") << int(Qt::Key_Escape);
         QTest::newRow("Exit") << 0;
     }
-    void aboutWindow()
+    void aboutWindowOpensOnceAndClosesOnEnterEscOrExit()
     {
         QFETCH(int, key);
         test::Rig rig;
-        rig.form->show();
-        rig.form->mnuver_Click();
-        QPointer<FrmAbout> about = rig.form->about();
-        QVERIFY(about && about->isVisible() && rig.form->isEnabled());
-        QCOMPARE(about->findChild<QLabel *>(QStringLiteral("lblVersion"))->text(), kVersion);
-        QCOMPARE(about->windowTitle(), QStringLiteral("Pixelwright for 128×64(Mono)のﾊﾞｰｼﾞｮﾝ情報"));
-        QCOMPARE(about->findChild<QLabel *>(QStringLiteral("lblDescription"))->text(),
-                 QStringLiteral("アプリケーションの説明") + QString(104, u' ')
-                     + QStringLiteral("ＢＭＰ、ＪＰＥＧ画像を弊社製品用画像データに変換します。\u3000\u3000\u3000\u3000")
-                     + QString(47, u' ')
-                     + QStringLiteral("Ｗｉｎｄｏｗｓのカラーパレットはフルカラー（２４ｂｉｔ）に設定してご使用ください。"));
-        QCOMPARE(about->findChild<QLabel *>(QStringLiteral("Label1"))->text(),
-                 QStringLiteral("警告") + QString(114, u' ')
-                     + QStringLiteral("著作権で保護された画像ファイルを無断で商用等に使用したり、配布することは法律で禁止されています。"));
-        rig.form->mnuver_Click();  // again while open: the same window comes forward
-        QCOMPARE(rig.form->about(), about.data());
+        rig.window->show();
+        rig.window->findChild<QAction *>(QStringLiteral("showAboutAction"))->trigger();
+        QPointer<AboutDialog> about = rig.window->about();
+        QVERIFY(about && about->isVisible() && !about->isModal() && rig.window->isEnabled());
+        rig.window->showAbout();  // again while open: the same window comes forward
+        QCOMPARE(rig.window->about(), about.data());
+        QCOMPARE(rig.window->findChildren<AboutDialog *>().size(), 1);
         if (!key) {
-            rig.form->findChild<QAction *>(QStringLiteral("mnuend"))->trigger();
+            rig.window->findChild<QAction *>(QStringLiteral("exitAction"))->trigger();
             QVERIFY(rig.exits == 1 && rig.boxes.shown.isEmpty());
             return;
         }
         QVERIFY(QTest::qWaitForWindowExposed(about));
         QTest::keyClick(about, Qt::Key(key));
         flushDeletes();
-        QVERIFY(about.isNull() && rig.form->isVisible());
+        QVERIFY(about.isNull() && rig.window->isVisible());
+    }
+
+    // The version is set in one place, the build: the splash, the About window and
+    // pixelwright-cli --version all show that value.
+    void versionComesFromTheBuildEverywhere()
+    {
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$")).match(QLatin1String(PW_VERSION)).hasMatch());
+        test::Rig rig{nullptr, false};
+        auto *splash = new SplashScreen(rig.platform());
+        splash->setDepthProbe([] { return 32; });
+        QCOMPARE(labelText(splash, "lblVersion"), kVersionText);
+        splash->openMainWindow();
+        MainWindow *window = mainWindows().value(0);
+        QVERIFY(window);
+        window->showAbout();
+        QCOMPARE(labelText(window->about(), "lblVersion"), kVersionText);
+
+        QProcess cli;
+        cli.start(QStringLiteral(PW_CLI_PROGRAM), {QStringLiteral("--version")});
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.readAllStandardOutput(), QByteArray("pixelwright-cli " PW_VERSION "\n"));
     }
 };
 

@@ -3,8 +3,9 @@
 #include "common/simulated.h"
 #include "common/testsupport.h"
 #include "core/qtserialport.h"
-#include "gui/linktexts.h"
-#include "gui/form2.h"
+#include "gui/commandconsole.h"
+#include "gui/mainwindow.h"
+#include "gui/transfertexts.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -28,7 +29,7 @@ struct Window {
         platform.port = &port;
         platform.programDir = module.dir.path();
         platform.exitProgram = [] {};
-        form = std::make_unique<Form1>(platform);
+        form = std::make_unique<MainWindow>(platform);
         form->show();
     }
     void setImage(const QByteArray &bytes) { std::copy(bytes.begin(), bytes.end(), form->monoImage().begin()); }
@@ -36,7 +37,7 @@ struct Window {
     ScriptedBoxes boxes;
     ScriptedDialogs dialogs;
     QtSerialPort port;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 // The status label's texts as they are painted; `painted` hears each new one.
@@ -72,28 +73,29 @@ private slots:
         Window window(module);
         QVERIFY(QTest::qWaitForWindowExposed(window.form.get()));
         window.setImage(imageA);
-        window.form->tx_data();
-        QCOMPARE(window.form->statusLabel()->text(), LinkText::rewritten);
+        window.form->sendToDisplayMemory();
+        QCOMPARE(window.form->statusLabel()->text(), TransferText::rewritten);
         QCOMPARE(module.screen(), imageA);
 
         window.setImage(imageB);
-        QVERIFY(window.form->selectComboText(window.form->combo(3), "7"));
-        window.form->ts_data();
-        QCOMPARE(window.boxes.texts(), QStringList{LinkText::flashNotice});
+        QVERIFY(window.form->selectListEntry(window.form->pageList(), "7"));
+        window.form->sendToFlashPage();
+        const QStringList asked{TransferText::displayMemoryQuestion(), TransferText::flashPageQuestion("7")};
+        QCOMPARE(window.boxes.texts(), asked + QStringList{TransferText::flashNotice});
 
-        window.form->mmucom_Click();
-        Form2 *console = window.form->console();
+        window.form->openConsole();
+        CommandConsole *console = window.form->console();
         QVERIFY(console && QTest::qWaitForWindowExposed(console));
-        console->text1()->setText("TF7");
-        console->Command1_Click();
-        console->text1()->setText("DP");
-        console->Command1_Click();
+        console->commandLineEdit()->setText("TF7");
+        console->sendTypedLine();
+        console->commandLineEdit()->setText("DP");
+        console->sendTypedLine();
         QCOMPARE(module.screen(), imageB);   // the console's send returned: the module has acted
 
         QVERIFY(writeFile(module.dir.filePath("commands.txt"), "TF0\r\nDP\r\n"));
         window.dialogs.answers << module.dir.filePath("commands.txt");
-        console->Command2_Click();
-        QCOMPARE(window.boxes.texts(), (QStringList{LinkText::flashNotice, LinkText::fileSent}));
+        console->sendCommandFile();
+        QCOMPARE(window.boxes.texts(), asked + (QStringList{TransferText::flashNotice, QStringLiteral("コマンドファイルを送信しました。")}));
         QCOMPARE(module.screen(), QByteArray(kImageBytes, '\0'));   // page 0 is blank
         QCOMPARE(module.lines(), (QStringList{"DT 3", "TI 1024 bytes", "DP", "FS 7", "TS 1024 bytes", "TF 7", "DP", "TF 0", "DP"}));
         QVERIFY(!window.port.isOpen());
@@ -108,16 +110,16 @@ private slots:
         QVERIFY(module.start());
         Window window(module);
         QVERIFY(QTest::qWaitForWindowExposed(window.form.get()));
-        QVERIFY(window.form->selectComboText(window.form->combo(1), "1"));
+        QVERIFY(window.form->selectListEntry(window.form->rewriteTimeList(), "1"));
         LabelLog log(window.form->statusLabel());
         log.painted = [&](const QString &text) {
-            if (text == LinkText::rewriting && log.texts.contains(LinkText::sending))
+            if (text == TransferText::rewriting && log.texts.contains(TransferText::sending))
                 QTimer::singleShot(0, window.form.get(), [&] { QTest::keyClick(window.form.get(), Qt::Key_Escape); });
         };
         window.setImage(imageA);
-        window.form->tx_data();
-        QCOMPARE(log.texts, (QStringList{"", LinkText::sending, LinkText::processing, LinkText::rewriting, LinkText::cancelled}));
-        QVERIFY(!window.port.isOpen() && window.boxes.shown.isEmpty());
+        window.form->sendToDisplayMemory();
+        QCOMPARE(log.texts, (QStringList{"", TransferText::sending, TransferText::processing, TransferText::rewriting, TransferText::cancelled}));
+        QVERIFY(!window.port.isOpen() && window.boxes.texts() == QStringList{TransferText::displayMemoryQuestion()});
         QCOMPARE(module.lines(), (QStringList{"DT 1", "TI 1024 bytes", "DP"}));
 
         log.painted = nullptr;
@@ -125,10 +127,10 @@ private slots:
         window.setImage(imageB);
         QElapsedTimer clock;
         clock.start();
-        window.form->tx_data();
+        window.form->sendToDisplayMemory();
         // The rest of the first rewrite, 1037 bytes at 960 a second, and a second's rewrite.
         QVERIFY2(clock.elapsed() >= 2000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(log.texts, (QStringList{"", LinkText::rewriting, LinkText::sending, LinkText::processing, LinkText::rewriting, LinkText::rewritten}));
+        QCOMPARE(log.texts, (QStringList{"", TransferText::rewriting, TransferText::sending, TransferText::processing, TransferText::rewriting, TransferText::rewritten}));
         QCOMPARE(module.screen(), imageB);
         QCOMPARE(module.lines().mid(3), (QStringList{"DT 1", "TI 1024 bytes", "DP"}));
     }

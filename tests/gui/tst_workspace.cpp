@@ -1,3 +1,5 @@
+// The picture area: pictures opened and dropped (and what fails), the clipboard, the BMP
+// export, and the shared file dialog between uses.
 #include "common/testsupport.h"
 #include "gui/picturearea.h"
 #include "core/pictureloader.h"
@@ -49,7 +51,7 @@ static void checkShows(const PictureArea *area, const QImage &picture)
 class TstWorkspace : public QObject {
     Q_OBJECT
 private slots:
-    void pictureRoutes_data()
+    void openedAndDroppedFilesReachAreaOrWorkingImage_data()
     {
         QTest::addColumn<QString>("files");  // dropped, or chosen when the tag says "open"; "web" is a URL
         QTest::addColumn<QString>("kind");   // what the first file holds; the others hold a BIN image
@@ -71,16 +73,16 @@ private slots:
         QTest::newRow("open not a picture: silent") << "image.bin" << "bin" << "none";
     }
 
-    void pictureRoutes()
+    void openedAndDroppedFilesReachAreaOrWorkingImage()
     {
         QFETCH(QString, files);
         QFETCH(QString, kind);
         QFETCH(QString, route);
         Rig rig;
         QVERIFY(pattern(200, 100).save(rig.path("first.bmp")));
-        rig.form->Picture1_OLEDragDrop({rig.path("first.bmp")});
-        const QString before = rig.form->windowTitle();
-        rig.form->setStatus("完了!!");
+        rig.window->openDroppedFiles({rig.path("first.bmp")});
+        const QString before = rig.window->windowTitle();
+        rig.window->setStatus("完了!!");
         QMimeData mime;
         for (const QString &name : files.split(';', Qt::SkipEmptyParts)) {
             QVERIFY(writeFile(rig.path(name), fileOf(mime.hasUrls() ? "bin" : kind)));
@@ -89,28 +91,28 @@ private slots:
         const bool open = QByteArray(QTest::currentDataTag()).startsWith("open");
         if (open) {
             rig.dialogs.answers << (files.isEmpty() ? std::nullopt : std::optional<QString>(rig.path(files)));
-            rig.form->open_picture();
+            rig.window->openPicture();
             QCOMPARE(rig.dialogs.requests.last().labels, QStringList({"PIcture(*.BMP)", "PIcture(*.JPG)"}));
         } else {  // as the window system delivers it: the drop goes to the widget that accepted the enter
             QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
             QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(rig.form->picture(), &enter);
-            QApplication::sendEvent(rig.form->picture(), &drop);
+            QApplication::sendEvent(rig.window->pictureArea(), &enter);
+            QApplication::sendEvent(rig.window->pictureArea(), &drop);
         }
         const bool failed = route == "fail", loaded = route == "picture" || route == "bin";
-        QCOMPARE(rig.form->statusLabel()->text(), open && !files.isEmpty() ? "" : "完了!!");
+        QCOMPARE(rig.window->statusLabel()->text(), open && !files.isEmpty() ? "" : "完了!!");
         QCOMPARE(rig.boxes.texts(), failed ? QStringList{"画像ファイル又はBINファイルではありません。"} : QStringList{});
         QVERIFY(!failed || rig.boxes.shown[0].title == "注意");
-        QCOMPARE(rig.form->windowTitle(), loaded ? rig.form->baseCaption() + "(" + rig.path(files.section(';', 0, 0)) + ")" : before);
-        checkShows(rig.form->picture(), route == "picture" ? QImage::fromData(fileOf(kind)) : failed ? QImage() : pattern(200, 100));
-        QVERIFY(route != "bin" || QByteArray(reinterpret_cast<const char *>(rig.form->monoImage().data()), kImageBytes) == fileOf("bin"));
+        QCOMPARE(rig.window->windowTitle(), loaded ? QStringLiteral("Pixelwright for 128×64(Mono)") + "(" + rig.path(files.section(';', 0, 0)) + ")" : before);
+        checkShows(rig.window->pictureArea(), route == "picture" ? QImage::fromData(fileOf(kind)) : failed ? QImage() : pattern(200, 100));
+        QVERIFY(route != "bin" || QByteArray(reinterpret_cast<const char *>(rig.window->monoImage().data()), kImageBytes) == fileOf("bin"));
     }
 
-    void clipboardAndBmp()
+    void clipboardAndBmpExportTakeTheAreaSurface()
     {
         Rig rig;
-        PictureArea *area = rig.form->picture();
-        QMenu *menu = rig.form->popupMenu();
+        PictureArea *area = rig.window->pictureArea();
+        QMenu *menu = rig.window->pictureMenu();
         for (Qt::MouseButton button : {Qt::LeftButton, Qt::MiddleButton, Qt::RightButton}) {
             bool opened = false;
             QTimer::singleShot(0, menu, [&] { opened = menu->isVisible(); menu->close(); });
@@ -120,7 +122,7 @@ private slots:
         }
         area->setPicture(pattern(90, 70));
         QPainter(&area->surface()).fillRect(100, 30, 20, 20, Qt::black);  // as the conversion paints: copied and saved too
-        rig.form->popcopy_Click();
+        rig.window->copyPicture();
         QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), area->surface());
         const QString tooLong = "nofolder/x.BMP", dir = rig.path("s/");  // "nofolder" is a file: no file can go in it
         QVERIFY(QDir().mkdir(dir) && writeFile(dir + "old.BMP", "old") && writeFile(dir + "nofolder", "old"));
@@ -129,37 +131,37 @@ private slots:
         const QImage bgr = area->surface().convertToFormat(QImage::Format_BGR888).mirrored();
         bmp.append(reinterpret_cast<const char *>(bgr.constBits()), bgr.sizeInBytes());
         for (const QString &name : {QString("noextension"), QString("old.BMP"), tooLong}) {
-            rig.form->setStatus("完了!!");
+            rig.window->setStatus("完了!!");
             rig.dialogs.answers << dir + name;
-            rig.form->save_bmp();
-            QCOMPARE(rig.form->statusLabel()->text(), name == tooLong ? "" : "BMPﾌｧｲﾙ保存終了!!");  // a failure must not look done
+            rig.window->savePictureAsBmp();
+            QCOMPARE(rig.window->statusLabel()->text(), name == tooLong ? "" : "BMPﾌｧｲﾙ保存終了!!");  // a failure must not look done
             QCOMPARE(readFile(dir + name), name == tooLong ? QByteArray() : bmp);
         }
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList({"noextension", "nofolder", "old.BMP"}));
         QApplication::clipboard()->setImage(pattern(300, 100));
-        rig.form->poppaste_Click();
+        rig.window->pastePicture();
         checkShows(area, pattern(300, 100));
         QApplication::clipboard()->setText("only text");
-        rig.form->poppaste_Click();
+        rig.window->pastePicture();
         checkShows(area, QImage());
         QVERIFY(rig.boxes.shown.isEmpty());
     }
 
-    void dialogStateCarriesOver()
+    void sharedDialogKeepsFlagsAndNameBetweenUses()
     {
         Rig rig;
         const QString dir = rig.dir.path(), picture = rig.path("logo.bmp"), bmp = rig.path("a.BMP"), bin = rig.path("a.BIN");
-        const struct { void (Form1::*op)(); QString answer, start; int flags; } steps[] = {
-            {&Form1::open_picture, picture, dir, 0}, {&Form1::save_bmp, bmp, picture, 6},  // proposes the picture just chosen
-            {&Form1::save_bin, bin, dir, 6},                                               // starts without a name
-            {&Form1::open_bin, bin, bin, 6}, {&Form1::open_picture, {}, bin, 6},           // keeps the flags; cancelled: the name stays
+        const struct { void (MainWindow::*op)(); QString answer, start; int flags; } steps[] = {
+            {&MainWindow::openPicture, picture, dir, 0}, {&MainWindow::savePictureAsBmp, bmp, picture, 6},  // proposes the picture just chosen
+            {&MainWindow::saveBinFile, bin, dir, 6},                                               // starts without a name
+            {&MainWindow::openBinFile, bin, bin, 6}, {&MainWindow::openPicture, {}, bin, 6},           // keeps the flags; cancelled: the name stays
         };
         for (const auto &step : steps) {
             rig.dialogs.answers << (step.answer.isEmpty() ? std::nullopt : std::optional<QString>(step.answer));
-            (rig.form.get()->*step.op)();
+            (rig.window.get()->*step.op)();
             QCOMPARE(QFileInfo(rig.dialogs.requests.last().initialPath).canonicalFilePath(), QFileInfo(step.start).canonicalFilePath());
-            QCOMPARE(rig.form->commonDialog().flags(), step.flags);
-            QCOMPARE(rig.form->commonDialog().fileName(), step.answer.isEmpty() ? bin : step.answer);
+            QCOMPARE(rig.window->fileDialog().flags(), step.flags);
+            QCOMPARE(rig.window->fileDialog().fileName(), step.answer.isEmpty() ? bin : step.answer);
         }
     }
 };

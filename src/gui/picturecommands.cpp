@@ -1,6 +1,6 @@
-// The picture area's operations of the main window: opening, dropping, the clipboard menu
-// and the BMP export.
-#include "gui/form1.h"
+// The main window's commands on the picture area: opening and dropping pictures, the picture
+// menu's clipboard commands, and saving the area as a BMP file.
+#include "gui/mainwindow.h"
 #include "core/files.h"
 #include "core/bmpencoder.h"
 #include "gui/picturearea.h"
@@ -22,28 +22,22 @@ QSize areaSize() { return QSize(kImageWidth, kImageHeight); }
 
 }  // namespace
 
-void Form1::setupWorkspace()
+void MainWindow::openPicture()
 {
-    connect(picture(), &PictureArea::filesDropped, this, &Form1::Picture1_OLEDragDrop);
-    connect(picture(), &PictureArea::mousePressed, this, &Form1::Picture1_MouseDown);
-}
-
-void Form1::open_picture()
-{
-    QDir::setCurrent(appPath());
-    CommonDialog1_.setFilter(QStringLiteral("PIcture(*.BMP)|*.BMP|PIcture(*.JPG)|*.JPG"));
-    if (!CommonDialog1_.showOpen(this))
+    QDir::setCurrent(platform_.programDir);
+    fileDialog_.setFilter(QStringLiteral("PIcture(*.BMP)|*.BMP|PIcture(*.JPG)|*.JPG"));
+    if (!fileDialog_.showOpen(this))
         return;
     setStatus(QString(), false);
-    const QString path = CommonDialog1_.fileName();
+    const QString path = fileDialog_.fileName();
     const QImage image = readPictureCorner(path, areaSize());
     if (image.isNull())
         return;
-    picture()->setPicture(image);
+    pictureArea()->setPicture(image);
     setCaptionPath(path);
 }
 
-void Form1::Picture1_OLEDragDrop(const QStringList &paths)
+void MainWindow::openDroppedFiles(const QStringList &paths)
 {
     if (paths.isEmpty())
         return;
@@ -53,41 +47,41 @@ void Form1::Picture1_OLEDragDrop(const QStringList &paths)
     bool ok = false;
     if (tail == QLatin1String("BIN") || tail == QLatin1String("bin")) {
         // The area keeps its picture although the working image now holds the file.
-        ok = load_bin(path);
+        ok = loadBinFile(path);
     } else {
         const QImage image = readPictureCorner(path, areaSize());
         ok = !image.isNull();
         if (ok) {
-            picture()->setPicture(image);
+            pictureArea()->setPicture(image);
             setCaptionPath(path);
-            picture()->repaint();
+            pictureArea()->repaint();
             repaint();
         }
     }
     if (ok)
         return;
     boxes().inform(this, kCaution, QStringLiteral("画像ファイル又はBINファイルではありません。"));
-    picture()->clearPicture();
-    picture()->repaint();
+    pictureArea()->clearPicture();
+    pictureArea()->repaint();
 }
 
-void Form1::Picture1_MouseDown(Qt::MouseButton button, const QPoint &globalPos)
+void MainWindow::showPictureMenu(Qt::MouseButton button, const QPoint &globalPos)
 {
     if (button != Qt::RightButton)
         return;
     // The chosen command runs inside exec(); its failure is reported here, after the menu closed.
     clipboardFailed_ = false;
-    popupMenu()->exec(globalPos);
+    pictureMenu_->exec(globalPos);
     if (clipboardFailed_) {
         clipboardFailed_ = false;
         boxes().inform(this, kCaution, QStringLiteral("画像ファイルではありません。"));
     }
 }
 
-void Form1::popcopy_Click()
+void MainWindow::copyPicture()
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
-    const QImage &surface = picture()->surface();
+    const QImage &surface = pictureArea()->surface();
     if (!clipboard || surface.isNull()) {
         clipboardFailed_ = true;
         return;
@@ -96,7 +90,7 @@ void Form1::popcopy_Click()
     clipboard->setImage(surface.copy());
 }
 
-void Form1::poppaste_Click()
+void MainWindow::pastePicture()
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (!clipboard) {
@@ -106,7 +100,7 @@ void Form1::poppaste_Click()
     const QMimeData *data = clipboard->mimeData();
     if (!data || !data->hasImage()) {
         // Nothing to paste: the area is left empty.
-        picture()->clearPicture();
+        pictureArea()->clearPicture();
     } else {
         const QImage image = clipboard->image();
         if (image.isNull()) {
@@ -114,22 +108,22 @@ void Form1::poppaste_Click()
             clipboardFailed_ = true;
             return;
         }
-        picture()->setPicture(image);
+        pictureArea()->setPicture(image);
     }
-    picture()->repaint();
+    pictureArea()->repaint();
     repaint();
 }
 
-void Form1::save_bmp()
+void MainWindow::savePictureAsBmp()
 {
-    QDir::setCurrent(appPath());
-    CommonDialog1_.setFlags(CommonDialog::OverwritePrompt | CommonDialog::HideReadOnly);
-    CommonDialog1_.setFilter(QStringLiteral("*.BMP|*.BMP"));
-    if (!CommonDialog1_.showSave(this))
+    QDir::setCurrent(platform_.programDir);
+    fileDialog_.setFlags(SharedFileDialog::OverwritePrompt | SharedFileDialog::HideReadOnly);
+    fileDialog_.setFilter(QStringLiteral("*.BMP|*.BMP"));
+    if (!fileDialog_.showSave(this))
         return;
-    const QByteArray bytes = encodeBmp(picture()->surface());
+    const QByteArray bytes = encodeBmp(pictureArea()->surface());
     // Silent on failure, but the label must not go on reading as an earlier success.
-    const bool saved = !bytes.isEmpty() && writeFileAtomically(CommonDialog1_.fileName(), bytes);
+    const bool saved = !bytes.isEmpty() && writeFileAtomically(fileDialog_.fileName(), bytes);
     setStatus(saved ? QStringLiteral("BMPﾌｧｲﾙ保存終了!!") : QString(), false);
 }
 

@@ -23,19 +23,20 @@ public:
     virtual std::optional<QString> run(QWidget *parent, const FileDialogRequest &request) = 0;
 };
 
+// Qt's own dialog. A save that would replace a file asks first, with Yes as the default.
 class QtFileDialogBackend final : public FileDialogBackend {
 public:
     std::optional<QString> run(QWidget *parent, const FileDialogRequest &request) override;
 };
 
-// The program's one file dialog (CommonDialog1): filter, flags and file name stay set
-// between uses, so each operation sets only what it needs.
-class CommonDialog {
+// The program's one file dialog, shared by every open and save: filter, flags and file name
+// stay set between uses, so each operation sets only what it needs.
+class SharedFileDialog {
 public:
     static constexpr int OverwritePrompt = 2;
     static constexpr int HideReadOnly = 4;
 
-    explicit CommonDialog(FileDialogBackend &backend) : backend_(backend) {}
+    explicit SharedFileDialog(FileDialogBackend &backend) : backend_(backend) {}
 
     // "label|pattern|label|pattern…"; patterns may list several with ';'.
     void setFilter(const QString &filter) { filter_ = filter; }

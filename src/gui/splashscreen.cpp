@@ -1,7 +1,9 @@
-#include "gui/frmsplash.h"
+#include "gui/splashscreen.h"
 
-#include "gui/module1.h"
-#include "ui_frmsplash.h"
+#include "gui/icons.h"
+#include "gui/mainwindow.h"
+#include "gui/programinfo.h"
+#include "ui_splashscreen.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -9,8 +11,8 @@
 
 namespace pw {
 
-FrmSplash::FrmSplash(const Platform &platform, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::frmSplash>()), platform_(platform)
+SplashScreen::SplashScreen(const Platform &platform, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::SplashScreen>()), platform_(platform)
 {
     ui->setupUi(this);
     // No caption, no title-bar buttons, no taskbar entry.
@@ -20,7 +22,7 @@ FrmSplash::FrmSplash(const Platform &platform, QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setFixedSize(375, 222);
 
-    ui->imgLogo->setPixmap(Form1::listImage(QStringLiteral("program")).pixmap(32, 32));
+    ui->imgLogo->setPixmap(programIcon().pixmap(32, 32));
     // Designer files hold whole point sizes only.
     QFont name = ui->lblProductName->font();
     name.setPointSizeF(32.25);
@@ -37,19 +39,12 @@ FrmSplash::FrmSplash(const Platform &platform, QWidget *parent)
         const QScreen *s = screen();
         return s ? s->depth() : 0;
     };
-    connect(&Timer1_, &QTimer::timeout, this, &FrmSplash::Timer1_Timer);
+    connect(&timer_, &QTimer::timeout, this, &SplashScreen::checkDepthAndCountDown);
 
     if (const QScreen *s = QGuiApplication::primaryScreen())
         move(s->geometry().center() - rect().center());
 
-    Form_Load();
-}
-
-FrmSplash::~FrmSplash() = default;
-
-void FrmSplash::Form_Load()
-{
-    ui->lblVersion->setText(Module1::versionText());
+    ui->lblVersion->setText(versionText());
     for (QLabel *label : {ui->lblCompanyProduct, ui->lblProductName, ui->lblPlatform, ui->Label1})
         label->adjustSize();
     // The version is right-aligned: it grows to the left and keeps its right edge.
@@ -57,45 +52,45 @@ void FrmSplash::Form_Load()
     ui->lblVersion->adjustSize();
     ui->lblVersion->move(right + 1 - ui->lblVersion->width(), ui->lblVersion->y());
 
-    counter_ = 1;
     // The fourth tick opens the main window at two seconds: a coarse timer would come early.
-    Timer1_.setTimerType(Qt::PreciseTimer);
-    Timer1_.setInterval(500);
-    Timer1_.start();
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(500);
+    timer_.start();
 }
 
-void FrmSplash::Timer1_Timer()
+SplashScreen::~SplashScreen() = default;
+
+void SplashScreen::checkDepthAndCountDown()
 {
-    colourDepth_ = static_cast<qint16>(depthProbe_());
-    if (colourDepth_ < 24) {
+    if (depthProbe_() < 24) {
         // One message only: no tick may arrive while it is on screen.
-        Timer1_.stop();
+        timer_.stop();
         platform_.boxes->inform(this, QString(),
                                 QStringLiteral("カラーパレットをフルカラー（２４ビット）に設定して下さい。"));
         if (platform_.exitProgram)
             platform_.exitProgram();
         return;
     }
-    if (counter_ % 4 == 0)
-        close_splash();
-    ++counter_;
+    // The count starts at 1, so the fourth tick is the first to open the main window.
+    if (ticks_ % 4 == 0)
+        openMainWindow();
+    ++ticks_;
 }
 
-void FrmSplash::close_splash()
+void SplashScreen::openMainWindow()
 {
     if (closing_)
         return;
     closing_ = true;
-    Timer1_.stop();
+    timer_.stop();
     close();
-    auto *form = new Form1(platform_);
-    form->setAttribute(Qt::WA_DeleteOnClose);
-    form->show();
-    form->repaint();
-    emit mainWindowOpened(form);
+    auto *window = new MainWindow(platform_);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    window->repaint();
 }
 
-bool FrmSplash::eventFilter(QObject *watched, QEvent *event)
+bool SplashScreen::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -108,7 +103,7 @@ bool FrmSplash::eventFilter(QObject *watched, QEvent *event)
         const bool closes = watched == ui->Frame1 || watched == ui->lblProductName || watched == ui->lblPlatform
                             || watched == ui->lblVersion;
         if (closes && mouse->button() == Qt::LeftButton && widget->rect().contains(mouse->position().toPoint()))
-            close_splash();
+            openMainWindow();
         return true;
     }
     default:

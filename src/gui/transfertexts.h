@@ -6,11 +6,11 @@
 
 namespace pw {
 
-// The texts the device link shows in the windows.
-namespace LinkText {
+// What the main window shows of an image transfer.
+namespace TransferText {
+inline const QString confirmTitle = QStringLiteral("注意：表示書換中は、＜はい＞にしないで下さい！！");
 inline const QString caution = QStringLiteral("注意");
-inline const QString transferPortError = QStringLiteral("ポートの指定が誤りです。(tx_data)");
-inline const QString consolePortError = QStringLiteral("ポートの指定が誤りです。");
+inline const QString portError = QStringLiteral("ポートの指定が誤りです。(tx_data)");
 inline const QString rewriting = QStringLiteral("画面書換中!!");
 inline const QString sending = QStringLiteral("送信中");
 inline const QString sent = QStringLiteral("送信終了");
@@ -18,7 +18,14 @@ inline const QString processing = QStringLiteral("内部処理中!!");
 inline const QString rewritten = QStringLiteral("書換終了");
 inline const QString cancelled = QStringLiteral("送信中止");
 inline const QString flashNotice = QStringLiteral("書込み画像は、TFコマンド→DPコマンドにて表示確認できます。");
-inline const QString fileSent = QStringLiteral("コマンドファイルを送信しました。");
+
+// The question before a transfer into the display memory.
+inline QString displayMemoryQuestion() { return QStringLiteral("画像を書換しますか？"); }
+// The question before a transfer into a FLASH page; with no page chosen the two spaces meet.
+inline QString flashPageQuestion(const QString &page)
+{
+    return QStringLiteral("フラッシュページ ") + page + QStringLiteral(" の画像を書換しますか？");
+}
 
 // The status label's text for a phase of an image transfer. The label is drawn at once for
 // every phase but Sent, which the next wait's text normally replaces before a paint.
@@ -35,6 +42,6 @@ inline QString forPhase(TransferPhase phase)
     }
     return QString();
 }
-}  // namespace LinkText
+}  // namespace TransferText
 
 }  // namespace pw

@@ -1,19 +1,27 @@
-#include "gui/form2.h"
+#include "gui/commandconsole.h"
 
-#include "gui/form1.h"
+#include "core/transfer.h"
+#include "gui/mainwindow.h"
 #include "gui/waitgate.h"
-#include "gui/linktexts.h"
-#include "ui_form2.h"
+#include "ui_commandconsole.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace pw {
 
-Form2::Form2(Form1 &main, QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::Form2>()), main_(main)
+namespace {
+
+const QString kCaution = QStringLiteral("注意");
+const QString kPortError = QStringLiteral("ポートの指定が誤りです。");
+const QString kFileSent = QStringLiteral("コマンドファイルを送信しました。");
+
+}  // namespace
+
+CommandConsole::CommandConsole(MainWindow &main, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::CommandConsole>()), main_(main)
 {
     ui->setupUi(this);
     // A small fixed window of its own, even when it has the main window as parent.
@@ -21,15 +29,15 @@ Form2::Form2(Form1 &main, QWidget *parent) : QWidget(parent), ui(std::make_uniqu
                    | Qt::WindowCloseButtonHint);
     setFixedSize(235, 136);
     consoleCaption_ = windowTitle();
-    connect(ui->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(ui->Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(ui->Command1, &QPushButton::clicked, this, &CommandConsole::sendTypedLine);
+    connect(ui->Command2, &QPushButton::clicked, this, &CommandConsole::sendCommandFile);
 }
 
-Form2::~Form2() = default;
+CommandConsole::~CommandConsole() = default;
 
-QLineEdit *Form2::text1() const { return ui->Text1; }
+QLineEdit *CommandConsole::commandLineEdit() const { return ui->Text1; }
 
-void Form2::Command1_Click()
+void CommandConsole::sendTypedLine()
 {
     // The wait below lets window events run, so a second press can arrive here meanwhile.
     if (sending_)
@@ -63,34 +71,26 @@ void Form2::Command1_Click()
         return;
     }
     if (!ok) {
-        main_.boxes().inform(this, LinkText::caution, LinkText::consolePortError);
+        main_.boxes().inform(this, kCaution, kPortError);
         return;
     }
     port.close();
 }
 
-void Form2::Command2_Click()
+void CommandConsole::sendCommandFile()
 {
     if (sending_)
         return;
-    CommonDialog &dialog = main_.commonDialog();
+    SharedFileDialog &dialog = main_.fileDialog();
     dialog.setFilter(QStringLiteral("*.*|*.*"));
     if (!dialog.showOpen(this))
         return;
     const QString path = dialog.fileName();
 
-    // Every failure from here on ends the send without a word.
-    const qint64 length = QFileInfo(path).size();
-    if (length <= 0)
-        return;
-    QByteArray bytes;
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        bytes = file.readAll();
-    }
-    if (bytes.size() != length)
+    // Every failure from here on ends the send without a word. An empty file sends nothing
+    // and leaves the caption as it is; so does anything that is no file of fixed length.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.isSequential() || file.size() <= 0)
         return;
     setWindowTitle(consoleCaption_ + QLatin1Char('(') + QDir::toNativeSeparators(path) + QLatin1Char(')'));
 
@@ -106,11 +106,12 @@ void Form2::Command2_Click()
         QApplication::restoreOverrideCursor();
         sending_ = false;
     };
-    // A large file takes minutes at 9600 baud: the windows keep painting meanwhile, and Esc
-    // stops the send (the port is closed; what was not sent is dropped). The notice says the
-    // file has been sent, so the send also waits until the line is out: the port is closed
-    // right after the notice, and a close drops what is still queued.
-    switch (sendCommandBytes(port, gate, bytes)) {
+    // The file is read a piece at a time as the line takes it, so a file of any size costs
+    // one piece of memory. A large file takes minutes at 9600 baud: the windows keep painting
+    // meanwhile, and Esc stops the send (the port is closed; what was not sent is dropped).
+    // The notice says the file has been sent, so the send also waits until the line is out:
+    // the port is closed right after the notice, and a close drops what is still queued.
+    switch (sendCommandBytes(port, gate, file)) {
     case Waiter::End::Reached:
         break;
     case Waiter::End::Cancelled:
@@ -124,13 +125,13 @@ void Form2::Command2_Click()
     }
     {
         WaitGate::Opening open(gate);
-        main_.boxes().inform(this, QString(), LinkText::fileSent);
+        main_.boxes().inform(this, QString(), kFileSent);
     }
     end();
     port.close();
 }
 
-void Form2::closeEvent(QCloseEvent *event)
+void CommandConsole::closeEvent(QCloseEvent *event)
 {
     if (sending_)
         closeRequested_ = true;  // the running send closes the port once its bytes are out

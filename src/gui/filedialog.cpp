@@ -1,8 +1,9 @@
-#include "gui/commondialog.h"
+#include "gui/filedialog.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 
 namespace pw {
 
@@ -22,9 +23,41 @@ QString caseless(const QString &pattern)
     return out;
 }
 
+// Qt's save dialog asks before it replaces a file, but with No as the default button, while
+// every confirmation of the program answers Yes to Enter. This dialog asks the same question
+// itself, in Qt's own words (title, text, warning icon, buttons, as Qt's translation gives
+// them), with Yes as the default; No returns to the dialog, as Qt's does.
+class ReplaceConfirmingDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (acceptMode() != AcceptSave || testOption(DontConfirmOverwrite) || files.isEmpty()) {
+            QFileDialog::accept();
+            return;
+        }
+        // A folder (or "..") is entered by Qt's accept, as before.
+        const QFileInfo target(files.constFirst());
+        if (target.exists() && !target.isDir()) {
+            QMessageBox box(QMessageBox::Warning, windowTitle(),
+                            QFileDialog::tr("%1 already exists.\nDo you want to replace it?").arg(target.fileName()),
+                            QMessageBox::Yes | QMessageBox::No, this);
+            box.setDefaultButton(QMessageBox::Yes);
+            if (box.exec() != QMessageBox::Yes)
+                return;
+        }
+        // Asked already: Qt's own question must not follow.
+        setOption(DontConfirmOverwrite, true);
+        QFileDialog::accept();
+        setOption(DontConfirmOverwrite, false);
+    }
+};
+
 }  // namespace
 
-QStringList CommonDialog::toNameFilters(const QString &filter, QStringList *labels)
+QStringList SharedFileDialog::toNameFilters(const QString &filter, QStringList *labels)
 {
     QStringList result;
     const QStringList parts = filter.split(QLatin1Char('|'));
@@ -39,7 +72,7 @@ QStringList CommonDialog::toNameFilters(const QString &filter, QStringList *labe
     return result;
 }
 
-FileDialogRequest CommonDialog::request(FileDialogRequest::Mode mode) const
+FileDialogRequest SharedFileDialog::request(FileDialogRequest::Mode mode) const
 {
     FileDialogRequest r;
     r.mode = mode;
@@ -51,7 +84,7 @@ FileDialogRequest CommonDialog::request(FileDialogRequest::Mode mode) const
     return r;
 }
 
-bool CommonDialog::show(QWidget *parent, FileDialogRequest::Mode mode)
+bool SharedFileDialog::show(QWidget *parent, FileDialogRequest::Mode mode)
 {
     const std::optional<QString> chosen = backend_.run(parent, request(mode));
     if (!chosen)
@@ -60,13 +93,13 @@ bool CommonDialog::show(QWidget *parent, FileDialogRequest::Mode mode)
     return true;
 }
 
-bool CommonDialog::showOpen(QWidget *parent) { return show(parent, FileDialogRequest::Mode::Open); }
+bool SharedFileDialog::showOpen(QWidget *parent) { return show(parent, FileDialogRequest::Mode::Open); }
 
-bool CommonDialog::showSave(QWidget *parent) { return show(parent, FileDialogRequest::Mode::Save); }
+bool SharedFileDialog::showSave(QWidget *parent) { return show(parent, FileDialogRequest::Mode::Save); }
 
 std::optional<QString> QtFileDialogBackend::run(QWidget *parent, const FileDialogRequest &request)
 {
-    QFileDialog dialog(parent);
+    ReplaceConfirmingDialog dialog(parent);
     // Qt's own dialog on every platform: it understands the [Aa] classes of the translated
     // patterns (native dialogs on Windows and macOS would take them literally and list nothing).
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);

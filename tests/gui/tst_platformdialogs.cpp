@@ -1,0 +1,166 @@
+// The real Qt message boxes and file dialog, offscreen, driven with the keyboard as a user
+// would: Enter answers a box with its default button, and a save that would replace a file
+// asks first with Yes as the default.
+#include "gui/filedialog.h"
+#include "gui/messageboxes.h"
+
+#include <QFileDialog>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+#include <functional>
+
+using namespace pw;
+using Answer = MessageBoxes::Answer;
+using Buttons = MessageBoxes::Buttons;
+
+namespace {
+
+// Runs `step` on the modal window that comes up next (waiting for it for up to five seconds).
+// A window that the step leaves open is closed five seconds later, so that a fault fails the
+// test instead of hanging it.
+void onNextModal(QWidget *previous, std::function<void(QWidget *)> step)
+{
+    auto *poll = new QTimer;
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        QWidget *modal = QApplication::activeModalWidget();
+        const bool up = modal && modal != previous && modal->isVisible();
+        if (!up && clock->elapsed() < 5000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        delete clock;
+        if (up)
+            QTimer::singleShot(5000, modal, [modal] { modal->close(); });
+        step(up ? modal : nullptr);
+    });
+    poll->start(10);
+}
+
+}  // namespace
+
+class TstPlatformDialogs : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // As the program does: Qt's own texts in Japanese, where the translation is installed.
+        if (translator_.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(&translator_);
+    }
+
+    void keyAnswersWithTheDefaultButton_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("defaultAnswer");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("confirmation, Enter") << int(Buttons::YesNo) << int(Answer::Yes) << int(Qt::Key_Return) << int(Answer::Yes);
+        QTest::newRow("confirmation, Esc") << int(Buttons::YesNo) << int(Answer::Yes) << int(Qt::Key_Escape) << int(Answer::No);
+        QTest::newRow("No as default, Enter") << int(Buttons::YesNo) << int(Answer::No) << int(Qt::Key_Return) << int(Answer::No);
+        QTest::newRow("notice, Enter") << int(Buttons::Ok) << int(Answer::Ok) << int(Qt::Key_Return) << int(Answer::Ok);
+    }
+    void keyAnswersWithTheDefaultButton()
+    {
+        QFETCH(int, buttons);
+        QFETCH(int, defaultAnswer);
+        QFETCH(int, key);
+        QFETCH(int, answer);
+        QString seen;
+        onNextModal(nullptr, [&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box)
+                return;
+            seen = box->windowTitle() + QLatin1Char('|') + box->text() + QLatin1Char('|') + QString::number(int(box->icon()));
+            for (QAbstractButton *button : box->buttons())
+                seen += QLatin1Char('|') + button->text();
+            QTest::keyClick(box, Qt::Key(key));
+        });
+        QtMessageBoxes boxes;
+        const Answer got = boxes.ask(nullptr, QString(), QStringLiteral("画像を書換しますか？"), Buttons(buttons), Answer(defaultAnswer));
+        QCOMPARE(int(got), answer);
+        // No icon, and the program's title where the box has none of its own.
+        QVERIFY2(seen.startsWith(QStringLiteral("Pixelwright|画像を書換しますか？|0|")), qPrintable(seen));
+        if (Buttons(buttons) == Buttons::YesNo)
+            QVERIFY2(seen.contains(QStringLiteral("|はい(&Y)")) && seen.contains(QStringLiteral("|いいえ(&N)")), qPrintable(seen));
+    }
+
+    // Replacing a file is confirmed with Qt's own words and Yes as the default: Enter replaces;
+    // No (Esc) returns to the dialog, where the user may still cancel. A new name asks nothing.
+    void replacingAFileAsksWithYesAsDefault_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("keyOnQuestion");  // 0: no question expected
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("existing, Enter") << "old.BIN" << int(Qt::Key_Return) << true;
+        QTest::newRow("existing, Esc") << "old.BIN" << int(Qt::Key_Escape) << false;
+        QTest::newRow("new name") << "new.BIN" << 0 << true;
+    }
+    void replacingAFileAsksWithYesAsDefault()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, keyOnQuestion);
+        QFETCH(bool, chosen);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        QFile old(dir.filePath(QStringLiteral("old.BIN")));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("x") == 1);
+        old.close();
+
+        QString question;
+        bool backInDialog = false;
+        onNextModal(nullptr, [&](QWidget *dialog) {
+            if (!qobject_cast<QFileDialog *>(dialog))
+                return;
+            if (keyOnQuestion) {
+                onNextModal(dialog, [&](QWidget *modal) {
+                    auto *box = qobject_cast<QMessageBox *>(modal);
+                    if (!box)
+                        return;
+                    question = box->windowTitle() + QLatin1Char('|') + box->text() + QLatin1Char('|')
+                               + QString::number(int(box->icon())) + QLatin1Char('|')
+                               + (box->defaultButton() ? box->defaultButton()->text() : QString());
+                    QTest::keyClick(box, Qt::Key(keyOnQuestion));
+                });
+            }
+            QTest::keyClick(dialog, Qt::Key_Return);  // the name is already in place: Save
+            backInDialog = dialog->isVisible();
+            if (backInDialog)
+                QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        FileDialogRequest request;
+        request.mode = FileDialogRequest::Mode::Save;
+        request.nameFilters = SharedFileDialog::toNameFilters(QStringLiteral("Binary(*.BIN)|*.BIN"));
+        request.initialPath = path;
+        request.confirmOverwrite = true;
+        QtFileDialogBackend dialogs;
+        const std::optional<QString> result = dialogs.run(nullptr, request);
+
+        QCOMPARE(result.has_value(), chosen);
+        if (chosen)
+            QCOMPARE(QFileInfo(*result).absoluteFilePath(), QFileInfo(path).absoluteFilePath());
+        QCOMPARE(backInDialog, !chosen);
+        if (!keyOnQuestion) {
+            QVERIFY2(question.isEmpty(), qPrintable(question));
+            return;
+        }
+        // Title and text as Qt's own question has them (its translation included), Qt's warning
+        // icon, and Yes as the default button.
+        QCOMPARE(question.section(QLatin1Char('|'), 0, 0), QCoreApplication::translate("QFileDialog", "Save As"));
+        QCOMPARE(question.section(QLatin1Char('|'), 1, 1),
+                 QCoreApplication::translate("QFileDialog", "%1 already exists.\nDo you want to replace it?").arg(name));
+        QCOMPARE(question.section(QLatin1Char('|'), 2, 2), QString::number(int(QMessageBox::Warning)));
+        QCOMPARE(question.section(QLatin1Char('|'), 3, 3), QCoreApplication::translate("QPlatformTheme", "&Yes"));
+    }
+
+private:
+    QTranslator translator_;
+};
+
+QTEST_MAIN(TstPlatformDialogs)
+#include "tst_platformdialogs.moc"
