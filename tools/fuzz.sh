@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the readers of outside files with libFuzzer, AddressSanitizer and UBSan.
 #
-#   tools/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]      (TARGET: settings, bin, picture; default all)
+#   tools/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
+#       (TARGET: settings, bin, picture, pipeline, simulator; default all)
 #
 # Builds in build-fuzz with clang: the core with the sanitizers and coverage, the targets with
 # -fsanitize=fuzzer as well. Each target runs over a copy of fuzz/corpus/<target> in
@@ -15,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings bin picture)
+[ ${#targets[@]} -eq 0 ] && targets=(settings bin picture pipeline simulator)
 max_len=${FUZZ_MAX_LEN:-4096}
 build=build-fuzz
 
@@ -34,6 +35,8 @@ for t in "${targets[@]}"; do
   crashes="$build/crashes-$t"
   mkdir -p "$corpus" "$crashes"
   cp -n fuzz/corpus/"$t"/* "$corpus"/
+  # The whole pipeline starts from every picture too.
+  [ "$t" = pipeline ] && cp -n fuzz/corpus/picture/* "$corpus"/
   echo "== fuzz_$t: $seconds s"
   # -rss_limit_mb also limits any single allocation to the same size.
   if ! "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=1024 -max_len="$max_len" \
