@@ -2,14 +2,22 @@
 #include "common/testfiles.h"
 #include "core/files.h"
 #include "core/monoimage.h"
+#include "core/outputfile.h"
 #include "core/settingsfile.h"
+#include "core/transfer.h"
+#include "common/fakeport.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <QBuffer>
+
 #ifdef Q_OS_LINUX
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 using pw::MonoImage;
@@ -134,6 +142,7 @@ private slots:
         };
         for (const auto &w : writers)
             QVERIFY(pw::test::writeFile(path(w.name), QByteArray("old ") + w.name));
+        QVERIFY(pw::test::writeFile(path("other.bin"), "old"));
         {
             QFile fill(path("fill"));
             QVERIFY(fill.open(QIODevice::WriteOnly));
@@ -144,11 +153,72 @@ private slots:
             QVERIFY2(!w.write(path(w.name)), w.name);
             QCOMPARE(pw::test::readFile(path(w.name)), QByteArray("old ") + w.name);
         }
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 4);
+        QCOMPARE(pw::writeErrorText(pw::writeOutputFile(path("other.bin"), QByteArray(30000, 'x'))), QStringLiteral("no space left on the disk"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 5);
         ::umount2(root.constData(), MNT_DETACH);
 #else
         QSKIP("Linux only");
 #endif
+    }
+
+    // A replaced file keeps its permissions and its links; what a killed run left behind is
+    // removed by the next write into the folder, what a running one writes is not.
+    void writerKeepsModesLinksAndCleansUp()
+    {
+#ifdef Q_OS_LINUX
+        QTemporaryDir dir;
+        const QString file = dir.filePath("x.bin"), link = dir.filePath("link.bin");
+        QVERIFY(pw::test::writeFile(file, "old") && QFile::link(file, link));
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        QCOMPARE(::waitpid(dead, nullptr, 0), dead);
+        const QString stale = dir.filePath(QStringLiteral(".pixelwright-%1-1.tmp").arg(dead));
+        const QString running = dir.filePath(QStringLiteral(".pixelwright-%1-1.tmp").arg(::getppid()));
+        QVERIFY(pw::test::writeFile(stale, "half") && pw::test::writeFile(running, "half"));
+        QVERIFY(pw::writeOutputFile(link, "new").ok());
+        QCOMPARE(pw::test::readFile(file), QByteArray("new"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QFile::permissions(file), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+        QVERIFY(!QFile::exists(stale) && QFile::exists(running));
+#else
+        QSKIP("Linux only");
+#endif
+    }
+
+    // The byte streams of the transfers, written out here by hand, and a command file sent a
+    // piece at a time as the line takes it.
+    void transferStreams()
+    {
+        MonoImage image{};
+        for (int i = 0; i < pw::kImageBytes; ++i)
+            image[std::size_t(i)] = std::uint8_t(i * 5 + i / 128);
+        const QByteArray bytes(reinterpret_cast<const char *>(image.data()), pw::kImageBytes);
+        QList<QByteArray> vram{QByteArray::fromHex("4454330d0a"), QByteArray::fromHex("5449")};  // "DT3" CR LF, "TI"
+        QList<QByteArray> flash{QByteArray::fromHex("465331320d0a"), QByteArray::fromHex("5453")};  // "FS12" CR LF, "TS"
+        for (int band = 0; band < 8; ++band) {
+            vram << bytes.mid(128 * band, 128);
+            flash << bytes.mid(128 * band, 128);
+        }
+        vram << QByteArray::fromHex("0d0a") << QByteArray::fromHex("44500d0a");  // CR LF, "DP" CR LF
+        flash << QByteArray::fromHex("0d0a");
+        QCOMPARE(pw::displayMemoryStream(image, "3").pieces(), vram);
+        QCOMPARE(pw::flashPageStream(image, "12").pieces(), flash);
+
+        QByteArray file = pw::test::bytePattern(1000);
+        QBuffer source(&file);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        pw::test::FakePort port;
+        QVERIFY(port.open());
+        struct : pw::Waiter {
+            bool pause() override { return true; }
+        } waiter;
+        QList<qint64> progress;
+        QCOMPARE(pw::sendCommandBytes(port, waiter, source, [&](qint64 sent) { progress << sent; }), pw::Waiter::End::Reached);
+        QCOMPARE(port.written(), file);
+        QCOMPARE(port.chunks.size(), 11);  // ten of 96 bytes and the last 40
+        QCOMPARE(progress.last(), 1000);
     }
 };
 
