@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cat >"$work/driver.cpp" <<'CPP'
-#include "core/picturedecoder.h"
+#include "core/pictureloader.h"
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -31,8 +31,12 @@ int main(int argc, char **argv)
     const long idle = peakKb();
     QElapsedTimer timer;
     timer.start();
-    QSize full;
-    const QImage image = mode == "corner" ? pw::readPictureCorner(path, QSize(128, 64)) : pw::readPictureReduced(path, QSize(128, 64), &full);
+    pw::PictureRequest request;
+    if (mode != "corner") {
+        request.part = pw::PictureRequest::Part::Reduced;
+        request.atLeast = QSize(128, 64);
+    }
+    const QImage image = pw::loadPicture(pw::PictureSource::file(path), request).image;
     const qint64 ms = timer.elapsed();
     std::printf("%6lld ms %7.1f MB  %s\n", static_cast<long long>(ms), (peakKb() - idle) / 1024.0,
                 image.isNull() ? "null" : qPrintable(QString("%1x%2").arg(image.width()).arg(image.height())));
@@ -41,7 +45,7 @@ int main(int argc, char **argv)
 CPP
 # shellcheck disable=SC2046
 g++ -std=c++17 -O2 -fPIC -I"$root/src" "$work/driver.cpp" "$build/src/core/libpwcore.a" \
-    $(pkg-config --cflags --libs Qt6Gui Qt6SerialPort libpng) -o "$work/driver"
+    $(pkg-config --cflags --libs Qt6Gui Qt6SerialPort libpng) -ldl -o "$work/driver"
 
 python3 - "$work" <<'PY'
 import struct, sys, zlib
