@@ -12,26 +12,13 @@
 using namespace pw;
 using namespace pw::cli;
 
-namespace {
-
-MonoImage randomImage(quint32 seed)
-{
-    QRandomGenerator random(seed);
-    MonoImage image;
-    for (auto &byte : image)
-        byte = std::uint8_t(random.bounded(256));
-    return image;
-}
-
-}  // namespace
-
 class TstCliUnits : public QObject {
     Q_OBJECT
 private slots:
     // The transfers through the fake port: the pieces written, and the waits' ends as exit codes.
     void sendImages()
     {
-        const MonoImage image = randomImage(21);
+        const MonoImage image = test::randomImage(21);
         const QByteArray bytes(reinterpret_cast<const char *>(image.data()), kImageBytes);
         Reporter quiet(false, true);
         QString error;

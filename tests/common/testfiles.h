@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QImage>
 #include <QList>
+#include <QRandomGenerator>
+
+#include "core/monoimage.h"
 
 namespace pw::test {
 
@@ -11,6 +14,16 @@ inline QImage solidImage(int width, int height, QColor color)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(color);
+    return image;
+}
+
+// A working image of random bits, the same for the same seed.
+inline MonoImage randomImage(quint32 seed)
+{
+    QRandomGenerator random(seed);
+    MonoImage image;
+    for (auto &byte : image)
+        byte = std::uint8_t(random.bounded(256));
     return image;
 }
 

@@ -32,15 +32,6 @@ Pixels whitePixels(const MonoImage &image)
     return pixels;
 }
 
-MonoImage randomImage(quint32 seed)
-{
-    QRandomGenerator random(seed);
-    MonoImage image;
-    for (auto &byte : image)
-        byte = std::uint8_t(random.bounded(256));
-    return image;
-}
-
 // A black surface with a patch of grey of luminance `level` at the top-left corner.
 QImage patch(int width, int height, int level)
 {
@@ -146,7 +137,7 @@ private slots:
         const MonoImage image = imageWith({{0, 0}, {9, 1}, {127, 63}});
         QCOMPARE(l->pack(image), expected);
         QCOMPARE(l->unpack(expected), image);
-        const MonoImage noise = randomImage(7);
+        const MonoImage noise = test::randomImage(7);
         QCOMPARE(l->unpack(l->pack(noise)), noise);
     }
 
@@ -271,7 +262,7 @@ private slots:
     {
         QCOMPARE(identifierFrom("art/logo.png"), QStringLiteral("logo"));
         QCOMPARE(identifierFrom("9 lives.v2.jpg"), QStringLiteral("_9_lives_v2"));
-        const MonoImage image = randomImage(11);
+        const MonoImage image = test::randomImage(11);
         const Layout &device = *findLayout("page-lsb");
         const QByteArray c = encodeImage(image, Format::C, device, "logo");
         QVERIFY(c.contains("#define LOGO_WIDTH 128\n#define LOGO_HEIGHT 64\n"));
@@ -298,7 +289,7 @@ private slots:
     {
         // preview(convert(x)) shows x's black and white; converting the preview gives the image back.
         for (quint32 seed : {1u, 2u, 3u}) {
-            const MonoImage image = randomImage(seed);
+            const MonoImage image = test::randomImage(seed);
             QCOMPARE(convertImage(QImage::fromData(encodePng(previewImage(image))), {}), image);
             const QImage big = previewImage(image, 3);
             QCOMPARE(big.size(), QSize(384, 192));
