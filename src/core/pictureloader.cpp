@@ -60,18 +60,22 @@ struct Reader {
     QImageReader reader;
 };
 
-// Bytes a whole decode of `pixels` holds: four a pixel, more for wider formats.
-qint64 wholeBytes(QImageReader &reader, qint64 pixels)
+// Bytes a pixel of a whole decode takes: four, more for wider formats.
+qint64 bytesPerPixel(QImageReader &reader)
 {
     const QImage::Format format = reader.imageFormat();
-    const int bits = format == QImage::Format_Invalid ? 32 : std::max<int>(32, QImage::toPixelFormat(format).bitsPerPixel());
-    return pixels * bits / 8;
+    return std::max<int>(32, format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel()) / 8;
 }
 
+qint64 wholeBytes(QImageReader &reader, const QSize &size) { return qint64(size.width()) * size.height() * bytesPerPixel(reader); }
+
+// Whether `frames` decodes of `size` stay within the memory bound and the format's pixel limit
+// (a header may declare sizes and counts whose product overflows, so it is divided, never multiplied).
 bool withinWholeLimits(Reader &r, const QSize &size, qint64 frames = 1)
 {
-    const qint64 pixels = qint64(size.width()) * size.height() * frames;
-    return wholeBytes(r.reader, pixels) <= kWholePictureLimitMB * kMB && pixels <= pixelLimit(r.reader.format(), r.reader.device());
+    const qint64 pixels = std::max<qint64>(1, qint64(size.width()) * size.height());
+    const qint64 allowed = std::min(kWholePictureLimitMB * kMB / bytesPerPixel(r.reader), pixelLimit(r.reader.format(), r.reader.device()));
+    return frames >= 1 && pixels <= allowed / frames;
 }
 
 // The next image of the reader, decoded whole within the limits.
@@ -79,7 +83,7 @@ LoadedPicture readWhole(Reader &r, const QSize &full)
 {
     if (full.isValid() && !withinWholeLimits(r, full))
         return LoadedPicture::tooLarge(full, r.kind());
-    BudgetHold hold(full.isValid() ? wholeBytes(r.reader, qint64(full.width()) * full.height()) : kBudgetBytes);
+    BudgetHold hold(full.isValid() ? wholeBytes(r.reader, full) : kBudgetBytes);
     LoadedPicture result;
     result.fullSize = full;
     result.image = r.reader.read();
