@@ -18,7 +18,7 @@ mogrify=$(command -v mogrify-im6.q16 || command -v mogrify || true)
 [ -n "$im" ] || { echo "bench-cli: ImageMagick is missing (tools/setup.sh installs it)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/in" "$work/cli" "$work/im" "$work/mogrify"
+mkdir "$work/in" "$work/cli" "$work/one" "$work/im" "$work/mogrify"
 
 python3 - "$work" <<'PY'
 import random, struct, sys, zlib
@@ -70,6 +70,8 @@ now() { date +%s.%N; }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { print b - a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print a / b }'; }
 
+tone0=$(now)
+PIXELWRIGHT_JOBS=1 "$cli" convert "$work"/in/*.png -o "$work/one/"
 t0=$(now)
 "$cli" convert "$work"/in/*.png -o "$work/cli/"
 t1=$(now)
@@ -83,12 +85,16 @@ if [ -n "$mogrify" ]; then
 fi
 t3=$(now)
 
+one_s=$(secs "$tone0" "$t0")
 cli_s=$(secs "$t0" "$t1")
 im_s=$(secs "$t1" "$t2")
 mog_s=$(secs "$t2" "$t3")
 printf '1000 pictures of 128x64, in one run:\n'
 # Seconds for 1000 pictures are milliseconds a picture.
-printf '  pixelwright-cli convert (one call)    %7.3f s  %6.3f ms a picture\n' "$cli_s" "$cli_s"
+printf '  pixelwright-cli convert (one call)    %7.3f s  %6.3f ms a picture, %s workers\n' "$cli_s" "$cli_s" "$(nproc)"
+same=different
+diff -r "$work/one" "$work/cli" >/dev/null && same=identical
+printf '  the same on one worker                %7.3f s  (%s outputs)\n' "$one_s" "$same"
 printf '  ImageMagick convert (one per file)    %7.3f s  %5.1fx slower\n' "$im_s" "$(ratio "$im_s" "$cli_s")"
 [ -n "$mogrify" ] && printf '  ImageMagick mogrify (one call)        %7.3f s  %5.1fx slower\n' "$mog_s" "$(ratio "$mog_s" "$cli_s")"
 
@@ -101,3 +107,60 @@ peak=$(/usr/bin/time -f '%e s, peak %M KB' "$cli" convert "$work/huge.png" --fit
 printf '20000x20000 PNG, --fit cover:           %s\n' "$peak"
 peak=$(/usr/bin/time -f '%e s, peak %M KB' "$cli" convert "$work/huge.jpg" --fit contain -o "$work/huge-jpg2.bin" 2>&1) || true
 printf '20000x20000 JPEG, --fit contain:        %s\n' "$peak"
+
+# The window's conversion (画像変換) of its 128 x 64 area: the core's threshold and paint, against
+# the per-pixel loop the window ran before (read a pixel, threshold it, paint it back), here as
+# the reference.
+cat >"$work/window.cpp" <<'CPP'
+#include "core/monoimage.h"
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QRandomGenerator>
+#include <cstdio>
+static void perPixel(QImage &surface, pw::MonoImage &out)
+{
+    int index = 0;
+    for (int band = 0; band < 8; ++band)
+        for (int x = 0; x < 128; ++x) {
+            unsigned byte = 0;
+            for (int y = 8 * band + 7; y >= 8 * band; --y) {
+                const QRgb rgb = surface.pixel(x, y);
+                const bool white = (30 * qRed(rgb) + 59 * qGreen(rgb) + 11 * qBlue(rgb)) / 100 > 128;
+                byte = byte * 2 + white;
+                surface.setPixel(x, y, white ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+            }
+            out[std::size_t(index++)] = std::uint8_t(byte);
+        }
+}
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    QImage picture(128, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 128; ++x)
+            picture.setPixel(x, y, QRandomGenerator::global()->generate() | 0xff000000u);
+    pw::MonoImage a{}, b{};
+    const int rounds = 20000;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < rounds; ++i) {
+        QImage s = picture;
+        perPixel(s, a);
+    }
+    const double before = t.nsecsElapsed() / 1000.0 / rounds;
+    t.restart();
+    for (int i = 0; i < rounds; ++i) {
+        QImage s = picture;
+        pw::convertSurface(s, b);
+    }
+    const double now = t.nsecsElapsed() / 1000.0 / rounds;
+    std::printf("the window's conversion of its area:  %6.1f us (the former per-pixel loop: %6.1f us)%s\n", now, before,
+                a == b ? "" : "  DIFFERENT BITS");
+    return 0;
+}
+CPP
+# shellcheck disable=SC2046
+if g++ -std=c++17 -O2 -fPIC -I"$root/src" "$work/window.cpp" "$build/src/core/libpwcore.a" \
+       $(pkg-config --cflags --libs Qt6Gui Qt6SerialPort libpng) -ldl -o "$work/window" 2>/dev/null; then
+    QT_QPA_PLATFORM=offscreen "$work/window"
+fi

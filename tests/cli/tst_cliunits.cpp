@@ -6,7 +6,6 @@
 #include "cli/send.h"
 
 #include <QBuffer>
-#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace pw;
