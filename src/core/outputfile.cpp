@@ -114,6 +114,20 @@ WriteResult writeThrough(const QByteArray &target, const QByteArray &bytes)
     return written ? WriteResult{} : fromErrno(error);
 }
 
+// Whether the file holds exactly `bytes`.
+bool sameBytes(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    QByteArray held(bytes.size() + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    for (ssize_t n; got < held.size() && ((n = ::read(fd, held.data() + got, std::size_t(held.size() - got))) > 0 || (n < 0 && errno == EINTR));)
+        got += n > 0 ? n : 0;
+    ::close(fd);
+    return got == bytes.size() && std::memcmp(held.constData(), bytes.constData(), std::size_t(got)) == 0;
+}
+
 // Removes the named temporaries of processes that no longer run, once per folder and run.
 void removeStaleTemporaries(const QString &folder)
 {
@@ -143,14 +157,28 @@ void removeStaleTemporaries(const QString &folder)
     ::closedir(dir);
 }
 
+// Links the unnamed temporary `fd` under `name`: by its descriptor where the process may
+// (root may; it is the quicker call), else through /proc, as any user may.
+int linkUnnamed(int fd, const QByteArray &name)
+{
+#ifdef AT_EMPTY_PATH
+    if (::linkat(fd, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0)
+        return 0;
+    if (errno != ENOENT && errno != EPERM)
+        return -1;
+#endif
+    const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(fd);
+    return ::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW);
+}
+
 // Puts the finished temporary in place: a new name is linked straight to it; an existing file
-// is replaced by a rename from a named link, with signals held off meanwhile so that Ctrl-C
-// cannot leave that name behind.
+// is replaced by a rename from a named link. Nothing can stop the rename once the link is made:
+// signals are held off meanwhile, and a kill -9 taking effect right after the link (the one
+// moment a name exists) leaves a name the next run into this folder removes.
 WriteResult putInPlace(int fd, const QByteArray &tempPath, const QByteArray &target, bool replacing)
 {
-    const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(fd);
     if (!replacing && tempPath.isEmpty()) {
-        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0)
+        if (linkUnnamed(fd, target) == 0)
             return {};
         if (errno != EEXIST)
             return fromErrno(errno);
@@ -164,7 +192,7 @@ WriteResult putInPlace(int fd, const QByteArray &tempPath, const QByteArray &tar
         const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
         temporary = folder + '/' + QFile::encodeName(kTemporaryPrefix) + QByteArray::number(::getpid()) + '-'
                     + QByteArray::number(++counter) + ".tmp";
-        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, temporary.constData(), AT_SYMLINK_FOLLOW) != 0) {
+        if (linkUnnamed(fd, temporary) != 0) {
             const int error = errno;
             pthread_sigmask(SIG_SETMASK, &previous, nullptr);
             return fromErrno(error);
@@ -227,6 +255,10 @@ WriteResult writeOutputFile(const QString &path, const QByteArray &bytes, const 
         if (::access(targetName.constData(), W_OK) != 0)
             return fromErrno(errno);
     }
+    // The same bytes already there (a batch run again): only the time is renewed, so that
+    // nothing is ever named or replaced for it and tools that go by times see it written.
+    if (exists && st.st_size == bytes.size() && sameBytes(targetName, bytes))
+        return ::utimensat(AT_FDCWD, targetName.constData(), nullptr, 0) == 0 ? WriteResult{} : fromErrno(errno);
     const QString folder = QFileInfo(target).absolutePath();
     const QByteArray folderName = QFile::encodeName(folder);
     struct stat folderStat {};

@@ -182,6 +182,13 @@ private slots:
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(QFile::permissions(file), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
         QVERIFY(!QFile::exists(stale) && QFile::exists(running));
+        // The same bytes again: nothing replaced (no name made for it), only its time renewed.
+        const pw::FileIdentity written = pw::fileIdentity(file);
+        QVERIFY(QFile(file).setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        QVERIFY(pw::writeOutputFile(file, "new").ok());
+        QVERIFY(pw::fileIdentity(file) == written);
+        QVERIFY(QFileInfo(file).lastModified().secsTo(QDateTime::currentDateTime()) < 60);
+        QVERIFY(pw::writeOutputFile(file, "newer").ok() && !(pw::fileIdentity(file) == written));
 #else
         QSKIP("Linux only");
 #endif
