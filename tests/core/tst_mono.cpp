@@ -184,7 +184,10 @@ private slots:
         QVERIFY(!QFile::exists(stale) && QFile::exists(running));
         // The same bytes again: nothing replaced (no name made for it), only its time renewed.
         const pw::FileIdentity written = pw::fileIdentity(file);
-        QVERIFY(QFile(file).setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        {
+            QFile old(file);
+            QVERIFY(old.open(QIODevice::ReadOnly) && old.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        }
         QVERIFY(pw::writeOutputFile(file, "new").ok());
         QVERIFY(pw::fileIdentity(file) == written);
         QVERIFY(QFileInfo(file).lastModified().secsTo(QDateTime::currentDateTime()) < 60);
