@@ -10,6 +10,10 @@ namespace pw {
 
 namespace {
 
+// Covering scales the whole picture until both sides reach the area's; beyond this many pixels
+// only the part that shows is scaled.
+constexpr qint64 kLargestScaledPixels = 1 << 20;
+
 int clampChannel(double value) { return int(std::lround(std::clamp(value, 0.0, 255.0))); }
 
 }  // namespace
@@ -72,15 +76,26 @@ QImage fitSurface(const QImage &picture, Fit fit, const QColor &background)
                      : fit == Fit::Cover ? Qt::KeepAspectRatioByExpanding
                                          : Qt::IgnoreAspectRatio);
     size = size.expandedTo(QSize(1, 1));
+    QPoint at((area.width() - size.width()) / 2, (area.height() - size.height()) / 2);
+    QImage source = picture;
+    // Covering with a picture of an extreme shape (a 1000000 x 10 strip) would scale it to
+    // gigabytes: only the part that shows is cut out and scaled then.
+    if (qint64(size.width()) * size.height() > kLargestScaledPixels) {
+        const double sx = double(picture.width()) / size.width(), sy = double(picture.height()) / size.height();
+        const QRect shown = QRectF(-at.x() * sx, -at.y() * sy, area.width() * sx, area.height() * sy).toAlignedRect() & picture.rect();
+        source = picture.copy(shown);
+        size = QSize(qMax(1, qRound(shown.width() / sx)), qMax(1, qRound(shown.height() / sy)));
+        at = QPoint(qRound(shown.x() / sx) + at.x(), qRound(shown.y() / sy) + at.y());
+    }
     // Premultiplied, so that transparent pixels do not bleed their colour into the scaling.
-    const QImage premultiplied = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage premultiplied = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage scaled = premultiplied.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QImage surface(area, QImage::Format_RGB32);
     if (premultiplied.isNull() || scaled.isNull() || surface.isNull())
         return {};
     surface.fill(background);
     QPainter painter(&surface);
-    painter.drawImage(QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2), scaled);
+    painter.drawImage(at, scaled);
     return surface;
 }
 

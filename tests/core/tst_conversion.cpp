@@ -227,6 +227,13 @@ private slots:
         QImage two = test::solidImage(2, 2, Qt::black);
         two.setPixel(0, 0, qRgb(255, 255, 255));
         two.setPixel(0, 1, qRgb(255, 255, 255));
+        // A strip of an extreme shape is covered by its middle alone: here the 20 columns that
+        // show are white and everything else black.
+        QImage strip = test::solidImage(200000, 10, Qt::black);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 99990; x < 100010; ++x)
+                strip.setPixel(x, y, qRgb(255, 255, 255));
+        QVERIFY(whitePixels(convertImage(strip, cover)).size() > kImageWidth * kImageHeight * 9 / 10);
         ConversionOptions stretch;
         stretch.prepare.fit = Fit::Stretch;
         const Pixels half = whitePixels(convertImage(two, stretch));
