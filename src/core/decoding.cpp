@@ -2,6 +2,7 @@
 #include "core/decoding.h"
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 
@@ -41,6 +42,14 @@ int shrinkFactor(const QSize &full, const QSize &atLeast)
 QSize shrunkSize(const QSize &full, int factor)
 {
     return QSize((full.width() + factor - 1) / factor, (full.height() + factor - 1) / factor);
+}
+
+int boundedShrinkFactor(const QSize &full, const QSize &atLeast)
+{
+    int factor = shrinkFactor(full, atLeast);
+    for (QSize size = shrunkSize(full, factor); qint64(size.width()) * size.height() > kReducedPixels; size = shrunkSize(full, factor))
+        factor = std::max(factor + 1, int(factor * std::sqrt(double(size.width()) * size.height() / kReducedPixels)));
+    return factor;
 }
 
 bool fitsReducedLimit(const QSize &size)

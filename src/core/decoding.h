@@ -44,6 +44,10 @@ private:
 // that is smaller.
 int shrinkFactor(const QSize &full, const QSize &atLeast);
 QSize shrunkSize(const QSize &full, int factor);
+// The same, raised where needed so that the shrunk picture holds at most kReducedPixels: a
+// picture of an extreme shape (20 x 3000000) keeps its narrow side, and would not shrink at all.
+constexpr qint64 kReducedPixels = 2 * 1024 * 1024;
+int boundedShrinkFactor(const QSize &full, const QSize &atLeast);
 bool fitsReducedLimit(const QSize &size);
 
 // Block sums for a shrunk picture: colour weighted by alpha, so that transparent pixels lend

@@ -66,32 +66,44 @@ QImage composeSurface(const QImage &picture, const QColor &background)
     return surface;
 }
 
-QImage fitSurface(const QImage &picture, Fit fit, const QColor &background)
+namespace {
+
+// The picture scaled for a fit (not crop), premultiplied, and where it goes in the area. Null
+// when a step could not be allocated.
+QImage scaledForFit(const QImage &picture, Fit fit, QPoint *at)
 {
-    if (fit == Fit::Crop || picture.isNull())
-        return composeSurface(picture, background);
     const QSize area(kImageWidth, kImageHeight);
     QSize size = picture.size();
     size.scale(area, fit == Fit::Contain ? Qt::KeepAspectRatio
                      : fit == Fit::Cover ? Qt::KeepAspectRatioByExpanding
                                          : Qt::IgnoreAspectRatio);
     size = size.expandedTo(QSize(1, 1));
-    QPoint at((area.width() - size.width()) / 2, (area.height() - size.height()) / 2);
+    *at = QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2);
     QImage source = picture;
     // Covering with a picture of an extreme shape (a 1000000 x 10 strip) would scale it to
     // gigabytes: only the part that shows is cut out and scaled then.
     if (qint64(size.width()) * size.height() > kLargestScaledPixels) {
         const double sx = double(picture.width()) / size.width(), sy = double(picture.height()) / size.height();
-        const QRect shown = QRectF(-at.x() * sx, -at.y() * sy, area.width() * sx, area.height() * sy).toAlignedRect() & picture.rect();
+        const QRect shown = QRectF(-at->x() * sx, -at->y() * sy, area.width() * sx, area.height() * sy).toAlignedRect() & picture.rect();
         source = picture.copy(shown);
         size = QSize(qMax(1, qRound(shown.width() / sx)), qMax(1, qRound(shown.height() / sy)));
-        at = QPoint(qRound(shown.x() / sx) + at.x(), qRound(shown.y() / sy) + at.y());
+        *at = QPoint(qRound(shown.x() / sx) + at->x(), qRound(shown.y() / sy) + at->y());
     }
     // Premultiplied, so that transparent pixels do not bleed their colour into the scaling.
     const QImage premultiplied = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const QImage scaled = premultiplied.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QImage surface(area, QImage::Format_RGB32);
-    if (premultiplied.isNull() || scaled.isNull() || surface.isNull())
+    return premultiplied.isNull() ? QImage() : premultiplied.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+}  // namespace
+
+QImage fitSurface(const QImage &picture, Fit fit, const QColor &background)
+{
+    if (fit == Fit::Crop || picture.isNull())
+        return composeSurface(picture, background);
+    QPoint at;
+    const QImage scaled = scaledForFit(picture, fit, &at);
+    QImage surface(kImageWidth, kImageHeight, QImage::Format_RGB32);
+    if (scaled.isNull() || surface.isNull())
         return {};
     surface.fill(background);
     QPainter painter(&surface);
@@ -122,16 +134,31 @@ QImage applyTone(const QImage &picture, const Tone &tone)
 
 QImage prepareSurface(const QImage &loaded, const PrepareOptions &options)
 {
-    QImage picture = options.transforms() ? transformPicture(loaded, options.rotate, options.flip) : loaded;
+    const QImage picture = options.transforms() ? transformPicture(loaded, options.rotate, options.flip) : loaded;
     if (picture.isNull() && !loaded.isNull())
         return {};
-    // Only what can reach the area is toned: the cut corner, or the picture before it is scaled.
-    if (!options.tone.isIdentity() && options.fit == Fit::Crop && !picture.isNull())
-        picture = picture.copy(QRect(0, 0, kImageWidth, kImageHeight) & picture.rect());
-    picture = applyTone(picture, options.tone);
-    if (picture.isNull() && !loaded.isNull())
+    if (options.tone.isIdentity() || picture.isNull())
+        return fitSurface(picture, options.fit, options.background);
+    // The tone goes to what reaches the area, never to the background: the picture is placed
+    // on a transparent layer of the area's size, the layer toned (8192 pixels, whatever the
+    // picture's size) and then laid over the background.
+    QImage layer(kImageWidth, kImageHeight, QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull())
         return {};
-    return fitSurface(picture, options.fit, options.background);
+    layer.fill(Qt::transparent);
+    {
+        QPainter painter(&layer);
+        if (options.fit == Fit::Crop) {
+            painter.drawImage(QPoint(0, 0), picture, QRect(0, 0, kImageWidth, kImageHeight));
+        } else {
+            QPoint at;
+            const QImage scaled = scaledForFit(picture, options.fit, &at);
+            if (scaled.isNull())
+                return {};
+            painter.drawImage(at, scaled);
+        }
+    }
+    return composeSurface(applyTone(layer, options.tone), options.background);
 }
 
 }  // namespace pw

@@ -61,8 +61,9 @@ QImage fitSurface(const QImage &picture, Fit fit, const QColor &background);
 QImage applyTone(const QImage &picture, const Tone &tone);
 
 // The whole preparation of what the loader gave for these options (the corner, the region that
-// turning brings into the corner, or the reduced whole picture): turned, mirrored, toned, fitted
-// over the background. Null when a step could not be allocated.
+// turning brings into the corner, or the reduced whole picture): turned, mirrored, fitted,
+// toned (what shows of the picture, not the background) and laid over the background. Null
+// when a step could not be allocated.
 QImage prepareSurface(const QImage &loaded, const PrepareOptions &options);
 
 }  // namespace pw
