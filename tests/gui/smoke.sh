@@ -38,23 +38,22 @@ pass() { echo "ok: $*"; }
 
 now_ms() { date +%s%3N; }
 
-# Starts an X server of the given depth on the first free display from :91 on.
+# Starts an X server of the given depth on a display it chooses itself (-displayfd): other X
+# servers, another test's among them, may come and go meanwhile.
 start_x() {
-  local depth=$1 n
-  for n in $(seq 91 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 "1024x768x$depth" -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 50); do
+  local depth=$1 i
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 "1024x768x$depth" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for i in $(seq 1 100); do
+    if [ -s "$work/display" ]; then
+      export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
       xwininfo -root >/dev/null 2>&1 && return 0
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; xvfb_pid=""
+    fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
   done
-  echo "FAIL: no X server could be started"; exit 1
+  echo "FAIL: no X server could be started"; cat "$work/xvfb.log"; exit 1
 }
 
 stop_x() {
