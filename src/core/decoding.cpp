@@ -115,14 +115,19 @@ QImage shrinkImage(const QImage &image, int factor)
     if (!shrinker.valid())
         return {};
     const auto width = quint32(image.width()), height = quint32(image.height());
-    for (quint32 y = 0; y < height; ++y) {
-        // A row at a time: converting the whole picture would double what it holds.
-        const QImage row = image.copy(0, int(y), image.width(), 1).convertToFormat(QImage::Format_RGBA8888);
-        if (row.isNull())
+    // A band of rows at a time (about a megabyte): converting the whole picture would double
+    // what it holds, a row at a time would cost a conversion for each of millions of rows.
+    const quint32 band = std::max<quint32>(1, quint32((1 << 20) / (4 * qint64(width) + 1)));
+    for (quint32 top = 0; top < height; top += band) {
+        const quint32 rows = std::min(band, height - top);
+        const QImage part = image.copy(0, int(top), image.width(), int(rows)).convertToFormat(QImage::Format_RGBA8888);
+        if (part.isNull())
             return {};
-        shrinker.addRow(row.constBits(), y, 0, 0, width);
-        if ((y + 1) % quint32(factor) == 0 || y + 1 == height)
-            shrinker.emitBand(y / quint32(factor));
+        for (quint32 y = top; y < top + rows; ++y) {
+            shrinker.addRow(part.constScanLine(int(y - top)), y, 0, 0, width);
+            if ((y + 1) % quint32(factor) == 0 || y + 1 == height)
+                shrinker.emitBand(y / quint32(factor));
+        }
     }
     return shrinker.result();
 }
