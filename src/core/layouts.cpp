@@ -1,6 +1,8 @@
 // The byte orders: one small function each way per layout.
 #include "core/layouts.h"
 
+#include <algorithm>
+
 namespace pw {
 
 namespace {
@@ -8,7 +10,6 @@ namespace {
 // Byte i, bit b (0 = least significant) of each layout holds pixel (x, y):
 using Place = void (*)(int i, int b, int &x, int &y);
 
-void pageLsb(int i, int b, int &x, int &y) { x = i % 128, y = 8 * (i / 128) + b; }
 void pageMsb(int i, int b, int &x, int &y) { x = i % 128, y = 8 * (i / 128) + 7 - b; }
 void rowMsb(int i, int b, int &x, int &y) { x = 8 * (i % 16) + 7 - b, y = i / 16; }
 void rowLsb(int i, int b, int &x, int &y) { x = 8 * (i % 16) + b, y = i / 16; }
@@ -42,12 +43,25 @@ MonoImage unpack(const QByteArray &bytes)
     return image;
 }
 
+// The device's own order is the working image's: its bytes as they are.
+QByteArray packDevice(const MonoImage &image)
+{
+    return QByteArray(reinterpret_cast<const char *>(image.data()), kImageBytes);
+}
+
+MonoImage unpackDevice(const QByteArray &bytes)
+{
+    MonoImage image{};
+    std::copy_n(bytes.cbegin(), qMin<qsizetype>(bytes.size(), kImageBytes), image.begin());
+    return image;
+}
+
 }  // namespace
 
 const QList<Layout> &layouts()
 {
     static const QList<Layout> table{
-        {QStringLiteral("page-lsb"), pack<pageLsb>, unpack<pageLsb>},  // the device's own
+        {QStringLiteral("page-lsb"), packDevice, unpackDevice},  // the device's own
         {QStringLiteral("page-msb"), pack<pageMsb>, unpack<pageMsb>},
         {QStringLiteral("row-msb"), pack<rowMsb>, unpack<rowMsb>},
         {QStringLiteral("row-lsb"), pack<rowLsb>, unpack<rowLsb>},  // XBM's order

@@ -17,11 +17,19 @@ constexpr int kBands = kImageHeight / 8;                      // 8
 using MonoImage = std::array<std::uint8_t, kImageBytes>;
 
 // A pixel of the working image: bit (y mod 8) of byte 128 (y div 8) + x, 1 = white.
-bool pixelAt(const MonoImage &image, int x, int y);
-void setPixelAt(MonoImage &image, int x, int y, bool white);
+inline bool pixelAt(const MonoImage &image, int x, int y)
+{
+    return image[static_cast<std::size_t>(kImageWidth * (y / 8) + x)] & (1u << (y % 8));
+}
+inline void setPixelAt(MonoImage &image, int x, int y, bool white)
+{
+    auto &byte = image[static_cast<std::size_t>(kImageWidth * (y / 8) + x)];
+    const auto bit = static_cast<std::uint8_t>(1u << (y % 8));
+    byte = static_cast<std::uint8_t>(white ? byte | bit : byte & ~bit);
+}
 
 // (30 R + 59 G + 11 B) div 100, truncated before the threshold is applied.
-int luminance(int red, int green, int blue);
+inline int luminance(int red, int green, int blue) { return (30 * red + 59 * green + 11 * blue) / 100; }
 
 // The window's conversion: thresholds the 128 x 64 surface with the default rule (threshold()),
 // stores the bits in `out` and paints the surface as the device will show it, pure black and

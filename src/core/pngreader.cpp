@@ -142,6 +142,10 @@ bool pngReadRegion(png_structp png, const PngGeometry *g, png_bytep row, const Q
             if (y < top)
                 continue;
             uchar *line = out->scanLine(static_cast<int>(y - top));
+            if (pass.xShift == 0) {  // every column: the region's part of the row at once
+                std::memcpy(line, row + 4 * static_cast<size_t>(left), 4 * static_cast<size_t>(right - left));
+                continue;
+            }
             for (png_uint_32 i = 0; i < pass.columns; ++i) {
                 const png_uint_32 x = pass.x0 + (i << pass.xShift);
                 if (x >= right)

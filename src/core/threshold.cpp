@@ -58,9 +58,14 @@ std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions
     const int limit = options.threshold;
     switch (options.dither) {
     case Dither::None:
-        for (int y = 0; y < kImageHeight; ++y)
+        for (int y = 0; y < kImageHeight; ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+            std::uint8_t *band = out.data() + kImageWidth * (y / 8);
+            const auto bit = std::uint8_t(1u << (y % 8));
             for (int x = 0; x < kImageWidth; ++x)
-                setPixelAt(out, x, y, lumAt(x, y) > limit);
+                if (luminance(qRed(line[x]), qGreen(line[x]), qBlue(line[x])) > limit)
+                    band[x] |= bit;
+        }
         break;
     case Dither::Bayer4:
     case Dither::Bayer8: {
