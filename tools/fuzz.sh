@@ -38,8 +38,10 @@ for t in "${targets[@]}"; do
   # The whole pipeline starts from every picture too.
   [ "$t" = pipeline ] && cp -n fuzz/corpus/picture/* "$corpus"/
   echo "== fuzz_$t: $seconds s"
-  # -rss_limit_mb also limits any single allocation to the same size.
-  if ! "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=1024 -max_len="$max_len" \
+  # -rss_limit_mb also limits any single allocation to the same size. The timeout catches hangs:
+  # with the sanitizers and coverage on every line of the core, the largest pictures the
+  # loader lets through (64 million pixels, a second in the plain build) take several seconds.
+  if ! "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=15 -rss_limit_mb=1024 -max_len="$max_len" \
        -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus"; then
     failed+=("$t")
   fi
