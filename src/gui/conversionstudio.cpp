@@ -89,6 +89,11 @@ ConversionStudio::ConversionStudio(QWidget *parent) : QDialog(parent)
     threshold_ = new QSpinBox;
     QSlider *thresholdSlider = addSliderRow(QStringLiteral("しきい値"), 0, 255, threshold_);
 
+    // The number boxes one width, so that the sliders line up.
+    const int boxWidth = gamma_->sizeHint().width();
+    for (QWidget *box : std::initializer_list<QWidget *>{brightness_, contrast_, gamma_, threshold_})
+        box->setFixedWidth(boxWidth);
+
     dither_ = comboOf({QStringLiteral("なし"), QStringLiteral("Floyd–Steinberg"), QStringLiteral("Atkinson"), QStringLiteral("Bayer 4×4"),
                        QStringLiteral("Bayer 8×8")},
                       {int(Dither::None), int(Dither::FloydSteinberg), int(Dither::Atkinson), int(Dither::Bayer4), int(Dither::Bayer8)});
