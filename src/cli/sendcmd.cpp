@@ -23,6 +23,7 @@ const char *const kHelp =
     "Usage: pixelwright-cli send --port N|PATH --vram [--time 1..5] IN [options]\n"
     "       pixelwright-cli send --port N|PATH --flash PAGE IN [options]\n"
     "       pixelwright-cli send --port N|PATH --flash FIRST-LAST IN... [options]\n"
+    "       pixelwright-cli send --port N|PATH --flash FIRST[-LAST] --frames IN [options]\n"
     "       pixelwright-cli send --port N|PATH --line TEXT\n"
     "       pixelwright-cli send --port N|PATH --file FILE\n"
     "Sends as the window does: the same bytes, the same waits on CTS. IN is a picture (converted\n"
@@ -32,6 +33,8 @@ const char *const kHelp =
     "                    such as /dev/ttyUSB0 or COM7\n"
     "  --vram            into the screen memory; --time 1..5 is the rewrite time (3)\n"
     "  --flash PAGE      into FLASH page 0-12; FIRST-LAST fills consecutive pages, one IN each\n"
+    "  --frames          every frame of the animated picture IN, frame k into page FIRST+k, up to\n"
+    "                    LAST (or 12); frames beyond it are not sent, and stderr says how many\n"
     "  --line TEXT       one command line (CR LF is added)\n"
     "  --file FILE       a command file, byte for byte as the console sends it, read as the\n"
     "                    line takes it (any size; a device such as /dev/zero until Ctrl-C)\n"
@@ -93,7 +96,8 @@ int runSend(const QStringList &argv, const QString &programDir)
     QList<OptionSpec> known = conversionSpecs();
     known << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
           << OptionSpec{"flash", {}, true} << OptionSpec{"line", {}, true} << OptionSpec{"file", {}, true}
-          << OptionSpec{"timeout", {}, true} << OptionSpec{"dry-run", {}, false} << OptionSpec{"help", 'h', false};
+          << OptionSpec{"timeout", {}, true} << OptionSpec{"dry-run", {}, false} << OptionSpec{"frames", {}, false}
+          << OptionSpec{"help", 'h', false};
     // Ctrl-C is heard from the start: reading and converting come before the port is opened.
     catchInterrupts();
     ParsedArgs args;
@@ -168,10 +172,28 @@ int runSend(const QStringList &argv, const QString &programDir)
             if (!match.hasMatch() || first > last || last > 12)
                 return usage(QStringLiteral("--flash takes a page 0-12 or a range such as 0-12, not '%1'").arg(args.value("flash")));
         }
-        if (inputs.isEmpty() || inputs.size() > last - first + 1)
+        if (args.has("frames")) {
+            if (!args.has("flash") || inputs.size() != 1 || inputs[0].endsWith(QLatin1String(".bin"), Qt::CaseInsensitive))
+                return usage(QStringLiteral("--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])"));
+            if (!args.value("flash").contains(QLatin1Char('-')))
+                last = kFlashPages - 1;
+            const Conversion conversion = convertPicture(PictureSource::file(inputs[0]), options, true);
+            if (!conversion.ok()) {
+                errorLine(inputs[0] + QStringLiteral(": ") + loadErrorText(conversion.failure));
+                return BadInput;
+            }
+            const int pages = last - first + 1, count = int(conversion.images.size());
+            if (count > pages)
+                errorLine(QStringLiteral("%1: %2 frames; pages %3-%4 take the first %5, the other %6 are not sent")
+                              .arg(inputs[0]).arg(count).arg(first).arg(last).arg(pages).arg(count - pages));
+            jobs = flashFrameStreams(conversion.images.mid(0, pages), first);
+            for (int k = 0; k < jobs.size(); ++k)
+                doneTexts << QStringLiteral("done: frame %1 written to FLASH page %2").arg(k).arg(first + k);
+        } else if (inputs.isEmpty() || inputs.size() > last - first + 1) {
             return usage(args.has("vram") || first == last ? QStringLiteral("send takes one picture or BIN file")
                                                            : QStringLiteral("pages %1-%2 take at most %3 files").arg(first).arg(last).arg(last - first + 1));
-        for (int k = 0; k < inputs.size(); ++k) {
+        }
+        for (int k = 0; k < inputs.size() && !args.has("frames"); ++k) {
             MonoImage image{};
             if (!loadImage(inputs[k], options, image, error)) {
                 errorLine(inputs[k] + QStringLiteral(": ") + error);

@@ -94,7 +94,12 @@ QByteArray encodePng(const QImage &image)
     buffer.open(QIODevice::WriteOnly);
     // One bit a pixel: the smallest file, and exactly two colours.
     QImageWriter writer(&buffer, "png");
-    writer.write(image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither));
+    QImage mono = image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+    // The resolution a picture gets by default follows the screen where there is one: fixed
+    // here (Qt's 100 dpi without a screen), so that both programs write the same file.
+    mono.setDotsPerMeterX(3937);
+    mono.setDotsPerMeterY(3937);
+    writer.write(mono);
     return bytes;
 }
 

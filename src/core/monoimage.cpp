@@ -7,7 +7,12 @@ namespace pw {
 
 bool convertSurface(QImage &surface, MonoImage &out, const std::function<void(int band)> &bandDone)
 {
-    const std::optional<MonoImage> converted = threshold(surface);
+    return convertSurface(surface, out, ThresholdOptions{}, bandDone);
+}
+
+bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options, const std::function<void(int band)> &bandDone)
+{
+    const std::optional<MonoImage> converted = threshold(surface, options);
     if (!converted)
         return false;
     out = *converted;

@@ -221,9 +221,19 @@ PictureSource PictureSource::memory(const QByteArray &bytes)
     return source;
 }
 
+PictureSource PictureSource::decoded(const QImage &picture)
+{
+    PictureSource source;
+    source.isFile_ = false;
+    source.picture_ = picture;
+    return source;
+}
+
 std::unique_ptr<QIODevice> PictureSource::open() const
 {
     std::unique_ptr<QIODevice> device;
+    if (isDecoded())
+        return nullptr;
     if (isFile_)
         device = std::make_unique<QFile>(path_);
     else
@@ -306,6 +316,12 @@ LoadedPicture loadPicture(const PictureSource &source, const PictureRequest &req
         if (const LoadError error = checkReadable(source.path()); error != LoadError::None)
             return LoadedPicture::failed(error);
     try {
+        if (source.isDecoded()) {
+            LoadedPicture whole;
+            whole.image = source.picture();
+            whole.fullSize = whole.image.size();
+            return partOf(whole, request);
+        }
         return load(source, request);
     } catch (const std::bad_alloc &) {
         return LoadedPicture::failed(LoadError::TooLarge);
@@ -367,6 +383,8 @@ LoadedPicture loadFrames(const PictureSource &source, const PictureRequest &requ
 
 int frameCount(const PictureSource &source)
 {
+    if (source.isDecoded())
+        return 1;
     if (isStillFormat(source)) {
         const std::unique_ptr<QIODevice> device = source.open();
         return device ? 1 : 0;

@@ -13,21 +13,27 @@
 
 namespace pw {
 
-// Where a picture comes from: a file, or bytes already in memory (standard input).
+// Where a picture comes from: a file, bytes already in memory (standard input), or a picture
+// already decoded (the clipboard's), which is cut and shrunk as a decoded file would be.
 class PictureSource {
 public:
     static PictureSource file(const QString &path);
     static PictureSource memory(const QByteArray &bytes);
+    static PictureSource decoded(const QImage &picture);
 
     bool isFile() const { return isFile_; }
+    bool isDecoded() const { return !picture_.isNull(); }
     const QString &path() const { return path_; }
-    // The source opened for reading; null when the file cannot be opened.
+    const QImage &picture() const { return picture_; }
+    // The source opened for reading; null when the file cannot be opened or the picture is
+    // already decoded.
     std::unique_ptr<QIODevice> open() const;
 
 private:
     bool isFile_ = true;
     QString path_;
     QByteArray bytes_;
+    QImage picture_;
 };
 
 enum class LoadError { None, Missing, IsFolder, PermissionDenied, Unreadable, NotAPicture, TooLarge };

@@ -55,13 +55,15 @@ QStringList parseSettingsValues(const QByteArray &content, int maxValues)
     return values;
 }
 
-QStringList readSettingsValues(const QString &path)
+QByteArray readSettingsPrefix(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return parseSettingsValues(file.read(kSettingsReadLimit));
+    return file.read(kSettingsReadLimit);
 }
+
+QStringList readSettingsValues(const QString &path) { return parseSettingsValues(readSettingsPrefix(path)); }
 
 bool writeSettingsFile(const Settings &settings)
 {

@@ -24,6 +24,10 @@ QByteArray formatSettingsRecord(const QString &rewriteTime, const QString &portN
 // are skipped, a quoted value loses its quotes (a comma inside quotes belongs to it).
 QStringList parseSettingsValues(const QByteArray &content, int maxValues = 2);
 
+// The first kSettingsReadLimit bytes of a settings file (empty when it cannot be read): the
+// one read of every settings file, so a huge or endless file costs no more than a small one.
+QByteArray readSettingsPrefix(const QString &path);
+
 // The values of the settings file at `path`, from its first kSettingsReadLimit bytes only, so
 // a huge or endless file costs no more than a small one. Empty when it cannot be read.
 QStringList readSettingsValues(const QString &path);

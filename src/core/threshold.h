@@ -3,6 +3,7 @@
 #include "core/monoimage.h"
 
 #include <QImage>
+#include <functional>
 #include <optional>
 
 namespace pw {
@@ -21,5 +22,10 @@ struct ThresholdOptions {
 // Atkinson: never beyond the area). Returns nullopt when the surface cannot be read (a
 // conversion of it could not be allocated).
 std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options = {});
+
+// The window's conversion with these options: as convertSurface() (monoimage.h), which is this
+// with the default options.
+bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options,
+                    const std::function<void(int band)> &bandDone = {});
 
 }  // namespace pw

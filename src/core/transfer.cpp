@@ -229,6 +229,14 @@ ImageStream flashPageStream(const MonoImage &image, const QByteArray &page)
     return imageStream(image, QByteArrayLiteral("FS") + page, QByteArrayLiteral("TS"));
 }
 
+QList<ImageStream> flashFrameStreams(const QList<MonoImage> &frames, int firstPage)
+{
+    QList<ImageStream> streams;
+    for (int k = 0; firstPage >= 0 && k < frames.size() && firstPage + k < kFlashPages; ++k)
+        streams << flashPageStream(frames[k], QByteArray::number(firstPage + k));
+    return streams;
+}
+
 TransferEnd sendImage(SerialPort &port, Waiter &waiter, const QString &portText, const ImageStream &stream,
                       TransferListener &listener)
 {

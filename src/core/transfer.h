@@ -36,6 +36,12 @@ ImageStream displayMemoryStream(const MonoImage &image, const QByteArray &rewrit
 // Into FLASH page `page` ("0" to "12").
 ImageStream flashPageStream(const MonoImage &image, const QByteArray &page);
 
+constexpr int kFlashPages = 13;  // pages 0 to 12
+
+// The frames of an animation into consecutive FLASH pages from `firstPage` (0 to 12), frame k
+// into page firstPage + k: as many as the pages up to 12 hold, the rest left out.
+QList<ImageStream> flashFrameStreams(const QList<MonoImage> &frames, int firstPage);
+
 // How long `bytes` take on the line at 9600 baud with 8N1 framing (ten bit times a byte),
 // plus a second for the driver and the adapter: the bound for waiting until they are out.
 qint64 transmitBoundMs(qint64 bytes);

@@ -2,6 +2,8 @@
 // (VRAM) or into a FLASH page, each after a confirmation.
 #include "gui/mainwindow.h"
 
+#include "core/conversion.h"
+#include "gui/sourcepicture.h"
 #include "gui/transfertexts.h"
 #include "gui/waitgate.h"
 
@@ -68,6 +70,74 @@ private:
     bool hourglass_ = false;
 };
 
+// The frames going into FLASH pages one after another: which page is being written, the
+// progress over all of them, and the notice once, at the end.
+class FramesView final : public TransferListener {
+public:
+    FramesView(MainWindow &window, WaitGate &gate, int pages) : window_(window), gate_(gate), pages_(pages) {}
+    ~FramesView() override
+    {
+        window_.progressBar()->setVisible(false);
+        if (hourglass_)
+            QApplication::restoreOverrideCursor();
+    }
+
+    void startPage(int index, int page)
+    {
+        index_ = index;
+        page_ = page;
+    }
+
+    void phase(TransferPhase phase) override
+    {
+        if (phase == TransferPhase::Done)
+            return;  // the next page follows
+        if (phase != TransferPhase::Sending) {
+            window_.setStatus(TransferText::forPhase(phase), true);
+            return;
+        }
+        window_.setStatus(TransferText::writingPage(page_), true);
+        QProgressBar *bar = window_.progressBar();
+        if (!hourglass_) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            hourglass_ = true;
+            bar->setRange(0, kBands * pages_ - 1);
+            bar->setValue(0);
+            bar->setVisible(true);
+        }
+        bar->repaint();
+    }
+
+    void bandSent(int band) override
+    {
+        window_.progressBar()->setValue(index_ * kBands + band);
+        window_.progressBar()->repaint();
+    }
+
+    void ended(TransferEnd end)
+    {
+        if (end == TransferEnd::Cancelled) {
+            window_.setStatus(TransferText::cancelled, true);
+            return;
+        }
+        WaitGate::Opening open(gate_);
+        if (end == TransferEnd::Failed) {
+            window_.boxes().inform(&window_, TransferText::caution, TransferText::portError);
+            return;
+        }
+        window_.setStatus(TransferText::rewritten, true);
+        window_.boxes().inform(&window_, QString(), TransferText::flashNotice);
+    }
+
+private:
+    MainWindow &window_;
+    WaitGate &gate_;
+    int pages_;
+    int index_ = 0;
+    int page_ = 0;
+    bool hourglass_ = false;
+};
+
 void transferImage(MainWindow &window, const ImageStream &stream)
 {
     // From the first step to the last the user can do nothing but press Esc in a wait.
@@ -94,6 +164,47 @@ void MainWindow::sendToFlashPage()
     if (!boxes().confirm(this, TransferText::confirmTitle, TransferText::flashPageQuestion(page)))
         return;
     transferImage(*this, flashPageStream(monoImage_, page.toLocal8Bit()));
+}
+
+}  // namespace pw
+
+namespace pw {
+
+void MainWindow::sendFramesToFlash()
+{
+    if (!source_) {
+        boxes().inform(this, TransferText::caution, TransferText::noPicture);
+        return;
+    }
+    // From the page chosen (0 with none chosen) up to the last.
+    const int first = qBound(0, pageList()->currentText().toInt(), kFlashPages - 1);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const Conversion frames = pw::convertPicture(source_->source(), conversionOptions(), true);
+    QApplication::restoreOverrideCursor();
+    if (!frames.ok() || frames.images.isEmpty()) {
+        boxes().inform(this, TransferText::caution, TransferText::notConverted);
+        return;
+    }
+    const QList<ImageStream> streams = flashFrameStreams(frames.images, first);
+    const int count = int(frames.images.size()), fitting = int(streams.size());
+    const QString question = count == fitting ? TransferText::framesQuestion(count, first)
+                                              : TransferText::framesBeyondQuestion(count, first, fitting);
+    if (!boxes().confirm(this, TransferText::confirmTitle, question))
+        return;
+
+    // Each page as 画像送信（FLASH） sends it; Esc stops in a wait or between two pages.
+    WaitGate gate(WaitGate::Input::Blocked);
+    FramesView view(*this, gate, fitting);
+    TransferEnd end = TransferEnd::Done;
+    for (int k = 0; k < fitting && end == TransferEnd::Done; ++k) {
+        if (!gate.keepUp()) {
+            end = TransferEnd::Cancelled;
+            break;
+        }
+        view.startPage(k, first + k);
+        end = sendImage(port(), gate, settings_.portNumber, streams[k], view);
+    }
+    view.ended(end);
 }
 
 }  // namespace pw

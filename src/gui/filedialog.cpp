@@ -81,15 +81,18 @@ FileDialogRequest SharedFileDialog::request(FileDialogRequest::Mode mode) const
     // current directory, which the operations set to the program's folder.
     r.initialPath = fileName_.isEmpty() ? QDir::currentPath() : QFileInfo(fileName_).absoluteFilePath();
     r.confirmOverwrite = (flags_ & OverwritePrompt) != 0;
+    r.filter = filterIndex_;
     return r;
 }
 
 bool SharedFileDialog::show(QWidget *parent, FileDialogRequest::Mode mode)
 {
-    const std::optional<QString> chosen = backend_.run(parent, request(mode));
+    int filter = filterIndex_;
+    const std::optional<QString> chosen = backend_.run(parent, request(mode), &filter);
     if (!chosen)
         return false;
     fileName_ = *chosen;
+    filterIndex_ = filter;
     return true;
 }
 
@@ -97,7 +100,7 @@ bool SharedFileDialog::showOpen(QWidget *parent) { return show(parent, FileDialo
 
 bool SharedFileDialog::showSave(QWidget *parent) { return show(parent, FileDialogRequest::Mode::Save); }
 
-std::optional<QString> QtFileDialogBackend::run(QWidget *parent, const FileDialogRequest &request)
+std::optional<QString> QtFileDialogBackend::run(QWidget *parent, const FileDialogRequest &request, int *chosenFilter)
 {
     ReplaceConfirmingDialog dialog(parent);
     // Qt's own dialog on every platform: it understands the [Aa] classes of the translated
@@ -110,6 +113,8 @@ std::optional<QString> QtFileDialogBackend::run(QWidget *parent, const FileDialo
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
     dialog.setNameFilters(request.nameFilters);
+    if (request.filter > 0 && request.filter < request.nameFilters.size())
+        dialog.selectNameFilter(request.nameFilters[request.filter]);
     const QFileInfo start(request.initialPath);
     if (start.isDir()) {
         dialog.setDirectory(start.absoluteFilePath());
@@ -119,6 +124,14 @@ std::optional<QString> QtFileDialogBackend::run(QWidget *parent, const FileDialo
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
+    if (chosenFilter) {
+        // The filter as given, or (where the dialog hides the patterns) only its label.
+        const QString selected = dialog.selectedNameFilter();
+        *chosenFilter = 0;
+        for (qsizetype i = 0; i < request.nameFilters.size(); ++i)
+            if (request.nameFilters[i] == selected || request.labels.value(i) == selected)
+                *chosenFilter = int(i);
+    }
     return dialog.selectedFiles().constFirst();
 }
 

@@ -5,9 +5,11 @@
 #include "core/settingsfile.h"
 #include "gui/aboutdialog.h"
 #include "gui/commandconsole.h"
+#include "gui/conversionstudio.h"
 #include "gui/icons.h"
 #include "gui/picturearea.h"
 #include "gui/programinfo.h"
+#include "gui/sourcepicture.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -17,12 +19,14 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
+#include <QTimer>
 
 namespace pw {
 
 namespace {
 
 const QString kSettingsName = QStringLiteral("parameterv12864.ini");
+const QString kConversionSettingsName = QStringLiteral("conversion.ini");
 const QString kDefaultRewriteTime = QStringLiteral("3");
 const QString kDefaultPort = QStringLiteral("1");
 
@@ -62,6 +66,14 @@ MainWindow::MainWindow(const Platform &platform, QWidget *parent)
     connect(portList(), &QComboBox::activated, this, &MainWindow::portChosen);
     connect(pictureArea(), &PictureArea::filesDropped, this, &MainWindow::openDroppedFiles);
     connect(pictureArea(), &PictureArea::mousePressed, this, &MainWindow::showPictureMenu);
+    connect(pictureArea(), &PictureArea::surfaceReplaced, this, &MainWindow::showResult);
+
+    // Beside the settings file, and apart from it: that file never changes for these.
+    conversionPath_ = platform_.programDir + QLatin1Char('/') + kConversionSettingsName;
+    conversion_ = readConversionSettings(conversionPath_);
+    conversionSaveTimer_ = new QTimer(this);
+    conversionSaveTimer_->setSingleShot(true);
+    connect(conversionSaveTimer_, &QTimer::timeout, this, &MainWindow::saveConversionSettings);
 
     createActions();
     createMenus();
@@ -79,7 +91,7 @@ MainWindow::MainWindow(const Platform &platform, QWidget *parent)
     restoreSettings();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() { saveConversionSettings(); }
 
 PictureArea *MainWindow::pictureArea() const { return ui->Picture1; }
 QLabel *MainWindow::statusLabel() const { return ui->Label1; }
@@ -173,6 +185,7 @@ void MainWindow::portChosen()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    saveConversionSettings();
     if (port().isOpen())
         port().close();
     event->accept();
@@ -180,7 +193,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::exitAtOnce()
 {
-    // No question, no closing steps: the port is released by the end of the process.
+    // No question, no closing steps: the port is released by the end of the process. Only a
+    // conversion setting still waiting to be written is written first.
+    saveConversionSettings();
     if (platform_.exitProgram)
         platform_.exitProgram();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/conversionsettings.h"
 #include "core/monoimage.h"
 #include "core/settingsfile.h"
 #include "gui/filedialog.h"
@@ -14,6 +15,7 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QTimer;
 class QToolBar;
 
 namespace Ui {
@@ -24,7 +26,9 @@ namespace pw {
 
 class AboutDialog;
 class CommandConsole;
+class ConversionStudio;
 class PictureArea;
+class SourcePicture;
 
 // The main window: the picture area, the lists of port, FLASH page and rewrite time, the
 // status label and the progress bar, the menus and the toolbar. It owns the working image,
@@ -49,9 +53,13 @@ public:
     void convertPicture();
     void openBinFile();
     void saveBinFile();
+    void exportImage();
     // devicecommands.cpp: the transfers ask first
     void sendToDisplayMemory();
     void sendToFlashPage();
+    void sendFramesToFlash();
+    // studiocommands.cpp
+    void openStudio();
     // mainwindow.cpp
     void openConsole();
     void showAbout();
@@ -81,6 +89,21 @@ public:
     const Settings &settings() const { return settings_; }
     CommandConsole *console() const;
     AboutDialog *about() const;
+    ConversionStudio *studio() const;
+
+    // --- the conversion settings (studiocommands.cpp), kept in conversion.ini beside the
+    // settings file
+    const ConversionSettings &conversionSettings() const { return conversion_; }
+    // As the studio does on a change: prepares the picture area again from the picture as it
+    // came in, shows the result, and writes the settings file a moment later.
+    void setConversionSettings(const ConversionSettings &settings);
+    // The core's options for the settings now, over the picture area's background.
+    ConversionOptions conversionOptions() const;
+    // Writes conversion.ini now if a change is still waiting for it.
+    void saveConversionSettings();
+    // The picture as it came in; null when none was opened, dropped or pasted (or a BIN file
+    // was loaded since).
+    SourcePicture *sourcePicture() const { return source_.get(); }
 
     // Sets the status label and, when asked, draws it at once.
     void setStatus(const QString &text, bool redraw = true);
@@ -101,6 +124,11 @@ private:
     QAction *createAction(const char *name, const QString &caption, void (MainWindow::*command)());
 
     void restoreSettings();
+    // studiocommands.cpp: a picture came in (null: the area was emptied or a BIN file loaded);
+    // false, with nothing changed, when the part the settings need cannot be loaded.
+    bool takePicture(std::unique_ptr<SourcePicture> source);
+    bool showPrepared();
+    void showResult();
     void rewriteTimeChosen();
     void portChosen();
     void showPictureMenu(Qt::MouseButton button, const QPoint &globalPos);
@@ -114,6 +142,13 @@ private:
     QMenu *pictureMenu_ = nullptr;
     QPointer<CommandConsole> console_;
     QPointer<AboutDialog> about_;
+    QPointer<ConversionStudio> studio_;
+    ConversionSettings conversion_;
+    QString conversionPath_;
+    QTimer *conversionSaveTimer_ = nullptr;
+    bool conversionUnsaved_ = false;
+    std::unique_ptr<SourcePicture> source_;
+    int exportFilter_ = 0;
     // Set by a clipboard command that failed inside the picture menu.
     bool clipboardFailed_ = false;
 
@@ -126,6 +161,9 @@ private:
     QAction *sendToDisplayMemoryAction_ = nullptr;
     QAction *sendToFlashPageAction_ = nullptr;
     QAction *openConsoleAction_ = nullptr;
+    QAction *openStudioAction_ = nullptr;
+    QAction *sendFramesToFlashAction_ = nullptr;
+    QAction *exportImageAction_ = nullptr;
     QAction *showAboutAction_ = nullptr;
     QAction *copyPictureAction_ = nullptr;
     QAction *pastePictureAction_ = nullptr;

@@ -30,9 +30,15 @@ QSize PictureArea::sizeHint() const { return QSize(kImageWidth + 4, kImageHeight
 
 void PictureArea::setPicture(const QImage &picture)
 {
-    surface_ = composeSurface(picture, backgroundColor());
+    setSurface(composeSurface(picture, backgroundColor()));
+}
+
+void PictureArea::setSurface(const QImage &surface)
+{
+    surface_ = surface.convertToFormat(QImage::Format_RGB32);
     hasPicture_ = true;
     update();
+    emit surfaceReplaced();
 }
 
 void PictureArea::clearPicture()
@@ -40,6 +46,7 @@ void PictureArea::clearPicture()
     surface_.fill(backgroundColor());
     hasPicture_ = false;
     update();
+    emit surfaceReplaced();
 }
 
 void PictureArea::paintEvent(QPaintEvent *event)

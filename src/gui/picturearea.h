@@ -18,6 +18,8 @@ public:
 
     // Replaces the picture: background, then the picture (alpha blended over it), cut at 128 x 64.
     void setPicture(const QImage &picture);
+    // Replaces the picture with a surface already prepared (128 x 64): shown as it is.
+    void setSurface(const QImage &surface);
     // Removes the picture; the area shows its background.
     void clearPicture();
     bool hasPicture() const { return hasPicture_; }
@@ -29,6 +31,8 @@ public:
     QSize sizeHint() const override;
 
 signals:
+    // The surface was replaced or cleared (not when painted through surface()).
+    void surfaceReplaced();
     // A mouse button went down over the area (any button: the handler decides).
     void mousePressed(Qt::MouseButton button, const QPoint &globalPos);
     // Files were dropped on the area: their full paths in the order of the drop. Drops that

@@ -4,6 +4,7 @@
 #include "core/files.h"
 #include "core/bmpencoder.h"
 #include "gui/picturearea.h"
+#include "gui/sourcepicture.h"
 #include "core/pictureloader.h"
 
 #include <QClipboard>
@@ -18,7 +19,10 @@ namespace {
 
 const QString kCaution = QStringLiteral("注意");
 
-QSize areaSize() { return QSize(kImageWidth, kImageHeight); }
+std::unique_ptr<SourcePicture> pictureFile(const QString &path)
+{
+    return std::make_unique<SourcePicture>(PictureSource::file(path));
+}
 
 }  // namespace
 
@@ -30,10 +34,9 @@ void MainWindow::openPicture()
         return;
     setStatus(QString(), false);
     const QString path = fileDialog_.fileName();
-    const QImage image = readPictureCorner(path, areaSize());
-    if (image.isNull())
+    // Prepared by the conversion settings; with their defaults the corner, drawn unscaled.
+    if (!takePicture(pictureFile(path)))
         return;
-    pictureArea()->setPicture(image);
     setCaptionPath(path);
 }
 
@@ -46,13 +49,12 @@ void MainWindow::openDroppedFiles(const QStringList &paths)
     const QString tail = path.right(3);
     bool ok = false;
     if (tail == QLatin1String("BIN") || tail == QLatin1String("bin")) {
-        // The area keeps its picture although the working image now holds the file.
+        // The area keeps its picture although the working image now holds the file, which
+        // the conversion settings leave as it is.
         ok = loadBinFile(path);
     } else {
-        const QImage image = readPictureCorner(path, areaSize());
-        ok = !image.isNull();
+        ok = takePicture(pictureFile(path));
         if (ok) {
-            pictureArea()->setPicture(image);
             setCaptionPath(path);
             pictureArea()->repaint();
             repaint();
@@ -61,6 +63,7 @@ void MainWindow::openDroppedFiles(const QStringList &paths)
     if (ok)
         return;
     boxes().inform(this, kCaution, QStringLiteral("画像ファイル又はBINファイルではありません。"));
+    takePicture(nullptr);
     pictureArea()->clearPicture();
     pictureArea()->repaint();
 }
@@ -100,15 +103,15 @@ void MainWindow::pastePicture()
     const QMimeData *data = clipboard->mimeData();
     if (!data || !data->hasImage()) {
         // Nothing to paste: the area is left empty.
+        takePicture(nullptr);
         pictureArea()->clearPicture();
     } else {
         const QImage image = clipboard->image();
-        if (image.isNull()) {
-            // Offered as a picture but not decodable: the area stays as it was.
+        // Offered as a picture but not decodable: the area stays as it was.
+        if (image.isNull() || !takePicture(std::make_unique<SourcePicture>(PictureSource::decoded(image)))) {
             clipboardFailed_ = true;
             return;
         }
-        pictureArea()->setPicture(image);
     }
     pictureArea()->repaint();
     repaint();

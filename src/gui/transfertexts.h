@@ -27,6 +27,27 @@ inline QString flashPageQuestion(const QString &page)
     return QStringLiteral("フラッシュページ ") + page + QStringLiteral(" の画像を書換しますか？");
 }
 
+// All the frames of a picture into FLASH pages.
+inline const QString noPicture = QStringLiteral("画像ファイルを開いて下さい。");
+inline const QString notConverted = QStringLiteral("画像を変換できません。");
+inline QString pageSpan(int first, int last)
+{
+    return first == last ? QString::number(first) : QStringLiteral("%1～%2").arg(first).arg(last);
+}
+inline QString framesQuestion(int frames, int first)
+{
+    return QStringLiteral("%1 フレームをフラッシュページ %2 に書換しますか？").arg(frames).arg(pageSpan(first, first + frames - 1));
+}
+// When the pages up to the last one hold only `fitting` of the frames.
+inline QString framesBeyondQuestion(int frames, int first, int fitting)
+{
+    return QStringLiteral("%1 フレームのうち、フラッシュページ %2 に入るのは %3 フレームです。%3 フレームを書換しますか？")
+        .arg(frames)
+        .arg(pageSpan(first, first + fitting - 1))
+        .arg(fitting);
+}
+inline QString writingPage(int page) { return QStringLiteral("フラッシュページ %1 書込中").arg(page); }
+
 // The status label's text for a phase of an image transfer. The label is drawn at once for
 // every phase but Sent, which the next wait's text normally replaces before a paint.
 inline QString forPhase(TransferPhase phase)

@@ -2,11 +2,15 @@
 // conversion that fills it from the picture area, and the BIN files that keep it.
 #include "gui/mainwindow.h"
 
+#include "core/encoders.h"
 #include "core/files.h"
 #include "gui/picturearea.h"
+#include "gui/sourcepicture.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <iterator>
 #include <QProgressBar>
 
 namespace pw {
@@ -21,9 +25,10 @@ void MainWindow::convertPicture()
     bar->setMaximum(7);
     bar->setVisible(true);
     bar->setValue(0);
-    convertSurface(pictureArea()->surface(), monoImage_, [bar](int band) { bar->setValue(band); });
+    convertSurface(pictureArea()->surface(), monoImage_, conversion_.threshold, [bar](int band) { bar->setValue(band); });
     // The painted black and white stay in the area: it shows what the device will show.
     pictureArea()->repaint();
+    showResult();
     bar->setVisible(false);
     setStatus(QStringLiteral("完了!!"), false);
     QApplication::restoreOverrideCursor();
@@ -54,8 +59,32 @@ bool MainWindow::loadBinFile(const QString &path)
 {
     if (!readBinFile(path, monoImage_))
         return false;
+    // The working image is the file's now; the settings no longer prepare the earlier picture.
+    takePicture(nullptr);
     setCaptionPath(path);
     return true;
+}
+
+void MainWindow::exportImage()
+{
+    // The file types in the order of `formats`.
+    static const Format formats[] = {Format::C, Format::Xbm, Format::Pbm, Format::Hex, Format::Png};
+    QDir::setCurrent(platform_.programDir);
+    fileDialog_.setFlags(SharedFileDialog::OverwritePrompt | SharedFileDialog::HideReadOnly);
+    fileDialog_.setFilter(QStringLiteral("Cヘッダー(*.h)|*.h|XBM(*.xbm)|*.xbm|PBM(*.pbm)|*.pbm|16進テキスト(*.txt)|*.txt|"
+                                         "PNGプレビュー(*.png)|*.png"));
+    fileDialog_.setFilterIndex(exportFilter_);
+    fileDialog_.setFileName(QString());
+    if (!fileDialog_.showSave(this))
+        return;
+    exportFilter_ = qBound(0, fileDialog_.filterIndex(), int(std::size(formats)) - 1);
+    const QString path = fileDialog_.fileName();
+    const Layout *layout = findLayout(conversion_.layout);
+    // Named as the command line names what it converts from NAME.bin: after the stem.
+    const QByteArray bytes = encodeImage(monoImage_, formats[exportFilter_], layout ? *layout : deviceLayout(),
+                                         identifierFrom(QFileInfo(path).completeBaseName()));
+    // Silent on failure, but the label must not go on reading as an earlier success.
+    setStatus(!bytes.isEmpty() && writeFileAtomically(path, bytes) ? QStringLiteral("エクスポート終了!!") : QString(), false);
 }
 
 }  // namespace pw

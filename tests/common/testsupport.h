@@ -47,12 +47,15 @@ public:
 // Answers file dialogs from a script: a path, or nullopt for cancel. Records each request.
 class ScriptedDialogs final : public FileDialogBackend {
 public:
-    std::optional<QString> run(QWidget *, const FileDialogRequest &request) override
+    std::optional<QString> run(QWidget *, const FileDialogRequest &request, int *chosenFilter) override
     {
         requests << request;
+        if (chosenFilter)
+            *chosenFilter = filters.isEmpty() ? request.filter : filters.takeFirst();
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
     QList<std::optional<QString>> answers;
+    QList<int> filters;  // the file type chosen in each showing; none left: the one shown first
     QList<FileDialogRequest> requests;
 };
 

@@ -1,0 +1,164 @@
+#include "core/conversionsettings.h"
+
+#include "core/files.h"
+#include "core/layouts.h"
+#include "core/settingsfile.h"
+
+#include <QRegularExpression>
+#include <cmath>
+
+namespace pw {
+
+namespace {
+
+const QString kDefaultBackground = QStringLiteral("default");
+
+QString flipName(const ConversionSettings &s)
+{
+    return s.flipHorizontal && s.flipVertical ? QStringLiteral("hv")
+           : s.flipHorizontal                 ? QStringLiteral("h")
+           : s.flipVertical                   ? QStringLiteral("v")
+                                              : QStringLiteral("none");
+}
+
+std::optional<int> intIn(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<bool> flag(const QString &text)
+{
+    if (text == QLatin1String("1") || text == QLatin1String("true") || text == QLatin1String("yes"))
+        return true;
+    if (text == QLatin1String("0") || text == QLatin1String("false") || text == QLatin1String("no"))
+        return false;
+    return std::nullopt;
+}
+
+// The gamma as the window sets it: hundredths from 0.20 to 5.00.
+std::optional<double> gammaFrom(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    const long hundredths = std::lround(value * 100.0);
+    return hundredths >= 20 && hundredths <= 500 ? std::optional<double>(double(hundredths) / 100.0) : std::nullopt;
+}
+
+// One "key=value" line into the settings; anything unreadable is left as it was.
+void take(ConversionSettings &s, const QString &key, const QString &value)
+{
+    const QString name = value.toLower();
+    if (key == QLatin1String("fit")) {
+        if (const auto fit = fitFromName(name))
+            s.fit = *fit;
+    } else if (key == QLatin1String("rotate")) {
+        if (const auto turn = intIn(value, 0, 270); turn && *turn % 90 == 0)
+            s.rotate = *turn;
+    } else if (key == QLatin1String("flip")) {
+        if (name == QLatin1String("none") || name == QLatin1String("h") || name == QLatin1String("v") || name == QLatin1String("hv")) {
+            s.flipHorizontal = name.contains(QLatin1Char('h'));
+            s.flipVertical = name.contains(QLatin1Char('v'));
+        }
+    } else if (key == QLatin1String("brightness")) {
+        s.tone.brightness = intIn(value, -100, 100).value_or(s.tone.brightness);
+    } else if (key == QLatin1String("contrast")) {
+        s.tone.contrast = intIn(value, -100, 100).value_or(s.tone.contrast);
+    } else if (key == QLatin1String("gamma")) {
+        s.tone.gamma = gammaFrom(value).value_or(s.tone.gamma);
+    } else if (key == QLatin1String("threshold")) {
+        s.threshold.threshold = intIn(value, 0, 255).value_or(s.threshold.threshold);
+    } else if (key == QLatin1String("dither")) {
+        if (const auto dither = ditherFromName(name))
+            s.threshold.dither = *dither;
+    } else if (key == QLatin1String("invert")) {
+        s.threshold.invert = flag(name).value_or(s.threshold.invert);
+    } else if (key == QLatin1String("background")) {
+        // Only #rrggbb: a colour name would read differently on another Qt.
+        const QColor color = QColor::fromString(value);
+        if (name == kDefaultBackground)
+            s.background.reset();
+        else if (value.size() == 7 && value.startsWith(QLatin1Char('#')) && color.isValid())
+            s.background = color;
+    } else if (key == QLatin1String("layout")) {
+        if (findLayout(name))
+            s.layout = name;
+    } else if (key == QLatin1String("frame")) {
+        s.frame = intIn(value, 0, kMaxFrameSetting).value_or(s.frame);
+    }
+}
+
+}  // namespace
+
+ConversionOptions ConversionSettings::conversionOptions(const QColor &areaBackground) const
+{
+    ConversionOptions options;
+    options.prepare.fit = fit;
+    options.prepare.rotate = rotate;
+    // Mirrored both ways is turned half a turn more, which the core's one flip cannot say.
+    if (flipHorizontal && flipVertical)
+        options.prepare.rotate = (rotate + 180) % 360;
+    else
+        options.prepare.flip = flipHorizontal ? Flip::Horizontal : flipVertical ? Flip::Vertical : Flip::None;
+    options.prepare.tone = tone;
+    options.prepare.background = background.value_or(areaBackground);
+    options.threshold = threshold;
+    return options;
+}
+
+bool ConversionSettings::operator==(const ConversionSettings &o) const
+{
+    return fit == o.fit && rotate == o.rotate && flipHorizontal == o.flipHorizontal && flipVertical == o.flipVertical
+           && tone.brightness == o.tone.brightness && tone.contrast == o.tone.contrast && tone.gamma == o.tone.gamma
+           && background == o.background && threshold.threshold == o.threshold.threshold
+           && threshold.dither == o.threshold.dither && threshold.invert == o.threshold.invert && frame == o.frame
+           && layout == o.layout;
+}
+
+QByteArray formatConversionSettings(const ConversionSettings &s)
+{
+    const QList<QPair<const char *, QString>> lines{
+        {"fit", fitName(s.fit)},
+        {"rotate", QString::number(s.rotate)},
+        {"flip", flipName(s)},
+        {"brightness", QString::number(s.tone.brightness)},
+        {"contrast", QString::number(s.tone.contrast)},
+        {"gamma", QString::number(s.tone.gamma, 'f', 2)},
+        {"threshold", QString::number(s.threshold.threshold)},
+        {"dither", ditherName(s.threshold.dither)},
+        {"invert", s.threshold.invert ? QStringLiteral("1") : QStringLiteral("0")},
+        {"background", s.background ? s.background->name(QColor::HexRgb) : kDefaultBackground},
+        {"layout", s.layout},
+        {"frame", QString::number(s.frame)},
+    };
+    QByteArray out;
+    for (const auto &line : lines)
+        out += QByteArray(line.first) + '=' + line.second.toUtf8() + '\n';
+    return out;
+}
+
+ConversionSettings parseConversionSettings(const QByteArray &content)
+{
+    ConversionSettings settings;
+    const QStringList lines = QString::fromUtf8(content).split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        const QString key = line.left(equals).trimmed().toLower();
+        if (equals < 0 || key.startsWith(QLatin1Char('#')) || key.startsWith(QLatin1Char(';')))
+            continue;
+        take(settings, key, line.mid(equals + 1).trimmed());
+    }
+    return settings;
+}
+
+ConversionSettings readConversionSettings(const QString &path) { return parseConversionSettings(readSettingsPrefix(path)); }
+
+bool writeConversionSettings(const QString &path, const ConversionSettings &settings)
+{
+    return writeFileAtomically(path, formatConversionSettings(settings));
+}
+
+}  // namespace pw

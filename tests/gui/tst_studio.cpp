@@ -1,0 +1,312 @@
+// The conversion studio (変換設定) driven through its labelled controls: the window's BIN against
+// the command line's over pictures and option sets, the defaults against today's path, the
+// keyboard, conversion.ini, the export, and all frames into FLASH pages over the fake port.
+#include "common/testsupport.h"
+#include "core/conversion.h"
+#include "core/encoders.h"
+#include "gui/conversionstudio.h"
+#include "gui/picturearea.h"
+#include "gui/transfertexts.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace pw;
+using namespace pw::test;
+
+namespace {
+
+QByteArray cli(const QStringList &args, QString *err = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral(PW_CLI_PROGRAM), args);
+    process.waitForFinished(60000);
+    return (err ? *err = process.readAllStandardError() : QString()), process.readAllStandardOutput();
+}
+
+template <typename T>
+T *named(QWidget *root, const QString &name)
+{
+    for (T *w : root->findChildren<T *>())
+        if (w->accessibleName() == name)
+            return w;
+    return nullptr;
+}
+
+// "label=value;…" into the studio's controls, found by their accessible names.
+bool set(ConversionStudio *studio, const QString &settings)
+{
+    for (const QString &pair : settings.split(';', Qt::SkipEmptyParts)) {
+        const QString label = pair.section('=', 0, 0), value = pair.section('=', 1);
+        if (auto *combo = named<QComboBox>(studio, label))
+            combo->setCurrentIndex(combo->findText(value));
+        else if (auto *check = named<QCheckBox>(studio, label))
+            check->setChecked(value == "1");
+        else if (auto *spin = named<QSpinBox>(studio, label))
+            spin->setValue(value.toInt());
+        else if (auto *number = named<QDoubleSpinBox>(studio, label))
+            number->setValue(value.toDouble());
+        else if (auto *button = named<QPushButton>(studio, label))
+            studio->chooseColor = [value](const QColor &) { return QColor(value); }, button->click();
+        if (studio->settings() == ConversionSettings{} && label != "フレーム")  // nothing took it
+            return qWarning("no control took %s", qPrintable(pair)), false;
+    }
+    return true;
+}
+
+QImage noise(int width, int height, QImage::Format format, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(width, height, format);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixelColor(x, y, QColor::fromHsv((x * 3 + y) % 360, 120, int(random.bounded(60, 230)), int(random.bounded(120, 256))));
+    return image;
+}
+
+}  // namespace
+
+class TstStudio : public QObject {
+    Q_OBJECT
+private slots:
+    void windowBinEqualsCommandLine_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("defaults") << "" << QStringList{};
+        QTest::newRow("contain, Floyd-Steinberg") << "配置=全体を収める;ディザ=Floyd–Steinberg" << QStringList{"--fit", "contain", "--dither", "floyd-steinberg"};
+        QTest::newRow("cover, 90, threshold") << "配置=全体を覆う;回転=90°;しきい値=100" << QStringList{"--fit", "cover", "--rotate", "90", "--threshold", "100"};
+        QTest::newRow("stretch, flip v, brightness, Bayer 8")
+            << "配置=引き伸ばす;上下反転=1;明るさ=30;ディザ=Bayer 8×8" << QStringList{"--fit", "stretch", "--flip", "v", "--brightness", "30", "--dither", "bayer8"};
+        QTest::newRow("crop 270, flip h, contrast, gamma, invert")
+            << "回転=270°;左右反転=1;コントラスト=-40;ガンマ=1.7;白黒反転=1"
+            << QStringList{"--rotate", "270", "--flip", "h", "--contrast", "-40", "--gamma", "1.7", "--invert"};
+        QTest::newRow("both flips are half a turn") << "左右反転=1;上下反転=1;回転=90°;ディザ=Atkinson" << QStringList{"--rotate", "270", "--dither", "atkinson"};
+        QTest::newRow("background, Bayer 4") << "背景色=#203040;配置=全体を収める;ディザ=Bayer 4×4"
+                                             << QStringList{"--background", "#203040", "--fit", "contain", "--dither", "bayer4"};
+        QTest::newRow("third frame") << "フレーム=2;配置=全体を収める" << QStringList{"--fit", "contain", "--frames"};
+    }
+    void windowBinEqualsCommandLine()
+    {
+        QFETCH(QString, settings);
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        const QStringList pictures{dir.filePath("photo.jpg"), dir.filePath("alpha.png"), dir.filePath("anim.gif")};
+        QVERIFY(noise(300, 200, QImage::Format_RGB32, 1).save(pictures[0]) && noise(90, 150, QImage::Format_ARGB32, 2).save(pictures[1]));
+        QVERIFY(writeFile(pictures[2], animatedGif({noise(140, 90, QImage::Format_RGB32, 3), noise(140, 90, QImage::Format_RGB32, 4),
+                                                    noise(140, 90, QImage::Format_RGB32, 5)})));
+        const QString color = Rig().window->pictureArea()->backgroundColor().name();
+        if (!args.contains("--background"))
+            args << "--background" << color;
+        QVERIFY(QDir(dir.path()).mkdir("cli"));
+        cli(QStringList{"convert"} << pictures << "-o" << dir.filePath("cli/") << args);
+        for (const QString &picture : pictures) {
+            Rig rig;
+            rig.window->openStudio();
+            ConversionStudio *studio = rig.window->studio();
+            rig.window->openDroppedFiles({picture});
+            rig.window->convertPicture();  // the options prepare from the picture, not from this
+            QVERIFY(set(studio, settings));
+            const QImage shown = named<QLabel>(studio, "プレビュー")->pixmap().toImage();
+            rig.dialogs.answers << rig.path("w.bin");
+            rig.window->convertPicture();
+            rig.window->saveBinFile();
+            const QByteArray window = readFile(rig.path("w.bin"));
+            QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+            const int frames = picture.endsWith("gif") ? 3 : 1;
+            const QString suffix = args.contains("--frames") ? QStringLiteral("-0%1").arg(qMin(2, frames - 1)) : QString();
+            QCOMPARE(window, readFile(dir.filePath("cli/" + QFileInfo(picture).completeBaseName() + suffix + ".bin")));
+            if (settings.isEmpty()) {  // today's path: the corner over the area's colour, the fixed threshold
+                QImage surface = composeSurface(readPictureCorner(picture, QSize(128, 64)), QColor(color));
+                MonoImage today{};
+                QVERIFY(convertSurface(surface, today));
+                QCOMPARE(window, QByteArray(reinterpret_cast<const char *>(today.data()), kImageBytes));
+            }
+        }
+    }
+
+    // One studio; down the window with Tab, every control named as its label; the slider moves
+    // its box; 既定に戻す brings back every default and the area; Esc closes.
+    void keyboardReachesEveryNamedControl()
+    {
+        Rig rig;
+        rig.window->show();
+        QVERIFY(writeFile(rig.path("anim.gif"), animatedGif({noise(140, 90, QImage::Format_RGB32, 3), solidImage(140, 90, Qt::white)})));
+        rig.window->openDroppedFiles({rig.path("anim.gif")});
+        const QImage today = rig.window->pictureArea()->surface();
+        rig.window->openStudio();
+        rig.window->openStudio();
+        ConversionStudio *studio = rig.window->studio();
+        QCOMPARE(rig.window->findChildren<ConversionStudio *>().size(), 1);
+        QVERIFY(QTest::qWaitForWindowActive(studio) && !studio->isModal());
+        QStringList names;
+        for (QWidget *w = studio->focusWidget(); names.size() < 20; QTest::keyClick(w, Qt::Key_Tab), w = studio->focusWidget()) {
+            // Its caption: the label whose buddy it is (a number box shares its slider's), or its own text.
+            const auto *button = qobject_cast<QAbstractButton *>(w);
+            QString caption = button ? button->text() : QString("?");
+            for (QLabel *l : studio->findChildren<QLabel *>())
+                if (QWidget *buddy = l->buddy(); buddy == w || (qobject_cast<QSlider *>(buddy) && buddy->accessibleName() == w->accessibleName()))
+                    caption = l->text();
+            QCOMPARE(w->accessibleName(), caption);
+            names << w->accessibleName();
+        }
+        QCOMPARE(names.join(' '), QStringLiteral("配置 回転 左右反転 上下反転 明るさ 明るさ コントラスト コントラスト ガンマ ガンマ しきい値 しきい値 "
+                                                 "ディザ 白黒反転 背景色 バイト順 フレーム 既定に戻す 閉じる 配置"));
+        QTest::keyClick(named<QSlider>(studio, "しきい値"), Qt::Key_PageUp);
+        QTest::keyClick(named<QSlider>(studio, "しきい値"), Qt::Key_Right);
+        QCOMPARE(rig.window->conversionSettings().threshold.threshold, 128 + 12 + 1);
+        QVERIFY(set(studio, "配置=全体を覆う;フレーム=1;ガンマ=2.5;背景色=#000000"));
+        QVERIFY(rig.window->pictureArea()->surface() != today);
+        named<QPushButton>(studio, "既定に戻す")->click();
+        QVERIFY(rig.window->conversionSettings() == ConversionSettings{} && studio->settings() == ConversionSettings{});
+        QCOMPARE(rig.window->pictureArea()->surface(), today);
+        QTest::keyClick(studio, Qt::Key_Escape);
+        QVERIFY(!studio->isVisible());
+    }
+
+    // conversion.ini beside the settings file: read at start, each value that cannot be read its
+    // default (only the bounded prefix of a huge file is read), written a moment after a change
+    // and at the end, never created without one; the settings file never changes for it.
+    void settingsKeptInTheirOwnFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");  // "-": none; "/": a folder by that name
+        QTest::addColumn<QByteArray>("reads");    // as written back
+        const QByteArray defaults = formatConversionSettings({});
+        const auto with = [&](const char *from, const char *to) { return QByteArray(defaults).replace(from, to); };
+        const QByteArray all = "fit=stretch\nrotate=270\nflip=hv\nbrightness=-7\ncontrast=55\ngamma=0.35\nthreshold=3\n"
+                               "dither=bayer8\ninvert=1\nbackground=#010203\nlayout=row-lsb\nframe=12\n";
+        QTest::newRow("none") << QByteArray("-") << defaults;
+        QTest::newRow("every value") << all << all;
+        QTest::newRow("by hand") << QByteArray("[studio]\r\n # threshold=1\r\n  Threshold = 90 \r\nfit=COVER\ngamma=2.004\nrotate=45\n"
+                                               "invert=maybe\nbackground=red\nlayout=page\nframe=-1\ndither=\nthreshold")
+                                 << with("threshold=128", "threshold=90").replace("fit=crop", "fit=cover").replace("gamma=1.00", "gamma=2.00");
+        QTest::newRow("out of range") << QByteArray("brightness=101\ncontrast=-101\ngamma=0.19\nthreshold=256\nframe=10000\nflip=x") << defaults;
+        QTest::newRow("damaged") << QByteArray("\xff\xfe\x00threshold=\x01\n=\n\xe3\x81", 19) << defaults;
+        QTest::newRow("huge: its prefix") << QByteArray("threshold=77\n") + QByteArray(8 << 20, 'x') + "\nthreshold=9\n" << with("threshold=128", "threshold=77");
+        QTest::newRow("a folder") << QByteArray("/") << defaults;
+    }
+    void settingsKeptInTheirOwnFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, reads);
+        const QByteArray record("\"3\",\"1\"\r\n");
+        Rig rig(&record, false);
+        const QString ini = rig.path("conversion.ini");
+        QVERIFY(content == "-" || (content == "/" ? QDir(rig.dir.path()).mkdir("conversion.ini") : writeFile(ini, content)));
+        rig.create();
+        rig.window->openStudio();
+        QCOMPARE(formatConversionSettings(rig.window->studio()->settings()), reads);
+        QVERIFY(rig.window->conversionSettings() == rig.window->studio()->settings());
+        rig.window->show();
+        rig.window->exitAtOnce();
+        QCOMPARE(readFile(ini), content.size() > 1 ? content : QByteArray());  // nothing changed: nothing written
+        QVERIFY(set(rig.window->studio(), "ディザ=Bayer 4×4;バイト順=行・下位ビットが左"));
+        QTest::qWait(100);
+        QCOMPARE(readFile(ini), content.size() > 1 ? content : QByteArray());  // not at once
+        QVERIFY(set(rig.window->studio(), "白黒反転=1"));
+        ConversionSettings expected = rig.window->conversionSettings();
+        QVERIFY(expected.threshold.invert && expected.layout == "row-lsb");
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(ini), content == "/" ? QByteArray() : formatConversionSettings(expected), 2000);
+        QVERIFY(set(rig.window->studio(), "ガンマ=3.3"));
+        expected.tone.gamma = 3.3;
+        rig.window->close();  // at the end, without waiting
+        QCOMPARE(readFile(ini), content == "/" ? QByteArray() : formatConversionSettings(expected));
+        QCOMPARE(rig.settingsBytes(), record);
+        rig.create();
+        QVERIFY(content == "/" || rig.window->conversionSettings() == expected);
+    }
+
+    // The working image in each file type and byte order, as pixelwright-cli convert writes it
+    // from the same image saved as a BIN file; the dialog keeps the type last chosen.
+    void exportWritesWhatTheCommandLineWrites()
+    {
+        Rig rig;
+        const QByteArray image = bytePattern(kImageBytes);
+        std::copy(image.begin(), image.end(), rig.window->monoImage().begin());
+        QVERIFY(writeFile(rig.path("logo.bin"), image));
+        rig.window->openStudio();
+        QVERIFY(set(rig.window->studio(), "バイト順=行・上位ビットが左"));
+        const QStringList formats{"c", "xbm", "pbm", "hex", "png"}, names{"logo.h", "logo.xbm", "logo.pbm", "logo.txt", "logo.png"};
+        for (int i = 0; i < 5; ++i) {
+            rig.dialogs.filters << i;
+            rig.dialogs.answers << rig.path(names[i]);
+            rig.window->exportImage();
+            QCOMPARE(rig.window->statusLabel()->text(), QStringLiteral("エクスポート終了!!"));
+            QCOMPARE(readFile(rig.path(names[i])), cli({"convert", rig.path("logo.bin"), "--format", formats[i], "--layout", "row-msb", "-o", "-"}));
+        }
+        rig.dialogs.answers << rig.path("no/folder/x.h");
+        rig.window->exportImage();
+        QCOMPARE(rig.window->statusLabel()->text(), QString());  // a failure does not read as done
+        const FileDialogRequest request = rig.dialogs.requests.last();
+        QCOMPARE(request.labels, (QStringList{"Cヘッダー(*.h)", "XBM(*.xbm)", "PBM(*.pbm)", "16進テキスト(*.txt)", "PNGプレビュー(*.png)"}));
+        QVERIFY(request.mode == FileDialogRequest::Mode::Save && request.confirmOverwrite && request.filter == 4);
+        QVERIFY(rig.boxes.shown.isEmpty());
+    }
+
+    // All frames into FLASH pages from the one chosen: one question, each page as 画像送信（FLASH）
+    // sends it, the page shown while it is written, the notice once; Esc between or within pages.
+    void framesGoIntoConsecutivePages_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("stop");  // "no", "esc between", "esc within", or ""
+        QTest::addColumn<int>("pages");     // sent
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QString>("status");
+        const QString done = "書換終了", stopped = "送信中止";
+        QTest::newRow("all fit") << "3" << "" << 3 << "3 フレームをフラッシュページ 3～5 に書換しますか？" << done;
+        const QString beyond = "3 フレームのうち、フラッシュページ 11～12 に入るのは 2 フレームです。2 フレームを書換しますか？";
+        QTest::newRow("beyond page 12") << "11" << "" << 2 << beyond << done;
+        QTest::newRow("no") << "11" << "no" << 0 << beyond << "";
+        QTest::newRow("esc between pages") << "0" << "esc between" << 1 << "3 フレームをフラッシュページ 0～2 に書換しますか？" << stopped;
+        QTest::newRow("esc within a page") << "12" << "esc within" << 0 << "3 フレームのうち、フラッシュページ 12 に入るのは 1 フレームです。1 フレームを書換しますか？"
+                                           << stopped;
+    }
+    void framesGoIntoConsecutivePages()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, stop);
+        QFETCH(int, pages);
+        QFETCH(QString, question);
+        QFETCH(QString, status);
+        Rig rig;
+        rig.window->show();
+        rig.window->sendFramesToFlash();
+        QCOMPARE(rig.boxes.texts(), QStringList{"画像ファイルを開いて下さい。"});
+        rig.boxes.shown.clear();
+        QImage half = solidImage(140, 80, Qt::black);
+        QPainter(&half).fillRect(0, 0, 140, 32, Qt::white);
+        QVERIFY(writeFile(rig.path("anim.gif"), animatedGif({solidImage(140, 80, Qt::white), solidImage(140, 80, Qt::black), half})));
+        const QList<QByteArray> frames{QByteArray(1024, '\xff'), QByteArray(1024, '\0'), QByteArray(512, '\xff') + QByteArray(512, '\0')};
+        rig.window->openDroppedFiles({rig.path("anim.gif")});
+        QVERIFY(rig.window->selectListEntry(rig.window->pageList(), page));
+        rig.boxes.answers = {stop == "no" ? MessageBoxes::Answer::No : MessageBoxes::Answer::Yes};
+        QStringList labels;  // while each band goes out
+        connect(rig.window->progressBar(), &QProgressBar::valueChanged, this, [&] { labels << rig.window->statusLabel()->text(); });
+        rig.port.cts = [&](const QByteArray &written, int polls) {
+            const bool first = written.isEmpty() && polls == 0;
+            if ((stop == "esc between" && first) || (stop == "esc within" && polls == 1))
+                QCoreApplication::postEvent(rig.window.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+            return stop != "esc within";
+        };
+        rig.window->sendFramesToFlash();
+        QList<QByteArray> expected;
+        QStringList shown;
+        for (int k = 0; k < pages; ++k) {
+            expected << imageChunks("FS" + QByteArray::number(page.toInt() + k), "TS", frames[k]);
+            shown << QStringList(8, QStringLiteral("フラッシュページ %1 書込中").arg(page.toInt() + k));
+        }
+        QCOMPARE(rig.port.chunks, expected);
+        QCOMPARE(labels, shown.mid(1));  // the bar stands at 0 already for the first band
+        QCOMPARE(rig.boxes.texts(), QStringList{question} << (status == "書換終了" ? QStringList{TransferText::flashNotice} : QStringList{}));
+        QCOMPARE(rig.window->statusLabel()->text(), status);
+        QVERIFY(!rig.port.isOpen() && rig.window->progressBar()->isHidden() && !QApplication::overrideCursor());
+        if (stop.isEmpty()) {  // the command line sends the same stream
+            QString err;
+            QCOMPARE(QByteArray::fromHex(cli({"send", "--dry-run", "--flash", page, "--frames", rig.path("anim.gif")}, &err)), rig.port.written());
+            QCOMPARE(err.contains("the other 1 are not sent"), pages == 2);
+        }
+    }
+};
+
+QTEST_MAIN(TstStudio)
+#include "tst_studio.moc"
