@@ -93,11 +93,13 @@ JpegHeader readJpegHeader(QIODevice &device);
 bool isJpeg(QIODevice &device);
 
 // The size a BMP or GIF header declares (for a GIF, its logical screen, which the decoder
-// allocates whole whatever its frames' sizes), with the format's name; invalid for other
-// formats. Qt's plugins do not report it for sizes they refuse outright.
+// allocates whole whatever its frames' sizes), with the format's name, and whether an
+// uncompressed BMP is too short for it; invalid for other formats. Qt's plugins do not report
+// sizes they refuse outright, and read a short BMP without a word.
 struct DeclaredSize {
     QSize size;
     QString kind;
+    bool truncated = false;  // the file cannot hold the pixels it declares
 };
 DeclaredSize peekDeclaredSize(QIODevice &device);
 

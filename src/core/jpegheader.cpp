@@ -95,20 +95,34 @@ JpegHeader readJpegHeader(QIODevice &device)
 
 DeclaredSize peekDeclaredSize(QIODevice &device)
 {
-    const QByteArray head = device.peek(26);
+    const QByteArray head = device.peek(34);
     const auto u16 = [&head](int at) { return int(uchar(head[at])) | int(uchar(head[at + 1])) << 8; };
     const auto i32 = [&u16](int at) { return qint32(quint32(u16(at)) | quint32(u16(at + 2)) << 16); };
     if (head.size() >= 10 && (head.startsWith("GIF87a") || head.startsWith("GIF89a")))
         return {QSize(u16(6), u16(8)), QStringLiteral("GIF")};
-    if (head.size() >= 26 && head.startsWith("BM")) {
-        const qint32 header = i32(14);
-        if (header == 12)
-            return {QSize(u16(18), u16(20)), QStringLiteral("BMP")};
+    if (head.size() < 26 || !head.startsWith("BM"))
+        return {};
+    DeclaredSize declared;
+    declared.kind = QStringLiteral("BMP");
+    int bits = 0, compression = 0;
+    if (i32(14) == 12) {
+        declared.size = QSize(u16(18), u16(20));
+        bits = u16(24);
+    } else {
         const qint64 height = std::abs(qint64(i32(22)));
-        if (header >= 40 && i32(18) > 0 && height > 0 && height <= std::numeric_limits<int>::max())
-            return {QSize(i32(18), int(height)), QStringLiteral("BMP")};
+        if (i32(14) < 40 || head.size() < 34 || i32(18) <= 0 || height <= 0 || height > std::numeric_limits<int>::max())
+            return {};
+        declared.size = QSize(i32(18), int(height));
+        bits = u16(28);
+        compression = i32(30);
     }
-    return {};
+    // Uncompressed rows have a known length: a file too short to hold them would leave pixels
+    // that the decoder never writes (whatever memory held before).
+    if ((compression == 0 || compression == 3 || compression == 6) && bits > 0) {
+        const qint64 rowBytes = (qint64(declared.size.width()) * bits + 31) / 32 * 4;
+        declared.truncated = device.size() < qint64(quint32(i32(10))) + rowBytes * declared.size.height();
+    }
+    return declared;
 }
 
 bool isJpeg(QIODevice &device)
