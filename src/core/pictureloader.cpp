@@ -189,8 +189,7 @@ LoadedPicture load(const PictureSource &source, const PictureRequest &request)
         Reader r(source);
         return readJpeg(r, header, request);
     }
-    if (peekDeclaredSize(*device).truncated)
-        return LoadedPicture::failed(LoadError::NotAPicture);
+    const bool truncated = peekDeclaredSize(*device).truncated;
     Reader r(source);
     const QSize full = decodedSize(r, *device);
     if (full.isValid() && request.part != PictureRequest::Part::Reduced && r.reader.supportsOption(QImageIOHandler::ClipRect)) {
@@ -203,6 +202,9 @@ LoadedPicture load(const PictureSource &source, const PictureRequest &request)
         clipped.image = r.reader.read();
         return clipped.image.isNull() ? LoadedPicture::failed(LoadError::NotAPicture) : clipped;
     }
+    // What is too large says so first, whatever else is wrong with it.
+    if (truncated && !(full.isValid() && !withinWholeLimits(r, full)))
+        return LoadedPicture::failed(LoadError::NotAPicture);
     return partOf(readWhole(r, full), request);
 }
 

@@ -199,7 +199,8 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         const QImage got = readPictureCorner(path, QSize(128, 64));
-        QVERIFY2(timer.elapsed() < 2000 && peakKb() - before < 300 * 1024,
+        // A bound against hanging, well above the second or so these take (the benchmark measures them).
+        QVERIFY2(timer.elapsed() < 5000 && peakKb() - before < 300 * 1024,
                  qPrintable(QString("%1 ms, +%2 MB").arg(timer.elapsed()).arg((peakKb() - before) / 1024)));
         if (corner.isNull())
             QVERIFY(got.isNull());
