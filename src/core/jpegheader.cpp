@@ -119,8 +119,10 @@ DeclaredSize peekDeclaredSize(QIODevice &device)
     // Uncompressed rows have a known length: a file too short to hold them would leave pixels
     // that the decoder never writes (whatever memory held before).
     if ((compression == 0 || compression == 3 || compression == 6) && bits > 0) {
+        // Divided, never multiplied: a header may declare sizes whose product overflows.
         const qint64 rowBytes = (qint64(declared.size.width()) * bits + 31) / 32 * 4;
-        declared.truncated = device.size() < qint64(quint32(i32(10))) + rowBytes * declared.size.height();
+        const qint64 pixelBytes = device.size() - qint64(quint32(i32(10)));
+        declared.truncated = pixelBytes < 0 || pixelBytes / rowBytes < declared.size.height();
     }
     return declared;
 }
