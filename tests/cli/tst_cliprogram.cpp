@@ -74,6 +74,9 @@ private slots:
         }
         QCOMPARE(run({"convert", "x.png", "--dither", "sideways"}).code, 1);
         QCOMPARE(run({"convert", "x.png", "--threshold", "256"}).code, 1);
+        // One past the device's rewrite times and FLASH pages (the last ones are sent in dryRunPrintsTheStream).
+        for (const QStringList &past : {QStringList{"--vram", "--time", "6"}, QStringList{"--flash", "13"}})
+            QCOMPARE(run(QStringList{"send", "--dry-run", "x.bin"} + past).code, 1);
         QCOMPARE(run({"convert", "a.png", "b.png", "-o", "not-a-folder.bin"}).code, 1);
         QCOMPARE(run({"preview"}).code, 1);
     }

@@ -162,10 +162,17 @@ private slots:
         QTest::newRow("floyd-steinberg, the row below") << "floyd-steinberg" << twoRows << Pixels{{3, 1}};
         // 100 black (+12.5 on); 112.5 black (+14.06); 126.56 black (+15.82); 114.06+15.82 = 129.88 white.
         QTest::newRow("atkinson") << "atkinson" << patch(4, 1, 100) << Pixels{{3, 0}};
+        // 100 at (0,0), (1,0), (0,1), (0,2). (0,1) = 100 + 12.5 + 14.06 (1/8 of (1,0)'s 112.5, below-left)
+        // = 126.56 black; (0,2) = 100 + 12.5 (from (0,0), two rows down) + 15.82 + 5.71 (from (1,1) = 45.70)
+        // = 134.03 white. Without the share two rows down, or at the left edge, it would stay black.
+        QImage column = patch(1, 3, 100);
+        column.setPixel(1, 0, qRgb(100, 100, 100));
+        QTest::newRow("atkinson, the rows below") << "atkinson" << column << Pixels{{0, 2}};
         // White where 100 > 128 + (2M+1)*8 - 128, i.e. M <= 5 in [[0,8,2,10],[12,4,14,6],[3,11,1,9],[15,7,13,5]].
         QTest::newRow("bayer4") << "bayer4" << patch(4, 4, 100) << Pixels{{0, 0}, {2, 0}, {1, 1}, {0, 2}, {2, 2}, {3, 3}};
-        // Row 0 of the 8x8 matrix is 0 32 8 40 2 34 10 42: white where (2M+1)*2 < 100, M <= 24.
-        QTest::newRow("bayer8") << "bayer8" << patch(8, 1, 100) << Pixels{{0, 0}, {2, 0}, {4, 0}, {6, 0}};
+        // Row 0 of the 8x8 matrix is 0 32 8 40 2 34 10 42: white where (2M+1)*2 < 44, M <= 10. (The
+        // matrix mirrored over its diagonal, 0 48 12 60 3 51 15 63, would light only 0 and 4.)
+        QTest::newRow("bayer8") << "bayer8" << patch(8, 1, 44) << Pixels{{0, 0}, {2, 0}, {4, 0}, {6, 0}};
     }
     void ditherGoldens()
     {

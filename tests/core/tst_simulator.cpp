@@ -120,8 +120,8 @@ private slots:
                 QFAIL(qPrintable(QString("cut at %1 differs").arg(cut)));
     }
 
-    // A socket left behind is replaced; the FLASH pages survive a restart; a short flash
-    // file gives blank pages past its end. (What else is refused: tst_simulate's linkRules.)
+    // A socket left behind is replaced; the FLASH pages survive a restart, the last one
+    // too; a short flash file gives blank pages past its end. (What else is refused: tst_simulate's linkRules.)
     void moduleFiles()
     {
         InProcessModule module;
@@ -133,15 +133,15 @@ private slots:
         port.setDeviceNameOverride(module.options.socketPath);
         QVERIFY(port.open() && port.writeBytes("TF0\r\nDP\r\n"));
         QTRY_COMPARE(module.screen(), imageA);
-        QVERIFY(port.writeBytes("TF1\r\nDP\r\nFS2\r\nTS" + imageB + "\r\n"));
+        QVERIFY(port.writeBytes("TF1\r\nDP\r\nFS12\r\nTS" + imageB + "\r\n"));
         QTRY_COMPARE(module.lines().size(), 6);
         QCOMPARE(module.screen(), black);
-        QCOMPARE(readFile(module.options.flashFile), flashWith(0, imageA).replace(2 * kImageBytes, kImageBytes, imageB));
+        QCOMPARE(readFile(module.options.flashFile), flashWith(0, imageA).replace(12 * kImageBytes, kImageBytes, imageB));
         port.close();
         module.stop();
 
         QVERIFY(module.start());
-        QVERIFY(port.open() && port.writeBytes("TF2\r\nDP\r\n"));
+        QVERIFY(port.open() && port.writeBytes("TF12\r\nDP\r\n"));
         QTRY_COMPARE(module.screen(), imageB);
     }
 

@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# Mutation check: puts small faults into a scratch copy of the tree one at a time and tells
+# whether the test suite notices each. Never builds in, or edits, the working tree.
+#
+#   tools/mutate.sh [options] [MUTANTS_FILE]        (default: tools/mutants.txt)
+#
+#   --check         only check that each mutant applies to the working tree (its search
+#                   occurs exactly once); builds and runs nothing
+#   --keep DIR      work in DIR and keep it: a later run re-syncs the tree into it and
+#                   builds incrementally instead of from scratch (default: a fresh folder
+#                   under /tmp, removed at the end)
+#   --only LIST     run only these mutants, by number: 3,7-9
+#   --all-tests     run the whole suite for every mutant, not only the tests it names
+#   --threshold N   exit non-zero when the score is below N percent (95)
+#   --jobs N        build jobs (2)
+#   --run-limit S   seconds one mutant's test run may take in all (600); each test is also
+#                   bounded by its CTest TIMEOUT, or 60 s where it has none
+#   --exclude RE    tests never run for a mutant (default: the smoke test under Xvfb and the
+#                   fuzz replay's self-tests of its own limits, which exercise no product code)
+#
+# The mutants file has one mutant a line, FILE | TESTS | SEARCH => REPLACE; see
+# tools/mutants.txt. Exit code: 0 when the score reaches the threshold and every mutant
+# applied, 1 otherwise, 2 when the unmutated tree does not build or pass.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && git rev-parse --show-toplevel) || exit 2
+mutants=""
+keep=""
+only=""
+all_tests=0
+check=0
+threshold=95
+jobs=2
+run_limit=600
+exclude='^(smoke_shell|fuzz_replay_limits_.*)$'
+
+usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --keep) keep=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;
+    --all-tests) all_tests=1; shift ;;
+    --check) check=1; shift ;;
+    --threshold) threshold=$2; shift 2 ;;
+    --jobs) jobs=$2; shift 2 ;;
+    --run-limit) run_limit=$2; shift 2 ;;
+    --exclude) exclude=$2; shift 2 ;;
+    -h|--help) usage 0 ;;
+    -*) echo "mutate.sh: unknown option $1" >&2; usage 1 >&2 ;;
+    *) mutants=$1; shift ;;
+  esac
+done
+mutants=$(realpath "${mutants:-$root/tools/mutants.txt}") || exit 2
+[ -f "$mutants" ] || { echo "mutate.sh: $mutants: no such file" >&2; exit 2; }
+
+if [ "$check" -eq 1 ]; then
+  work=$(mktemp -d /tmp/pixelwright-mutate.XXXXXX) || exit 2
+elif [ -n "$keep" ]; then
+  mkdir -p "$keep" && work=$(realpath "$keep") || exit 2
+else
+  work=$(mktemp -d /tmp/pixelwright-mutate.XXXXXX) || exit 2
+fi
+tree=$work/tree build=$work/build logs=$work/logs
+[ "$check" -eq 1 ] && keep="" tree=$root
+mkdir -p "$tree" "$logs" "$work/saved"
+
+# What is mutated now, so that an interruption still puts it back.
+current=""
+group=""
+cleanup() {
+  [ -n "$group" ] && kill -KILL -- "-$group" 2>/dev/null
+  [ -n "$current" ] && cp "$work/saved/original" "$tree/$current"
+  [ -z "$keep" ] && rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The tracked files of the working tree as they are now (and new ones not ignored). Only
+# files whose content differs are copied, so that a kept build stays incremental.
+sync_tree() {
+  local list=$work/files.txt
+  git -C "$root" ls-files --cached --others --exclude-standard | sort -u >"$list"
+  while IFS= read -r f; do
+    [ -e "$root/$f" ] || [ -L "$root/$f" ] || continue
+    if ! cmp -s "$root/$f" "$tree/$f" 2>/dev/null; then
+      mkdir -p "$tree/$(dirname "$f")"
+      cp -P --preserve=mode "$root/$f" "$tree/$f"
+    fi
+  done <"$list"
+  (cd "$tree" && find . -type f -o -type l | sed 's|^\./||' | sort) | comm -23 - "$list" |
+    while IFS= read -r gone; do rm -f "$tree/$gone"; done
+}
+
+build_tree() {  # $1: log file, then the targets (none: everything)
+  local log=$1 targets=()
+  shift
+  [ $# -gt 0 ] && targets=(--target "$@")
+  timeout -k 10 3600 cmake --build "$build" -j "$jobs" "${targets[@]}" </dev/null >"$log" 2>&1
+}
+
+# The build targets of the tests matching $1, so that a mutant rebuilds only what its tests
+# run; nothing (everything) for the whole suite or a test of another kind.
+targets_for() {
+  [ -n "$1" ] || return 0
+  local names name out=()
+  names=$(ctest --test-dir "$build" -N -R "$1" -E "$exclude" | sed -n 's/^ *Test *#[0-9]*: //p')
+  for name in $names; do
+    case "$name" in
+      tst_*) out+=("$name") ;;
+      fuzz_replay_limits_*) out+=(replay_limits_selftest) ;;
+      fuzz_replay_*) out+=("replay_${name#fuzz_replay_}") ;;
+      *) return 0 ;;
+    esac
+  done
+  printf '%s\n' "${out[@]}" | sort -u
+}
+
+# Runs the tests matching $1 (empty: all) in their own process group, bounded, and sets
+# `failed` to the first test that failed, or to nothing when all passed. Whatever a test left
+# running is ended with the group.
+run_tests() {
+  local regex=$1 log=$2 rc
+  local args=(--test-dir "$build" --timeout 60 --stop-on-failure --output-on-failure -E "$exclude")
+  [ -n "$regex" ] && args+=(-R "$regex")
+  QT_QPA_PLATFORM=offscreen timeout -k 10 "$run_limit" ctest "${args[@]}" </dev/null >"$log" 2>&1 &
+  group=$!
+  wait "$group"
+  rc=$?
+  kill -KILL -- "-$group" 2>/dev/null
+  group=""
+  failed=""
+  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    failed="the whole run (over $run_limit s)"
+  elif [ "$rc" -ne 0 ]; then
+    failed=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (\(.*\))$/\1 (\2)/p' "$log" | head -n 1)
+    failed=${failed:-ctest exit $rc}
+  elif grep -q "No tests were found" "$log"; then
+    failed="no test matched '$regex'"
+  fi
+}
+
+wanted() {  # $1: mutant number; true when --only names it (or is not given)
+  [ -z "$only" ] && return 0
+  local part
+  for part in ${only//,/ }; do
+    case "$part" in
+      *-*) [ "$1" -ge "${part%-*}" ] && [ "$1" -le "${part#*-}" ] && return 0 ;;
+      *) [ "$1" -eq "$part" ] && return 0 ;;
+    esac
+  done
+  return 1
+}
+
+trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
+
+start=$(date +%s)
+echo "mutants: $mutants"
+if [ "$check" -eq 0 ]; then
+echo "work folder: $work${keep:+ (kept)}"
+sync_tree
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$tree" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+    >"$logs/configure.log" 2>&1 || { echo "the unmutated tree does not configure: $logs/configure.log"; keep=${keep:-$work}; exit 2; }
+fi
+echo "building the unmutated tree..."
+build_tree "$logs/build.log" || { echo "the unmutated tree does not build: $logs/build.log"; keep=${keep:-$work}; exit 2; }
+echo "running the unmutated suite..."
+run_tests "" "$logs/baseline.log"
+if [ -n "$failed" ]; then
+  echo "the unmutated suite fails ($failed): $logs/baseline.log"
+  keep=${keep:-$work}
+  exit 2
+fi
+fi
+
+total=0 killed=0 survived=0 bad=0 n=0
+survivors=()
+while IFS= read -r line <&3 || [ -n "$line" ]; do
+  line=$(trim "$line")
+  case "$line" in ''|'#'*) continue ;; esac
+  n=$((n + 1))
+  wanted "$n" || continue
+  total=$((total + 1))
+  label=$(printf 'M%02d' "$n")
+  search=""
+  if [[ "$line" == *' => '* || "$line" == *' =>' ]]; then
+    file=$(trim "${line%% | *}")
+    rest=${line#* | }
+    tests=$(trim "${rest%% | *}")
+    change=${rest#* | }
+    if [ "$file" = "$line" ] || [ "$tests" = "$rest" ]; then
+      change=""
+    fi
+    case "$change" in
+      *' => '*) search=$(trim "${change%% => *}") replace=$(trim "${change#* => }") ;;
+      *' =>') search=$(trim "${change% =>}") replace="" ;;
+    esac
+  else
+    # Also taken: FILE|SEARCH|REPLACE|TESTS, where neither text holds a '|'.
+    IFS='|' read -ra parts <<<"$line"
+    if [ ${#parts[@]} -eq 3 ] || [ ${#parts[@]} -eq 4 ]; then
+      file=$(trim "${parts[0]}") search=$(trim "${parts[1]}") replace=$(trim "${parts[2]}") tests=$(trim "${parts[3]:-*}")
+    fi
+  fi
+  if [ -z "$search" ]; then
+    echo "$label  bad mutant: neither FILE | TESTS | SEARCH => REPLACE nor FILE|SEARCH|REPLACE|TESTS: $line"
+    bad=$((bad + 1))
+    continue
+  fi
+  if [ "$tests" = "*" ] || [ "$all_tests" -eq 1 ]; then tests=""; fi
+  shown="$file: '$search' -> '$replace'"
+  if [ ! -f "$tree/$file" ]; then
+    echo "$label  bad mutant: no file $file"
+    bad=$((bad + 1))
+    continue
+  fi
+  if [ "$check" -eq 1 ]; then
+    count=$(MUT_SEARCH=$search perl -0777 -ne '
+      BEGIN { $s = $ENV{MUT_SEARCH}; $s =~ s/\xe2\x8f\x8e/\n/g; }
+      $n = () = /\Q$s\E/g; print $n + 0' "$tree/$file")
+    if [ "$count" = "1" ]; then echo "$label  applies  $shown"; else echo "$label  bad mutant: the search occurs $count times: $shown"; bad=$((bad + 1)); fi
+    continue
+  fi
+  cp "$tree/$file" "$work/saved/original"
+  current=$file
+  # Literal text; ⏎ stands for a line break. The search must occur exactly once.
+  count=$(MUT_SEARCH=$search MUT_REPLACE=$replace perl -0777 -i -pe '
+    BEGIN { ($s, $r) = ($ENV{MUT_SEARCH}, $ENV{MUT_REPLACE}); s/\xe2\x8f\x8e/\n/g for $s, $r; }
+    $n = () = /\Q$s\E/g;
+    s/\Q$s\E/$r/ if $n == 1;
+    END { print STDERR $n + 0 }' "$tree/$file" 2>&1 >/dev/null)
+  if [ "$count" != "1" ]; then
+    cp "$work/saved/original" "$tree/$file"
+    current=""
+    echo "$label  bad mutant: the search occurs ${count:-?} times in $file: '$search'"
+    bad=$((bad + 1))
+    continue
+  fi
+  t0=$(date +%s)
+  mapfile -t targets < <(targets_for "$tests")
+  if ! build_tree "$logs/$label-build.log" "${targets[@]}"; then
+    verdict="killed (build)"
+    killed=$((killed + 1))
+  else
+    run_tests "$tests" "$logs/$label-test.log"
+    case "$failed" in
+      "") verdict="SURVIVED"; survived=$((survived + 1)); survivors+=("$label $shown") ;;
+      "no test matched"*) verdict="bad mutant: $failed"; bad=$((bad + 1)) ;;
+      *) verdict="killed by $failed"; killed=$((killed + 1)) ;;
+    esac
+  fi
+  # Put back; the next build recompiles it along with the next mutant.
+  cp "$work/saved/original" "$tree/$file"
+  current=""
+  echo "$label  $verdict  [$(($(date +%s) - t0)) s]  $shown"
+done 3<"$mutants"
+
+if [ "$check" -eq 1 ]; then
+  echo "$total mutants, $bad bad"
+  [ "$bad" -eq 0 ]
+  exit
+fi
+score=0
+[ "$total" -gt 0 ] && score=$(awk -v k="$killed" -v t="$total" 'BEGIN { printf "%.1f", 100 * k / t }')
+echo
+[ ${#survivors[@]} -gt 0 ] && printf 'survived: %s\n' "${survivors[@]}"
+echo "score: $killed of $total mutants killed ($score%), $survived survived, $bad bad; threshold $threshold%; $(( ($(date +%s) - start + 59) / 60 )) min"
+awk -v s="$score" -v t="$threshold" 'BEGIN { exit !(s >= t) }' && [ "$bad" -eq 0 ]
