@@ -219,7 +219,7 @@ private slots:
         QCOMPARE(pty.received().left(5 + 3000), "TF1\r\n" + file);
         QCOMPARE(run({"send", "--port", dir.filePath("no-such-tty"), "--line", "TF1"}).code, 4);
         QCOMPARE(run({"send", "--port", pty.path, "--file", dir.filePath("none.txt")}).code, 2);
-        QCOMPARE(run({"send", "--port", "3", "--flash", "0-1", dir.filePath("x.bin"), dir.filePath("x.bin"), dir.filePath("x.bin")}).code, 1);
+        QCOMPARE(run({"send", "--port", dir.filePath("no-such-tty"), "--flash", "0-1", dir.filePath("x.bin"), dir.filePath("x.bin"), dir.filePath("x.bin")}).code, 1);
     }
 
     // --dry-run prints the byte stream, built here apart from the program, and opens nothing.
@@ -244,7 +244,7 @@ private slots:
             {{"--line", "DP"}, "DP\r\n"},
         };
         for (const auto &c : cases) {
-            const Run r = run(QStringList{"send", "--dry-run", "--port", "7"} + c.args);
+            const Run r = run(QStringList{"send", "--dry-run", "--port", dir.filePath("no-such-tty")} + c.args);
             QCOMPARE(r.code, 0);
             QCOMPARE(QByteArray::fromHex(r.out), c.stream);
         }
