@@ -180,6 +180,8 @@ private slots:
         QTest::newRow("by hand") << QByteArray("[studio]\r\n # threshold=1\r\n  Threshold = 90 \r\nfit=COVER\ngamma=2.004\nrotate=45\n"
                                                "invert=maybe\nbackground=red\nlayout=page\nframe=-1\ndither=\nthreshold")
                                  << with("threshold=128", "threshold=90").replace("fit=crop", "fit=cover").replace("gamma=1.00", "gamma=2.00");
+        const QByteArray ends = with("brightness=0", "brightness=-100").replace("contrast=0", "contrast=100").replace("gamma=1.00", "gamma=0.20").replace("threshold=128", "threshold=255");
+        QTest::newRow("the ends of each range") << ends << ends;
         QTest::newRow("out of range") << QByteArray("brightness=101\ncontrast=-101\ngamma=0.19\nthreshold=256\nframe=10000\nflip=x") << defaults;
         QTest::newRow("damaged") << QByteArray("\xff\xfe\x00threshold=\x01\n=\n\xe3\x81", 19) << defaults;
         QTest::newRow("huge: its prefix") << QByteArray("threshold=77\n") + QByteArray(8 << 20, 'x') + "\nthreshold=9\n" << with("threshold=128", "threshold=77");
