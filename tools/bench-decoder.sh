@@ -1,51 +1,16 @@
 #!/bin/sh
 # Wall time and peak memory above idle of the picture decoder on large and hostile pictures,
 # each read in a fresh process: the corner the picture area shows and the shrunk whole picture
-# the command line fits. Builds a small driver against the core library of a build folder.
+# the command line fits. Its driver is built as a target of the build folder (bench-decoder-driver).
 #   tools/bench-decoder.sh [build-folder]    (default: build)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 case $build in /*) ;; *) build=$root/$build ;; esac
-cmake --build "$build" -j2 --target pwcore >/dev/null
+cmake --build "$build" -j2 --target bench-decoder-driver bench-make-picture >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cat >"$work/driver.cpp" <<'CPP'
-#include "core/pictureloader.h"
-#include <QElapsedTimer>
-#include <QGuiApplication>
-#include <QTemporaryDir>
-#include <cstdio>
-#include <sys/resource.h>
-static long peakKb() { rusage r{}; getrusage(RUSAGE_SELF, &r); return r.ru_maxrss; }
-int main(int argc, char **argv)
-{
-    QGuiApplication app(argc, argv);
-    const QString mode = argv[1], path = argv[2];
-    QTemporaryDir dir;  // plugins and their libraries in, before idle is taken
-    QImage probe(16, 16, QImage::Format_RGB32);
-    probe.fill(0);
-    probe.save(dir.filePath("probe.png"));
-    pw::readPictureCorner(dir.filePath("probe.png"), QSize(128, 64));
-    const long idle = peakKb();
-    QElapsedTimer timer;
-    timer.start();
-    pw::PictureRequest request;
-    if (mode != "corner") {
-        request.part = pw::PictureRequest::Part::Reduced;
-        request.atLeast = QSize(128, 64);
-    }
-    const QImage image = pw::loadPicture(pw::PictureSource::file(path), request).image;
-    const qint64 ms = timer.elapsed();
-    std::printf("%6lld ms %7.1f MB  %s\n", static_cast<long long>(ms), (peakKb() - idle) / 1024.0,
-                image.isNull() ? "null" : qPrintable(QString("%1x%2").arg(image.width()).arg(image.height())));
-    return 0;
-}
-CPP
-# shellcheck disable=SC2046
-g++ -std=c++17 -O2 -fPIC -I"$root/src" "$work/driver.cpp" "$build/src/core/libpwcore.a" \
-    $(pkg-config --cflags --libs Qt6Gui Qt6SerialPort libpng) -ldl -o "$work/driver"
 
 python3 - "$work" <<'PY'
 import struct, sys, zlib
@@ -124,28 +89,14 @@ PY
 
 # Formats Qt's plugins decode whole: as large as the allocation limit lets through, and far
 # larger. Written by Qt itself where it can write them.
-cat >"$work/make.cpp" <<'CPP'
-#include <QGuiApplication>
-#include <QImage>
-int main(int argc, char **argv)
-{
-    QGuiApplication app(argc, argv);
-    const int side = QString(argv[2]).toInt();
-    QImage image(side, side, QImage::Format_RGB32);
-    image.fill(QColor(128, 128, 128));
-    return image.save(argv[1]) ? 0 : 1;
-}
-CPP
-# shellcheck disable=SC2046
-g++ -std=c++17 -O2 -fPIC "$work/make.cpp" $(pkg-config --cflags --libs Qt6Gui) -o "$work/make"
 for f in bmp gif webp tiff ppm tga ico; do
-    QT_QPA_PLATFORM=offscreen "$work/make" "$work/whole-8000.$f" 8000 2>/dev/null || echo "(no $f writer)"
+    QT_QPA_PLATFORM=offscreen "$build/tools/bench-make-picture" "$work/whole-8000.$f" 8000 2>/dev/null || echo "(no $f writer)"
 done
-QT_QPA_PLATFORM=offscreen "$work/make" "$work/whole-16000.bmp" 16000
+QT_QPA_PLATFORM=offscreen "$build/tools/bench-make-picture" "$work/whole-16000.bmp" 16000
 
 printf '%-36s %-32s %s\n' file "corner (128x64)" "reduced (at least 128x64)"
 for f in "$work"/*.jpg "$work"/*.png "$work"/whole-*; do
-    c=$(QT_QPA_PLATFORM=offscreen "$work/driver" corner "$f" 2>/dev/null)
-    r=$(QT_QPA_PLATFORM=offscreen "$work/driver" reduced "$f" 2>/dev/null)
+    c=$(QT_QPA_PLATFORM=offscreen "$build/tools/bench-decoder-driver" corner "$f" 2>/dev/null)
+    r=$(QT_QPA_PLATFORM=offscreen "$build/tools/bench-decoder-driver" reduced "$f" 2>/dev/null)
     printf '%-36s %-32s %s\n' "$(basename "$f") ($(($(stat -c %s "$f") / 1024)) KB)" "$c" "$r"
 done
