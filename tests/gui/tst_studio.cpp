@@ -159,6 +159,14 @@ private slots:
         QVERIFY2(notice->text().contains("U+1F600"), qPrintable(notice->text()));
         QVERIFY(set(studio, "テキスト="));
         QCOMPARE(rig.window->pictureArea()->surface(), empty);
+        // A 10 MB paste: only its start is taken, at once, and the note says so.
+        QGuiApplication::clipboard()->setText(QString(10 << 20, QChar(0x6f22)));
+        QElapsedTimer clock;
+        clock.start();
+        named<QPlainTextEdit>(studio, "テキスト")->paste();
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed()) + " ms"));  // about 20 ms when quiet
+        QCOMPARE(rig.window->conversionSettings().text.text.size(), 8192);
+        QVERIFY(notice->text().contains("先頭の 8192 文字"));
     }
 
     // One studio; down the window with Tab, every control named as its label; the slider moves
