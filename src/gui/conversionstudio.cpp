@@ -143,13 +143,13 @@ ConversionStudio::ConversionStudio(QWidget *parent) : QDialog(parent)
     pictures->addWidget(prepared_);
     pictures->addWidget(new QLabel(QStringLiteral("プレビュー")));
     pictures->addWidget(preview_);
-    text_ = new TextSection;
-    connect(text_, &TextSection::changed, this, &ConversionStudio::changed);
-    pictures->addWidget(text_);
     pictures->addStretch();
 
     auto *options = new QVBoxLayout;
     options->addLayout(form_);
+    text_ = new TextSection;
+    connect(text_, &TextSection::changed, this, &ConversionStudio::changed);
+    options->addWidget(text_);
     options->addStretch();
     options->addLayout(buttons);
     auto *main = new QHBoxLayout(this);
