@@ -4,6 +4,7 @@
 #    contrast, gamma, each fit with each turn, the flips, the background, back to the defaults)
 #    with a 6000 x 4000 JPEG open: the median and the longest time from the change to the
 #    picture area and the preview drawn again;
+#  - the same for the text: typed a character at a time, then each of its options;
 #  - opening a 20000 x 20000 JPEG and PNG in the window (default settings), against the core's
 #    readPictureCorner alone: time and the peak memory it adds.
 #   tools/bench-studio.sh        (builds the driver in build/ first)
@@ -20,6 +21,8 @@ export QT_QPA_PLATFORM=offscreen
 "$driver" photo "$work/photo.jpg" 6000 4000 2>/dev/null
 echo "== option changes, a 6000 x 4000 JPEG open"
 "$driver" changes "$work/photo.jpg" 2>/dev/null
+echo "== text changes (typing, font, size, bold, alignment, offsets, colour), the same JPEG open"
+"$driver" text "$work/photo.jpg" 2>/dev/null
 
 # ImageMagick refuses sides over 16000 by policy: both pictures are written by hand (as in
 # tools/bench-cli.sh).

@@ -2,7 +2,7 @@
 # Fuzzes the readers of outside files with libFuzzer, AddressSanitizer and UBSan.
 #
 #   tools/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
-#       (TARGET: settings, bin, picture, pipeline, simulator; default all)
+#       (TARGET: settings, bin, picture, pipeline, simulator, text; default all)
 #
 # Builds in build-fuzz with clang: the core with the sanitizers and coverage, the targets with
 # -fsanitize=fuzzer as well. Each target runs over a copy of fuzz/corpus/<target> in
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings bin picture pipeline simulator)
+[ ${#targets[@]} -eq 0 ] && targets=(settings bin picture pipeline simulator text)
 max_len=${FUZZ_MAX_LEN:-4096}
 build=build-fuzz
 

@@ -1,5 +1,6 @@
 // The dispatch and the preview command.
 #include "cli/commands.h"
+#include "cli/textcmd.h"
 
 #include "core/encoders.h"
 #include "core/outputfile.h"
@@ -22,6 +23,7 @@ const char *const kMainHelp =
     "  send --port N|PATH ...          the window's VRAM/FLASH transfers, command lines and files\n"
     "  ports [--link N DEVICE]         serial ports, and which device each port number 1-16 reaches\n"
     "  simulate --link N|--socket PATH a simulated display module to send to, without the device\n"
+    "  fonts [--pixel]                 the installed font families that --text can use\n"
     "'pixelwright-cli COMMAND --help' describes each command. Options may come before or after\n"
     "the operands; '--' ends the options.\n";
 
@@ -116,6 +118,8 @@ int runMain(const QStringList &args)
         return runPorts(rest, programDir);
     if (command == QLatin1String("send"))
         return runSend(rest, programDir);
+    if (command == QLatin1String("fonts"))
+        return runFonts(rest);
     if (command == QLatin1String("simulate"))
         return runSimulate(rest, programDir);
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {

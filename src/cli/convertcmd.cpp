@@ -1,5 +1,6 @@
 // convert IN... [-o OUT|DIR]: each picture to the 1024-byte image in a format.
 #include "cli/commands.h"
+#include "cli/textcmd.h"
 
 #include "core/batch.h"
 #include "core/encoders.h"
@@ -17,6 +18,7 @@ namespace {
 
 const char *const kHelp =
     "Usage: pixelwright-cli convert IN... [-o OUT|DIR] [options]\n"
+    "       pixelwright-cli convert --text TEXT|--text-file FILE -o OUT [options]\n"
     "Converts pictures (any format the window opens) to the device's 1024-byte image.\n"
     "IN may be '-' for standard input; a file named *.bin is taken as the device's image as is.\n"
     "  -o, --output OUT  the output file ('-' for standard output), or a folder;\n"
@@ -105,7 +107,7 @@ struct Outcome {
 int runConvert(const QStringList &argv)
 {
     QList<OptionSpec> known = conversionSpecs();
-    known << OptionSpec{"output", 'o', true} << OptionSpec{"format", {}, true} << OptionSpec{"layout", {}, true}
+    known << textSpecs() << OptionSpec{"output", 'o', true} << OptionSpec{"format", {}, true} << OptionSpec{"layout", {}, true}
           << OptionSpec{"frames", {}, false} << OptionSpec{"help", 'h', false};
     ParsedArgs args;
     QString error;
@@ -115,7 +117,7 @@ int runConvert(const QStringList &argv)
         return Usage;
     }
     if (args.has("help")) {
-        writeStdout(QByteArray(kHelp) + kConversionHelp + kExitCodesHelp);
+        writeStdout(QByteArray(kHelp) + kConversionHelp + kTextHelp + kExitCodesHelp);
         return Done;
     }
     Format format = Format::Bin;
@@ -128,7 +130,11 @@ int runConvert(const QStringList &argv)
         errorLine(QStringLiteral("--layout takes page-lsb, page-msb, row-msb or row-lsb, not '%1'").arg(args.value("layout")));
         return Usage;
     }
+    if (const int code = textOptions(args, options.text); code != Done)
+        return code;
     const QStringList inputs = args.operands;
+    if (inputs.isEmpty() && !options.text.isEmpty())
+        return convertTextOnly(options, args.value("output"), format, *layout);
     Naming naming;
     naming.frames = args.has("frames");
     naming.out = args.value("output");

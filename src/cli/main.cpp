@@ -1,10 +1,13 @@
-// pixelwright-cli: the command line over the core library. QCoreApplication only: decoding
-// and painting into QImage need no display.
+// pixelwright-cli: the command line over the core library. Decoding and painting into QImage
+// need no display; only text (fonts) needs a QGuiApplication, on the offscreen platform.
 #include "cli/commands.h"
+#include "cli/textcmd.h"
 
 #include "core/pictureloader.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <memory>
 
 namespace {
 
@@ -23,9 +26,20 @@ void keepSevereMessages(QtMsgType type, const QMessageLogContext &context, const
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("pixelwright-cli"));
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    // Text needs the font database, which only a QGuiApplication has; the offscreen platform
+    // draws fonts as the window does and needs no display.
     defaultHandler = qInstallMessageHandler(keepSevereMessages);
+    std::unique_ptr<QCoreApplication> app;
+    if (pw::cli::needsFonts(args)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("pixelwright-cli"));
     pw::silenceImageLibraries();
     return pw::cli::runMain(QCoreApplication::arguments().mid(1));
 }

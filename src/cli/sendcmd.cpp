@@ -1,6 +1,7 @@
 // send: the window's transfers and the console's sends from the command line.
 #include "cli/commands.h"
 #include "cli/send.h"
+#include "cli/textcmd.h"
 
 #include "core/encoders.h"
 #include "core/files.h"
@@ -27,7 +28,8 @@ const char *const kHelp =
     "       pixelwright-cli send --port N|PATH --line TEXT\n"
     "       pixelwright-cli send --port N|PATH --file FILE\n"
     "Sends as the window does: the same bytes, the same waits on CTS. IN is a picture (converted\n"
-    "with the options below) or a BIN file (*.bin, sent as it is).\n"
+    "with the options below) or a BIN file (*.bin, sent as it is); with --text and no IN, the\n"
+    "text over the background alone.\n"
     "  --port N|PATH     the window's port number 1-16 (COMn: on Linux the link COMn in this\n"
     "                    program's folder, else /dev/ttyS<n-1>; see 'ports') or a device path\n"
     "                    such as /dev/ttyUSB0 or COM7\n"
@@ -94,7 +96,7 @@ bool isTerminal(FILE *stream)
 int runSend(const QStringList &argv, const QString &programDir)
 {
     QList<OptionSpec> known = conversionSpecs();
-    known << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
+    known << textSpecs() << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
           << OptionSpec{"flash", {}, true} << OptionSpec{"line", {}, true} << OptionSpec{"file", {}, true}
           << OptionSpec{"timeout", {}, true} << OptionSpec{"dry-run", {}, false} << OptionSpec{"frames", {}, false}
           << OptionSpec{"help", 'h', false};
@@ -111,11 +113,13 @@ int runSend(const QStringList &argv, const QString &programDir)
     if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error)))
         return usage(error);
     if (args.has("help")) {
-        writeStdout(QByteArray(kHelp) + kConversionHelp + kExitCodesHelp);
+        writeStdout(QByteArray(kHelp) + kConversionHelp + kTextHelp + kExitCodesHelp);
         return Done;
     }
     if (!intOption(args, "time", 1, 5, time, error) || !intOption(args, "timeout", 0, 24 * 3600, timeout, error))
         return usage(error);
+    if (const int code = textOptions(args, options.text); code != Done)
+        return code;
     const int modes = int(args.has("vram")) + int(args.has("flash")) + int(args.has("line")) + int(args.has("file"));
     if (modes != 1)
         return usage(QStringLiteral("send needs one of --vram, --flash, --line, --file"));
@@ -189,6 +193,13 @@ int runSend(const QStringList &argv, const QString &programDir)
             jobs = flashFrameStreams(conversion.images.mid(0, pages), first);
             for (int k = 0; k < jobs.size(); ++k)
                 doneTexts << QStringLiteral("done: frame %1 written to FLASH page %2").arg(k).arg(first + k);
+        } else if (inputs.isEmpty() && !options.text.isEmpty()) {
+            const std::optional<MonoImage> image = convertBackground(options);
+            if (!image)
+                return usage(QStringLiteral("the text could not be drawn"));
+            jobs << (args.has("vram") ? displayMemoryStream(*image, QByteArray::number(time)) : flashPageStream(*image, QByteArray::number(first)));
+            doneTexts << (args.has("vram") ? QStringLiteral("done: the screen was rewritten")
+                                           : QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(first));
         } else if (inputs.isEmpty() || inputs.size() > last - first + 1) {
             return usage(args.has("vram") || first == last ? QStringLiteral("send takes one picture or BIN file")
                                                            : QStringLiteral("pages %1-%2 take at most %3 files").arg(first).arg(last).arg(last - first + 1));

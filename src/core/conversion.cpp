@@ -75,7 +75,25 @@ std::optional<MonoImage> convertLoaded(const QImage &loaded, const ConversionOpt
     const QImage surface = prepareSurface(loaded, options.prepare);
     if (surface.isNull())
         return std::nullopt;
-    return threshold(surface, options.threshold);
+    std::optional<MonoImage> image = threshold(surface, options.threshold);
+    if (image && !options.text.isEmpty())
+        stampText(*image, layoutText(options.text), options.text.white);
+    return image;
+}
+
+QImage backgroundSurface(const QColor &background)
+{
+    QImage surface(kImageWidth, kImageHeight, QImage::Format_RGB32);
+    surface.fill(background.rgb());
+    return surface;
+}
+
+std::optional<MonoImage> convertBackground(const ConversionOptions &options)
+{
+    std::optional<MonoImage> image = threshold(backgroundSurface(options.prepare.background), options.threshold);
+    if (image && !options.text.isEmpty())
+        stampText(*image, layoutText(options.text), options.text.white);
+    return image;
 }
 
 Conversion convertPicture(const PictureSource &source, const ConversionOptions &options, bool allFrames)

@@ -3,6 +3,7 @@
 #include "core/monoimage.h"
 #include "core/pictureloader.h"
 #include "core/prepare.h"
+#include "core/textlayer.h"
 #include "core/threshold.h"
 
 #include <QList>
@@ -17,6 +18,7 @@ namespace pw {
 struct ConversionOptions {
     PrepareOptions prepare;
     ThresholdOptions threshold;
+    TextOptions text;  // stamped into the one-bit image, after the threshold and the inversion
 };
 
 // The options' names as the command line and the settings files spell them.
@@ -28,8 +30,12 @@ std::optional<Flip> flipFromName(const QString &name);  // h, v (none is no flip
 QString fitName(Fit fit);
 QString ditherName(Dither dither);
 
-// What the loader gave, prepared and thresholded; nullopt when a step could not be allocated.
+// What the loader gave, prepared and thresholded, with the text stamped on it; nullopt when a step could not be allocated.
 std::optional<MonoImage> convertLoaded(const QImage &loaded, const ConversionOptions &options);
+
+// No picture: the text over the background alone.
+QImage backgroundSurface(const QColor &background);
+std::optional<MonoImage> convertBackground(const ConversionOptions &options);
 
 // One picture through the whole pipeline: loaded as the options need it (guarded), prepared,
 // thresholded. With `allFrames`, every frame of an animation, each converted and dropped in

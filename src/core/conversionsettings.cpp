@@ -3,6 +3,7 @@
 #include "core/files.h"
 #include "core/layouts.h"
 #include "core/settingsfile.h"
+#include "core/textsettings.h"
 
 #include <QRegularExpression>
 #include <cmath>
@@ -88,6 +89,8 @@ void take(ConversionSettings &s, const QString &key, const QString &value)
             s.layout = name;
     } else if (key == QLatin1String("frame")) {
         s.frame = intIn(value, 0, kMaxFrameSetting).value_or(s.frame);
+    } else {
+        takeTextSetting(s.text, key, value);
     }
 }
 
@@ -106,6 +109,7 @@ ConversionOptions ConversionSettings::conversionOptions(const QColor &areaBackgr
     options.prepare.tone = tone;
     options.prepare.background = background.value_or(areaBackground);
     options.threshold = threshold;
+    options.text = text;
     return options;
 }
 
@@ -115,7 +119,7 @@ bool ConversionSettings::operator==(const ConversionSettings &o) const
            && tone.brightness == o.tone.brightness && tone.contrast == o.tone.contrast && tone.gamma == o.tone.gamma
            && background == o.background && threshold.threshold == o.threshold.threshold
            && threshold.dither == o.threshold.dither && threshold.invert == o.threshold.invert && frame == o.frame
-           && layout == o.layout;
+           && layout == o.layout && text == o.text;
 }
 
 QByteArray formatConversionSettings(const ConversionSettings &s)
@@ -137,6 +141,8 @@ QByteArray formatConversionSettings(const ConversionSettings &s)
     QByteArray out;
     for (const auto &line : lines)
         out += QByteArray(line.first) + '=' + line.second.toUtf8() + '\n';
+    for (const auto &line : textSettingLines(s.text))
+        out += line.first.toUtf8() + '=' + line.second.toUtf8() + '\n';
     return out;
 }
 

@@ -23,6 +23,7 @@ struct ConversionSettings {
     ThresholdOptions threshold;
     int frame = 0;                         // of an animated picture, from 0
     QString layout = QStringLiteral("page-lsb");  // the export's byte order
+    TextOptions text;
 
     // The options of the core's conversion; `areaBackground` stands in for no background.
     ConversionOptions conversionOptions(const QColor &areaBackground) const;

@@ -1,6 +1,7 @@
 #include "gui/conversionstudio.h"
 
 #include "core/encoders.h"
+#include "gui/textsection.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -17,6 +18,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <cmath>
+#include <utility>
 
 namespace pw {
 
@@ -145,6 +147,9 @@ ConversionStudio::ConversionStudio(QWidget *parent) : QDialog(parent)
 
     auto *options = new QVBoxLayout;
     options->addLayout(form_);
+    text_ = new TextSection;
+    connect(text_, &TextSection::changed, this, &ConversionStudio::changed);
+    options->addWidget(text_);
     options->addStretch();
     options->addLayout(buttons);
     auto *main = new QHBoxLayout(this);
@@ -158,6 +163,10 @@ ConversionStudio::ConversionStudio(QWidget *parent) : QDialog(parent)
                                  close};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // The text section after the frame, before the buttons.
+    QWidget *previous = frame_;
+    for (QWidget *control : text_->tabOrder())
+        setTabOrder(std::exchange(previous, control), control);
     setAreaBackground(palette().color(QPalette::Button));
     setSettings({});
 }
@@ -208,6 +217,7 @@ ConversionSettings ConversionStudio::settings() const
     s.threshold.invert = invert_->isChecked();
     s.frame = frameSetting_;
     s.layout = layout_->currentData().toString();
+    s.text = text_->options();
     return s;
 }
 
@@ -229,6 +239,7 @@ void ConversionStudio::setSettings(const ConversionSettings &s)
     selectData(layout_, s.layout);
     frameSetting_ = s.frame;
     frame_->setValue(qMin(s.frame, frame_->maximum()));
+    text_->setOptions(s.text);
     showBackground();
     showing_ = wasShowing;
 }

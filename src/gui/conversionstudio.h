@@ -18,6 +18,10 @@ class QSlider;
 class QSpinBox;
 
 namespace pw {
+class TextSection;
+}
+
+namespace pw {
 
 // The conversion settings window (変換設定): every option of the conversion as a control, the
 // prepared picture and the one-bit result it gives at four times its size. Not modal; the main
@@ -75,6 +79,7 @@ private:
     QLabel *prepared_ = nullptr;
     QLabel *preview_ = nullptr;
     QFormLayout *form_ = nullptr;
+    TextSection *text_ = nullptr;
 
     std::optional<QColor> chosenBackground_;
     QColor areaBackground_;

@@ -129,6 +129,11 @@ private:
     bool takePicture(std::unique_ptr<SourcePicture> source);
     bool showPrepared();
     void showResult();
+    // The text over the picture (studiocommands.cpp): what the threshold reads (the prepared
+    // picture, or the background alone, without the text) and the one-bit result with the text.
+    QImage plainSurface() const;
+    std::optional<MonoImage> workingResult() const;
+    void showTextAlone(bool hadText);
     void rewriteTimeChosen();
     void portChosen();
     void showPictureMenu(Qt::MouseButton button, const QPoint &globalPos);
@@ -148,6 +153,7 @@ private:
     QTimer *conversionSaveTimer_ = nullptr;
     bool conversionUnsaved_ = false;
     std::unique_ptr<SourcePicture> source_;
+    QImage plainSurface_;  // the prepared picture before the text was drawn on it
     int exportFilter_ = 0;
     // Set by a clipboard command that failed inside the picture menu.
     bool clipboardFailed_ = false;

@@ -3,6 +3,7 @@
 // and conversion.ini, which keeps them between runs.
 #include "gui/mainwindow.h"
 
+#include "core/textlayer.h"
 #include "core/threshold.h"
 #include "gui/conversionstudio.h"
 #include "gui/picturearea.h"
@@ -46,11 +47,14 @@ void MainWindow::openStudio()
 
 void MainWindow::setConversionSettings(const ConversionSettings &settings)
 {
+    const bool hadText = !conversion_.text.isEmpty();
     conversion_ = settings;
     conversionUnsaved_ = true;
     conversionSaveTimer_->start(kSaveDelayMs);
     if (studio_ && studio_->settings() != settings)
         studio_->setSettings(settings);
+    if (!source_)
+        showTextAlone(hadText);
     // From the picture as it came in, not from what the area shows now.
     if (!source_ || !showPrepared())
         showResult();
@@ -84,9 +88,12 @@ bool MainWindow::showPrepared()
     const LoadedPicture part = source_->part(options.prepare, conversion_.frame);
     if (!part.ok())
         return false;
-    const QImage surface = prepareSurface(part.image, options.prepare);
+    QImage surface = prepareSurface(part.image, options.prepare);
     if (surface.isNull())
         return false;
+    plainSurface_ = surface;
+    if (!conversion_.text.isEmpty())
+        drawText(surface, layoutText(conversion_.text), conversion_.text.white);
     pictureArea()->setSurface(surface);
     return true;
 }
@@ -95,8 +102,33 @@ void MainWindow::showResult()
 {
     if (!studio_ || !studio_->isVisible())
         return;
-    const QImage &surface = pictureArea()->surface();
-    studio_->showResult(surface, threshold(surface, conversion_.threshold));
+    studio_->showResult(pictureArea()->surface(), workingResult());
+}
+
+QImage MainWindow::plainSurface() const
+{
+    return source_ && !plainSurface_.isNull() ? plainSurface_ : backgroundSurface(conversionOptions().prepare.background);
+}
+
+std::optional<MonoImage> MainWindow::workingResult() const
+{
+    if (conversion_.text.isEmpty())
+        return threshold(pictureArea()->surface(), conversion_.threshold);
+    std::optional<MonoImage> image = threshold(plainSurface(), conversion_.threshold);
+    if (image)
+        stampText(*image, layoutText(conversion_.text), conversion_.text.white);
+    return image;
+}
+
+void MainWindow::showTextAlone(bool hadText)
+{
+    if (!conversion_.text.isEmpty()) {
+        QImage surface = plainSurface();
+        drawText(surface, layoutText(conversion_.text), conversion_.text.white);
+        pictureArea()->setSurface(surface);
+    } else if (hadText) {
+        pictureArea()->clearPicture();
+    }
 }
 
 }  // namespace pw

@@ -4,6 +4,8 @@
 
 #include "core/encoders.h"
 #include "core/files.h"
+#include "core/textlayer.h"
+#include "core/threshold.h"
 #include "gui/picturearea.h"
 #include "gui/sourcepicture.h"
 
@@ -25,7 +27,17 @@ void MainWindow::convertPicture()
     bar->setMaximum(7);
     bar->setVisible(true);
     bar->setValue(0);
-    convertSurface(pictureArea()->surface(), monoImage_, conversion_.threshold, [bar](int band) { bar->setValue(band); });
+    const auto bandDone = [bar](int band) { bar->setValue(band); };
+    if (conversion_.text.isEmpty()) {
+        convertSurface(pictureArea()->surface(), monoImage_, conversion_.threshold, bandDone);
+    } else {
+        // The dither reads the picture without the text; the text's pixels are set afterwards.
+        QImage plain = plainSurface();
+        if (convertSurface(plain, monoImage_, conversion_.threshold, bandDone)) {
+            stampText(monoImage_, layoutText(conversion_.text), conversion_.text.white);
+            pictureArea()->surface() = renderMonoImage(monoImage_).convertToFormat(QImage::Format_RGB32);
+        }
+    }
     // The painted black and white stay in the area: it shows what the device will show.
     pictureArea()->repaint();
     showResult();

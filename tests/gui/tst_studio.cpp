@@ -38,7 +38,9 @@ bool set(ConversionStudio *studio, const QString &settings)
 {
     for (const QString &pair : settings.split(';', Qt::SkipEmptyParts)) {
         const QString label = pair.section('=', 0, 0), value = pair.section('=', 1);
-        if (auto *combo = named<QComboBox>(studio, label))
+        if (auto *edit = named<QPlainTextEdit>(studio, label))
+            edit->setPlainText(value);
+        else if (auto *combo = named<QComboBox>(studio, label))
             combo->setCurrentIndex(combo->findText(value));
         else if (auto *check = named<QCheckBox>(studio, label))
             check->setChecked(value == "1");
@@ -85,6 +87,16 @@ private slots:
         QTest::newRow("background, Bayer 4") << "背景色=#203040;配置=全体を収める;ディザ=Bayer 4×4"
                                              << QStringList{"--background", "#203040", "--fit", "contain", "--dither", "bayer4"};
         QTest::newRow("third frame") << "フレーム=2;配置=全体を収める" << QStringList{"--fit", "contain", "--frames"};
+        QTest::newRow("text: misaki, centred, Floyd-Steinberg")
+            << "テキスト=あ漢ｱg\n東京駅;横位置=中央;縦位置=中央;ディザ=Floyd–Steinberg"
+            << QStringList{"--text", "あ漢ｱg\n東京駅", "--align", "center", "--valign", "middle", "--dither", "floyd-steinberg"};
+        QTest::newRow("text: unifont, white, bold, right, moved, inverted")
+            << "テキスト=Ág ｶﾅ;フォント=Unifont;サイズ=16;太字=1;文字色=白;横位置=右;縦位置=下;Xオフセット=-7;Yオフセット=3;白黒反転=1"
+            << QStringList{"--text", "Ág ｶﾅ", "--font", "Unifont", "--size", "16", "--bold", "--text-color", "white", "--align", "right",
+                           "--valign", "bottom", "--offset", "-7,3", "--invert"};
+        QTest::newRow("text: cut at the edge, contain, frames")
+            << "テキスト=はみ出すほど長い一行のテキストです;Xオフセット=-20;フレーム=2;配置=全体を収める;ディザ=Atkinson"
+            << QStringList{"--text", "はみ出すほど長い一行のテキストです", "--offset", "-20,0", "--fit", "contain", "--frames", "--dither", "atkinson"};
     }
     void windowBinEqualsCommandLine()
     {
@@ -125,6 +137,38 @@ private slots:
         }
     }
 
+    // With no picture the text stands over the background alone: shown at once, marked when cut,
+    // converted as the command line converts it; an empty text box gives the area back.
+    void textWithoutPicture()
+    {
+        Rig rig;
+        rig.window->openStudio();
+        ConversionStudio *studio = rig.window->studio();
+        const QImage empty = rig.window->pictureArea()->surface();
+        auto *notice = named<QLabel>(studio, "テキストの注意");
+        QVERIFY(set(studio, "テキスト=価格 ¥980\nｾｰﾙ中;横位置=右;Yオフセット=3"));
+        QVERIFY(rig.window->pictureArea()->surface() != empty && notice->isHidden());
+        rig.dialogs.answers << rig.path("w.bin");
+        rig.window->convertPicture();
+        rig.window->saveBinFile();
+        QCOMPARE(readFile(rig.path("w.bin")), cli({"convert", "--text", "価格 ¥980\nｾｰﾙ中", "--align", "right", "--offset", "0,3", "--background",
+                                                  rig.window->pictureArea()->backgroundColor().name(), "-o", "-"}));
+        QVERIFY(set(studio, "Yオフセット=-40"));
+        QVERIFY(notice->isVisible() && notice->text().contains("はみ出した"));
+        QVERIFY(set(studio, "フォント=Unifont;Yオフセット=0;テキスト=\U0001F600"));
+        QVERIFY2(notice->text().contains("U+1F600"), qPrintable(notice->text()));
+        QVERIFY(set(studio, "テキスト="));
+        QCOMPARE(rig.window->pictureArea()->surface(), empty);
+        // A 10 MB paste: only its start is taken, at once, and the note says so.
+        QGuiApplication::clipboard()->setText(QString(10 << 20, QChar(0x6f22)));
+        QElapsedTimer clock;
+        clock.start();
+        named<QPlainTextEdit>(studio, "テキスト")->paste();
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed()) + " ms"));  // about 20 ms when quiet
+        QCOMPARE(rig.window->conversionSettings().text.text.size(), 8192);
+        QVERIFY(notice->text().contains("先頭の 8192 文字"));
+    }
+
     // One studio; down the window with Tab, every control named as its label; the slider moves
     // its box; 既定に戻す brings back every default and the area; Esc closes.
     void keyboardReachesEveryNamedControl()
@@ -140,7 +184,7 @@ private slots:
         QCOMPARE(rig.window->findChildren<ConversionStudio *>().size(), 1);
         QVERIFY(QTest::qWaitForWindowActive(studio) && !studio->isModal());
         QStringList names;
-        for (QWidget *w = studio->focusWidget(); names.size() < 20; QTest::keyClick(w, Qt::Key_Tab), w = studio->focusWidget()) {
+        for (QWidget *w = studio->focusWidget(); names.size() < 30; QTest::keyClick(w, Qt::Key_Tab), w = studio->focusWidget()) {
             // Its caption: the label whose buddy it is (a number box shares its slider's), or its own text.
             const auto *button = qobject_cast<QAbstractButton *>(w);
             QString caption = button ? button->text() : QString("?");
@@ -151,7 +195,8 @@ private slots:
             names << w->accessibleName();
         }
         QCOMPARE(names.join(' '), QStringLiteral("配置 回転 左右反転 上下反転 明るさ 明るさ コントラスト コントラスト ガンマ ガンマ しきい値 しきい値 "
-                                                 "ディザ 白黒反転 背景色 バイト順 フレーム 既定に戻す 閉じる 配置"));
+                                                 "ディザ 白黒反転 背景色 バイト順 フレーム テキスト フォント サイズ 太字 横位置 縦位置 Xオフセット Yオフセット "
+                                                 "文字色 ない文字は他のフォントで 既定に戻す 閉じる 配置"));
         QTest::keyClick(named<QSlider>(studio, "しきい値"), Qt::Key_PageUp);
         QTest::keyClick(named<QSlider>(studio, "しきい値"), Qt::Key_Right);
         QCOMPARE(rig.window->conversionSettings().threshold.threshold, 128 + 12 + 1);

@@ -1,0 +1,181 @@
+// The text options of convert and send, and the fonts command.
+#include "cli/textcmd.h"
+
+#include "cli/commands.h"
+#include "core/files.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+
+namespace pw::cli {
+
+namespace {
+
+// Far more than any display can show; a larger file is refused before it is read.
+constexpr qint64 kTextFileLimit = 16 * 1024 * 1024;
+
+const char *const kFontsHelp =
+    "Usage: pixelwright-cli fonts [--pixel]\n"
+    "Lists the installed font families that --font can name, one a line.\n"
+    "  --pixel           only the families whose glyphs sit on the pixel grid at some size,\n"
+    "                    each followed by a tab and the smallest such size in pixels\n"
+    "  -h, --help        this text\n";
+
+int fail(const QString &text, int code)
+{
+    errorLine(text);
+    return code;
+}
+
+bool readTextFile(const QString &path, QString &text, QString &error)
+{
+    QFile file(path);
+    if (const LoadError reason = checkReadable(path); reason != LoadError::None) {
+        error = path + QStringLiteral(": ") + loadErrorText(LoadedPicture::failed(reason));
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = path + QStringLiteral(": cannot be read (%1)").arg(file.errorString());
+        return false;
+    }
+    const QByteArray bytes = file.read(kTextFileLimit + 1);
+    if (bytes.size() > kTextFileLimit) {
+        error = path + QStringLiteral(": more than 16 MB of text");
+        return false;
+    }
+    int line = 0, column = 0;
+    const std::optional<QString> decoded = decodeTextFile(bytes, line, column);
+    if (!decoded) {
+        error = path + QStringLiteral(": not UTF-8 text (line %1, column %2)").arg(line).arg(column);
+        return false;
+    }
+    text = *decoded;
+    return true;
+}
+
+}  // namespace
+
+const char *const kTextHelp =
+    "Text, drawn in black or white over the converted picture (or, with no picture, over the\n"
+    "background alone); dither, tone and threshold never touch it:\n"
+    "  --text TEXT       the text; a line break in it starts a new line\n"
+    "  --text-file FILE  the text from a UTF-8 file\n"
+    "  --font FAMILY     an installed family (MisakiGothic; see 'pixelwright-cli fonts')\n"
+    "  --size PX         6-64: the font's size in pixels (8)\n"
+    "  --bold            bold\n"
+    "  --align A         left (default), center, right\n"
+    "  --valign V        top (default), middle, bottom\n"
+    "  --offset X,Y      -128..128 each: moves the text right and down (0,0)\n"
+    "  --text-color C    black (default) or white\n"
+    "  --font-fallback   other fonts draw the characters FAMILY lacks (else they are refused)\n";
+
+QList<OptionSpec> textSpecs()
+{
+    return {{"text", {}, true}, {"text-file", {}, true}, {"font", {}, true},     {"size", {}, true},   {"bold", {}, false},
+            {"align", {}, true}, {"valign", {}, true},   {"offset", {}, true}, {"text-color", {}, true}, {"font-fallback", {}, false}};
+}
+
+bool needsFonts(const QStringList &args)
+{
+    if (args.value(0) == QLatin1String("fonts"))
+        return true;
+    for (const QString &arg : args)
+        if (arg.startsWith(QLatin1String("--text")) || arg.startsWith(QLatin1String("--font")))
+            return true;
+    return false;
+}
+
+int textOptions(const ParsedArgs &args, TextOptions &t)
+{
+    QString error;
+    auto usage = [&](const QString &text) { return fail(text, Usage); };
+    if (args.has("text") && args.has("text-file"))
+        return usage(QStringLiteral("--text and --text-file cannot be used together"));
+    if (!intOption(args, "size", kMinTextSize, kMaxTextSize, t.size, error))
+        return usage(error);
+    t.bold = args.has("bold");
+    t.fallback = args.has("font-fallback");
+    if (args.has("font"))
+        t.family = args.value("font");
+    if (args.has("align") && !textAlignFromName(args.value("align")))
+        return usage(QStringLiteral("--align takes left, center or right, not '%1'").arg(args.value("align")));
+    t.align = textAlignFromName(args.value("align")).value_or(t.align);
+    if (args.has("valign") && !textVAlignFromName(args.value("valign")))
+        return usage(QStringLiteral("--valign takes top, middle or bottom, not '%1'").arg(args.value("valign")));
+    t.valign = textVAlignFromName(args.value("valign")).value_or(t.valign);
+    if (args.has("offset")) {
+        const QStringList xy = args.value("offset").split(QLatin1Char(','));
+        bool okX = false, okY = false;
+        const int x = xy.value(0).toInt(&okX), y = xy.value(1).toInt(&okY);
+        if (xy.size() != 2 || !okX || !okY || qAbs(x) > kMaxTextOffset || qAbs(y) > kMaxTextOffset)
+            return usage(QStringLiteral("--offset takes X,Y, each a whole number from -128 to 128, not '%1'").arg(args.value("offset")));
+        t.offsetX = x;
+        t.offsetY = y;
+    }
+    if (args.has("text-color")) {
+        const QString color = args.value("text-color");
+        if (color != QLatin1String("black") && color != QLatin1String("white"))
+            return usage(QStringLiteral("--text-color takes black or white, not '%1'").arg(color));
+        t.white = color == QLatin1String("white");
+    }
+    if (args.has("text-file") && !readTextFile(args.value("text-file"), t.text, error))
+        return fail(error, BadInput);
+    if (args.has("text"))
+        t.text = args.value("text");
+    if (t.isEmpty())
+        return Done;
+    const TextLayer layer = layoutText(t);
+    if (layer.fontMissing()) {
+        const QStringList similar = similarFamilies(t.family);
+        return usage(QStringLiteral("font \"%1\" is not installed (%2)")
+                         .arg(t.family, similar.isEmpty() ? QStringLiteral("see 'pixelwright-cli fonts'")
+                                                          : QStringLiteral("similar: ") + similar.join(QStringLiteral(", "))));
+    }
+    if (!layer.missing.isEmpty())
+        return usage(QStringLiteral("font \"%1\" has no glyph for %2 (--font-fallback lets other fonts draw them)")
+                         .arg(layer.family, codePointList(layer.missing)));
+    if (layer.bounded)
+        errorLine(QStringLiteral("the text is longer than the display can show: only the part that shows was laid out"));
+    else if (layer.overflow)
+        errorLine(QStringLiteral("the text is cut at the display's edge"));
+    return Done;
+}
+
+int convertTextOnly(const ConversionOptions &options, const QString &output, Format format, const Layout &layout)
+{
+    if (output.isEmpty())
+        return fail(QStringLiteral("with text and no input picture, -o names the output (see 'pixelwright-cli convert --help')"), Usage);
+    const std::optional<MonoImage> image = convertBackground(options);
+    if (!image)
+        return fail(QStringLiteral("the text could not be drawn"), BadInput);
+    const QString name = output == QLatin1String("-") ? QStringLiteral("image") : QFileInfo(output).completeBaseName();
+    QString reason;
+    if (!writeOutput(output, encodeImage(*image, format, layout, identifierFrom(name)), reason))
+        return fail(output + QStringLiteral(": ") + reason, BadOutput);
+    return Done;
+}
+
+int runFonts(const QStringList &argv)
+{
+    ParsedArgs args;
+    QString error;
+    if (!parseArgs(argv, {{"pixel", {}, false}, {"help", 'h', false}}, args, error) || !args.operands.isEmpty())
+        return fail((error.isEmpty() ? QStringLiteral("fonts takes no operand") : error) + QStringLiteral(" (see 'pixelwright-cli fonts --help')"), Usage);
+    if (args.has("help")) {
+        writeStdout(QByteArray(kFontsHelp) + kExitCodesHelp);
+        return Done;
+    }
+    QByteArray out;
+    if (args.has("pixel")) {
+        for (const PixelFont &font : pixelFonts())
+            out += font.family.toUtf8() + '\t' + QByteArray::number(font.size) + '\n';
+    } else {
+        for (const QString &family : QFontDatabase::families())
+            out += family.toUtf8() + '\n';
+    }
+    writeStdout(out);
+    return Done;
+}
+
+}  // namespace pw::cli

@@ -1,0 +1,101 @@
+// Text from the command line, run end to end: the refusals (each one line, nothing written),
+// the cut reported once, text alone over the background, send's bytes, the fonts command, and a
+// 10 MB text file within its bounds.
+#include "cli/cliprocess.h"
+
+#include <QtTest>
+
+using namespace pw::test;
+
+class TstCliText : public QObject {
+    Q_OBJECT
+private slots:
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("args");  // OUT stands for the output, BAD for a file of invalid UTF-8
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("error");
+        const QStringList convert{"convert", "-o", "OUT"};
+        QTest::newRow("font not installed") << (convert + QStringList{"--text", "x", "--font", "Misaki Gotic"}) << 1
+                                            << "pixelwright-cli: font \"Misaki Gotic\" is not installed (similar: MisakiGothic)";
+        QTest::newRow("nothing like it") << (convert + QStringList{"--text", "x", "--font", "Zzyzx Qwv"}) << 1
+                                         << "pixelwright-cli: font \"Zzyzx Qwv\" is not installed (see 'pixelwright-cli fonts')";
+        QTest::newRow("glyphs missing") << (convert + QStringList{"--text", "a\U0001F600\u3042\u0301"}) << 1
+                                        << "pixelwright-cli: font \"MisakiGothic\" has no glyph for U+1F600 U+0301 (--font-fallback lets other fonts draw them)";
+        QTest::newRow("invalid UTF-8") << (convert + QStringList{"--text-file", "BAD"}) << 2 << "pixelwright-cli: BAD: not UTF-8 text (line 2, column 3)";
+        QTest::newRow("size") << (convert + QStringList{"--text", "x", "--size", "65"}) << 1
+                              << "pixelwright-cli: --size takes a whole number from 6 to 64, not '65'";
+        QTest::newRow("offset") << (convert + QStringList{"--text", "x", "--offset", "3"}) << 1
+                                << "pixelwright-cli: --offset takes X,Y, each a whole number from -128 to 128, not '3'";
+        QTest::newRow("align") << (convert + QStringList{"--text", "x", "--align", "middle"}) << 1
+                               << "pixelwright-cli: --align takes left, center or right, not 'middle'";
+        QTest::newRow("colour") << (convert + QStringList{"--text", "x", "--text-color", "red"}) << 1
+                                << "pixelwright-cli: --text-color takes black or white, not 'red'";
+        QTest::newRow("both texts") << (convert + QStringList{"--text", "x", "--text-file", "BAD"}) << 1
+                                    << "pixelwright-cli: --text and --text-file cannot be used together";
+        QTest::newRow("text alone needs -o") << QStringList{"convert", "--text", "x"} << 1
+                                             << "pixelwright-cli: with text and no input picture, -o names the output (see 'pixelwright-cli convert --help')";
+        QTest::newRow("send: font") << QStringList{"send", "--dry-run", "--vram", "--text", "x", "--font", "Nope"} << 1
+                                    << "pixelwright-cli: font \"Nope\" is not installed (see 'pixelwright-cli fonts')";
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out.bin"), bad = dir.filePath("bad.txt");
+        QVERIFY(writeFile(bad, "fine\nab\xff"));
+        args.replaceInStrings(QRegularExpression("^OUT$"), out).replaceInStrings(QRegularExpression("^BAD$"), bad);
+        const Run r = run(args);
+        QCOMPARE(r.code, code);
+        QCOMPARE(r.errLines, QStringList{QString(error).replace("BAD", bad)});
+        QVERIFY(!QFile::exists(out) && r.out.isEmpty());
+    }
+
+    // Text cut at the edge is said once, even over every frame; send carries what convert writes.
+    void cutOnceAndSendsWhatConvertWrites()
+    {
+        QTemporaryDir dir;
+        const QString gif = dir.filePath("a.gif");
+        QVERIFY(writeFile(gif, animatedGif({solidImage(140, 80, Qt::white), solidImage(140, 80, Qt::gray), solidImage(140, 80, Qt::black)})));
+        const QStringList text{"--text", "とても長い一行のテキストがはみ出します", "--text-color", "white", "--valign", "middle"};
+        Run r = run(QStringList{"convert", gif, "--frames", "-o", dir.filePath("f.bin")} + text);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.errLines, QStringList{"pixelwright-cli: the text is cut at the display's edge"});
+        QVERIFY(readFile(dir.filePath("f-02.bin")) != QByteArray(1024, '\0'));
+        r = run(QStringList{"convert", "--text", "駅\nｴｷ", "--align", "center", "-o", dir.filePath("t.bin")});
+        QVERIFY(r.code == 0 && r.errLines.isEmpty());
+        const QByteArray sent = run({"send", "--dry-run", "--flash", "4", "--text", "駅\nｴｷ", "--align", "center"}).out;
+        QVERIFY(!sent.isEmpty());
+        QCOMPARE(sent, run({"send", "--dry-run", "--flash", "4", dir.filePath("t.bin")}).out);
+    }
+
+    // A 10 MB file: only what shows is laid out, said once; quickly and in little memory.
+    void hugeTextFile()
+    {
+        QTemporaryDir dir;
+        QByteArray text;
+        for (int i = 0; text.size() < 10 * 1024 * 1024; ++i)
+            text += QByteArray::number(i) + " " + QString(40, QChar(0x6f22)).toUtf8() + "\n";
+        QVERIFY(writeFile(dir.filePath("big.txt"), text));
+        // Against a one-character text, so that start-up (and the sanitizers' share) cancels out.
+        long smallKb = 0, bigKb = 0;
+        QCOMPARE(Spawned({"convert", "--text", "x", "-o", dir.filePath("small.bin")}).wait(&smallKb), 0);
+        QCOMPARE(Spawned({"convert", "--text-file", dir.filePath("big.txt"), "--valign", "bottom", "-o", dir.filePath("big.bin")}).wait(&bigKb), 0);
+        QVERIFY2(bigKb - smallKb < 50 * 1024, qPrintable(QStringLiteral("%1 KB more").arg(bigKb - smallKb)));
+        QCOMPARE(QFileInfo(dir.filePath("big.bin")).size(), 1024);
+    }
+
+    void fontsCommand()
+    {
+        const Run all = run({"fonts"}), pixel = run({"fonts", "--pixel"});
+        QVERIFY(all.code == 0 && all.out.split('\n').contains("MisakiGothic") && all.out.split('\n').contains("Unifont"));
+        QCOMPARE(pixel.code, 0);
+        QVERIFY2(pixel.out.contains("MisakiGothic\t8\n") && pixel.out.contains("Unifont\t16\n") && !pixel.out.contains("DejaVu Sans\t"), pixel.out);
+        QVERIFY(run({"convert", "--help"}).out.contains("--text-file FILE") && run({"--help"}).out.contains("fonts [--pixel]"));
+    }
+};
+
+QTEST_MAIN(TstCliText)
+#include "tst_clitext.moc"

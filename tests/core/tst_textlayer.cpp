@@ -1,0 +1,342 @@
+// Text over the picture: the two pixel fonts' glyphs exactly (goldens drawn as art, so a
+// failure shows the difference), text pixels untouched by the dither, the bounds of a huge text,
+// the refusal of a missing font, the text file reader and conversion.ini's text lines.
+#include "core/conversion.h"
+#include "core/conversionsettings.h"
+#include "core/textsettings.h"
+
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QtTest>
+
+using namespace pw;
+
+Q_DECLARE_METATYPE(pw::TextOptions)
+
+namespace {
+
+TextOptions textOf(const QString &text, const QString &family, int size)
+{
+    TextOptions t;
+    t.text = text;
+    t.family = family;
+    t.size = size;
+    return t;
+}
+
+// The image as rows of '#' (the text's colour) and '.', cut to the box of what differs from
+// the background, with the box's top-left corner.
+QString art(const MonoImage &image, bool textWhite, QPoint &corner)
+{
+    QRect box;
+    for (int y = 0; y < kImageHeight; ++y)
+        for (int x = 0; x < kImageWidth; ++x)
+            if (pixelAt(image, x, y) == textWhite)
+                box |= QRect(x, y, 1, 1);
+    corner = box.topLeft();
+    QStringList rows;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        QString row;
+        for (int x = box.left(); x <= box.right(); ++x)
+            row += pixelAt(image, x, y) == textWhite ? QLatin1Char('#') : QLatin1Char('.');
+        rows << row;
+    }
+    return rows.join(QLatin1Char('\n'));
+}
+
+QImage photo(quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(128, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 128; ++x)
+            image.setPixel(x, y, qRgb((x * 2 + y) % 256, int(random.bounded(40, 220)), (y * 4) % 256));
+    return image;
+}
+
+}  // namespace
+
+class TstTextLayer : public QObject {
+    Q_OBJECT
+private slots:
+    // The fonts the goldens need; tools/setup.sh installs them.
+    void initTestCase()
+    {
+        for (const QString family : {"MisakiGothic", "Unifont"})
+            QVERIFY2(!installedFamily(family).isEmpty(), qPrintable(family + " is not installed: run tools/setup.sh"));
+    }
+
+    void pixelFontsExactly_data()
+    {
+        QTest::addColumn<TextOptions>("text");
+        QTest::addColumn<QPoint>("corner");
+        QTest::addColumn<QString>("golden");
+        TextOptions t = textOf(QStringLiteral("あ漢ｱg"), "MisakiGothic", 8);
+        QTest::newRow("misaki: kana, kanji, half-width kana, descender; top left") << t << QPoint(0, 0)
+            << QStringLiteral(
+               "..#.....#..#.#..###....\n"
+               ".#####...######...#....\n"
+               "..#.....#.#.#.#..##..##\n"
+               "..####....#####..#..#.#\n"
+               ".##.#.#.#######..#...##\n"
+               "#.##..#.#...#...#.....#\n"
+               ".##..#..#.##.##.....##.");
+        t = textOf(QStringLiteral("カナ\n東京"), "MisakiGothic", 8);
+        t.align = TextAlign::Center;
+        t.valign = TextVAlign::Middle;
+        QTest::newRow("misaki: two lines, centred") << t << QPoint(56, 24)
+            << QStringLiteral(
+               "...#.......#...\n"
+               ".######....#...\n"
+               "...#..#.#######\n"
+               "...#..#....#...\n"
+               "...#..#....#...\n"
+               "..#...#...#....\n"
+               ".#...##..#.....\n"
+               "...............\n"
+               "...#.......#...\n"
+               "#######.#######\n"
+               ".#.#.#...#...#.\n"
+               ".#####...#####.\n"
+               ".#.#.#.....#...\n"
+               "..###....#.#.#.\n"
+               "##.#.##.#.##..#");
+        t = textOf(QStringLiteral("駅ｴｷy"), QStringLiteral("美咲ゴシック"), 8);
+        t.align = TextAlign::Right;
+        t.valign = TextVAlign::Bottom;
+        t.offsetX = -3;
+        t.offsetY = -2;
+        QTest::newRow("misaki by its Japanese name: bottom right, moved") << t << QPoint(105, 54)
+            << QStringLiteral(
+               "###.###......#.....\n"
+               "##..#.#.###.###....\n"
+               "###.#.#..#...#..#.#\n"
+               "##..##...#..###.#.#\n"
+               "###.##...#...#...##\n"
+               "..#.#.#.###..#....#\n"
+               "#.##..#.........##.");
+        t = textOf(QStringLiteral("Ág漢ｶ"), "Unifont", 16);
+        t.offsetX = 5;
+        t.offsetY = 3;
+        QTest::newRow("unifont: top left, moved") << t << QPoint(6, 3)
+            << QStringLiteral(
+               "...##.................#...#............\n"
+               ".##..............#....#...#........#...\n"
+               "..................#.##########.....#...\n"
+               "..................#...#...#........#...\n"
+               "..##...........#......#####.....#######\n"
+               ".#..#........#..#.......#..........#..#\n"
+               ".#..#....###.#..#..#.#######.......#..#\n"
+               "#....#..#...#......#.#..#..#.......#..#\n"
+               "#....#..#...#.....#..#######.......#..#\n"
+               "######..#...#.....#.....#.........#...#\n"
+               "#....#...###...###..#########.....#...#\n"
+               "#....#...#.......#......#.........#..#.\n"
+               "#....#...####....#.###########...#...#.\n"
+               "#....#..#....#...#.....#.#.......#...#.\n"
+               "........#....#...#....#...#.....#...#..\n"
+               ".........####.......##.....##..........");
+        t = textOf(QStringLiteral("ﾃｷｽﾄ"), "Unifont", 16);
+        t.align = TextAlign::Center;
+        t.valign = TextVAlign::Bottom;
+        t.white = true;
+        QTest::newRow("unifont: white, bottom centre") << t << QPoint(49, 49)
+            << QStringLiteral(
+               "..........#..............#....\n"
+               ".#####....#..............#....\n"
+               "..........#.....######...#....\n"
+               "..........####.......#...#....\n"
+               "........###.........#....#....\n"
+               "#######....#........#....###..\n"
+               "...#.......#........#....#..#.\n"
+               "...#.......####....#.....#...#\n"
+               "...#....####.......#.....#....\n"
+               "...#.......#......#.#....#....\n"
+               "...#.......#......#..#...#....\n"
+               "..#.........#....#...#...#....\n"
+               "..#.........#....#....#..#....\n"
+               ".#..........#...#.....#..#....");
+    }
+    void pixelFontsExactly()
+    {
+        QFETCH(TextOptions, text);
+        QFETCH(QPoint, corner);
+        QFETCH(QString, golden);
+        ConversionOptions options;
+        options.text = text;
+        options.prepare.background = text.white ? Qt::black : Qt::white;
+        const std::optional<MonoImage> image = convertBackground(options);
+        QVERIFY(image);
+        QPoint at;
+        const QString drawn = art(*image, text.white, at);
+        QVERIFY2(drawn == golden && at == corner,
+                 qPrintable(QStringLiteral("drawn at (%1, %2):\n%3\nexpected at (%4, %5):\n%6")
+                                .arg(at.x()).arg(at.y()).arg(drawn).arg(corner.x()).arg(corner.y()).arg(golden)));
+    }
+    // Over a photo, whatever the dither and the inversion: each glyph pixel exactly the text's
+    // colour, every other pixel as the conversion without text gives it.
+    void textPixelsAreNeverDithered_data()
+    {
+        QTest::addColumn<int>("dither");
+        QTest::addColumn<bool>("invert");
+        QTest::addColumn<bool>("white");
+        QTest::newRow("Floyd-Steinberg, black") << int(Dither::FloydSteinberg) << false << false;
+        QTest::newRow("Atkinson, white, inverted") << int(Dither::Atkinson) << true << true;
+        QTest::newRow("Bayer 8, black, inverted") << int(Dither::Bayer8) << true << false;
+        QTest::newRow("no dither, white") << int(Dither::None) << false << true;
+    }
+    void textPixelsAreNeverDithered()
+    {
+        QFETCH(int, dither);
+        QFETCH(bool, invert);
+        QFETCH(bool, white);
+        ConversionOptions plain;
+        plain.threshold.dither = Dither(dither);
+        plain.threshold.invert = invert;
+        plain.prepare.tone.contrast = 20;
+        ConversionOptions withText = plain;
+        withText.text = textOf(QStringLiteral("漢字テスト\nAbgy"), "Unifont", 16);
+        withText.text.white = white;
+        withText.text.align = TextAlign::Center;
+        withText.text.valign = TextVAlign::Middle;
+        const QImage picture = photo(7);
+        const std::optional<MonoImage> without = convertLoaded(picture, plain), with = convertLoaded(picture, withText);
+        QVERIFY(without && with);
+        const TextLayer layer = layoutText(withText.text);
+        int ink = 0, wrong = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x) {
+                const bool glyph = layer.ink.pixelColor(x, y).red() > 127;
+                ink += glyph;
+                wrong += pixelAt(*with, x, y) != (glyph ? white : pixelAt(*without, x, y));
+            }
+        QVERIFY(ink > 100);
+        QCOMPARE(wrong, 0);
+    }
+
+    // An empty text changes nothing, whatever its other settings say (even a font that is missing).
+    void emptyTextChangesNothing()
+    {
+        ConversionOptions plain;
+        plain.threshold.dither = Dither::FloydSteinberg;
+        ConversionOptions empty = plain;
+        empty.text.family = QStringLiteral("No Such Font");
+        empty.text.white = true;
+        empty.text.size = 30;
+        const QImage picture = photo(3);
+        QCOMPARE(*convertLoaded(picture, empty), *convertLoaded(picture, plain));
+        QCOMPARE(*convertBackground(empty), *convertBackground(plain));
+        ConversionSettings settings;
+        settings.text.family = QStringLiteral("No Such Font");
+        QVERIFY(!formatConversionSettings({}).contains("text") && formatConversionSettings(settings).contains("font=No Such Font"));
+    }
+
+    // What is cut at the edge is reported; a huge text lays out only the lines and characters
+    // that can show, and they come out as the same text cut by hand would.
+    void overflowAndHugeTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("align");
+        QTest::addColumn<int>("valign");
+        QTest::addColumn<QString>("sameAs");  // empty: not compared
+        QTest::addColumn<bool>("overflow");
+        const QString full16 = QString(16, QChar(0x3042)), line = QString(100, QChar(0x6f22));
+        QTest::newRow("16 x 8 fit") << QStringList(8, full16).join('\n') << 0 << 0 << QString() << false;
+        QTest::newRow("17 wide") << QString(17, QChar(0x3042)) << 0 << 0 << QString() << true;
+        QTest::newRow("9 lines") << QStringList(9, "a").join('\n') << 0 << 0 << QString() << true;
+        QStringList lines;
+        for (int i = 0; i < 100000; ++i)
+            lines << QString::number(i).rightJustified(6, '0') + line;
+        const QString many = lines.join('\n');
+        QTest::newRow("10 MB of lines, top") << many << 0 << 0 << lines.mid(0, 8).join('\n') << true;
+        QTest::newRow("10 MB of lines, bottom right") << many << 2 << 2 << lines.mid(99992).join('\n') << true;
+        QTest::newRow("10 MB of lines, middle") << many << 1 << 1 << lines.mid(49996, 8).join('\n') << true;
+        const QString one = QString(5000000, QChar(0x3042)) + QString(5000000, QChar(0x6f22));
+        QTest::newRow("one 10 MB line, left") << one << 0 << 0 << QString(40, QChar(0x3042)) << true;
+        QTest::newRow("one 10 MB line, right") << one << 2 << 0 << QString(40, QChar(0x6f22)) << true;
+    }
+    void overflowAndHugeTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, align);
+        QFETCH(int, valign);
+        QFETCH(QString, sameAs);
+        QFETCH(bool, overflow);
+        TextOptions t = textOf(text, "MisakiGothic", 8);
+        t.align = TextAlign(align);
+        t.valign = TextVAlign(valign);
+        QElapsedTimer timer;
+        timer.start();
+        const TextLayer layer = layoutText(t);
+        const qint64 ms = timer.elapsed();
+        QCOMPARE(layer.overflow, overflow);
+        QCOMPARE(layer.bounded, text.size() > 64 * 1024);
+        QVERIFY2(ms < 250, qPrintable(QString::number(ms) + " ms"));  // 50 ms on a quiet machine
+        if (!sameAs.isEmpty()) {
+            t.text = sameAs;
+            QCOMPARE(layer.ink, layoutText(t).ink);
+        }
+    }
+
+    // A family that is not installed draws nothing (Qt would substitute one) and similar names
+    // are offered; characters the font lacks are reported unless another font may draw them.
+    void missingFontsAndGlyphs()
+    {
+        QVERIFY(layoutText(textOf("x", "No Such Font", 8)).fontMissing() && layoutText(textOf("x", "No Such Font", 8)).ink.isNull());
+        QCOMPARE(installedFamily("misakigothic"), QStringLiteral("MisakiGothic"));
+        QVERIFY(similarFamilies("Misaki Gotic").contains("MisakiGothic"));
+        TextOptions t = textOf(QStringLiteral("a\U0001F600\u3042\u0301\U0001F600"), "MisakiGothic", 8);
+        QCOMPARE(layoutText(t).missing, (QList<char32_t>{0x1F600, 0x301}));
+        QCOMPARE(codePointList(layoutText(t).missing), QStringLiteral("U+1F600 U+0301"));
+        t.fallback = true;
+        QVERIFY(layoutText(t).missing.isEmpty());
+        bool misaki = false, unifont = false;
+        for (const PixelFont &font : pixelFonts()) {
+            misaki |= font.family == "MisakiGothic" && font.size == 8;
+            unifont |= font.family == "Unifont" && font.size == 16;
+            QVERIFY2(font.family != "DejaVu Sans", "an outline font is no pixel font");
+        }
+        QVERIFY(misaki && unifont);
+    }
+
+    void textFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");  // "!L:C" for a refusal at line L, column C
+        QTest::newRow("lines, BOM, CR LF, final end") << QByteArray("\xef\xbb\xbf\xe3\x81\x82\r\nb\n") << QStringLiteral("\u3042\nb");
+        QTest::newRow("four bytes") << QByteArray("\xf0\x9f\x98\x80") << QStringLiteral("\U0001F600");
+        QTest::newRow("stray continuation") << QByteArray("ab\ncd\x80") << QStringLiteral("!2:3");
+        QTest::newRow("overlong") << QByteArray("\xe3\x81\x82\xc0\xaf") << QStringLiteral("!1:2");
+        QTest::newRow("surrogate") << QByteArray("x\n\n\xed\xa0\x80") << QStringLiteral("!3:1");
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << QStringLiteral("!1:1");
+        QTest::newRow("cut short") << QByteArray("abc\xe3\x81") << QStringLiteral("!1:4");
+    }
+    void textFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        int line = 0, column = 0;
+        const std::optional<QString> decoded = decodeTextFile(bytes, line, column);
+        QCOMPARE(decoded ? *decoded : QStringLiteral("!%1:%2").arg(line).arg(column), text);
+    }
+
+    // The text's lines of conversion.ini read back as written; a damaged value is its default.
+    void settingsLines()
+    {
+        ConversionSettings s;
+        s.text = textOf(QStringLiteral(" \"quoted\" \\ back\nslash\tend "), "Unifont", 64);
+        s.text.bold = s.text.white = s.text.fallback = true;
+        s.text.align = TextAlign::Right;
+        s.text.valign = TextVAlign::Middle;
+        s.text.offsetX = -128;
+        s.text.offsetY = 128;
+        QVERIFY(parseConversionSettings(formatConversionSettings(s)) == s);
+        const QByteArray damaged = "text=\"open\ntext=\"bad \\q\"\ntext-size=65\nbold=2\nalign=middle\nvalign=left\n"
+                                   "text-offset=1\ntext-offset=129,0\ntext-color=red\ntext-fallback=x\nfont=\n";
+        QVERIFY(parseConversionSettings(damaged) == ConversionSettings{});
+        QCOMPARE(parseConversionSettings("text = \"a=b\" \nfont=Unifont\ntext-size=6").text, textOf("a=b", "Unifont", 6));
+    }
+};
+
+QTEST_MAIN(TstTextLayer)
+#include "tst_textlayer.moc"
