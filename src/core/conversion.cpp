@@ -70,12 +70,23 @@ std::optional<Flip> flipFromName(const QString &name)
     return std::nullopt;
 }
 
+void setMirrors(PrepareOptions &options, bool horizontal, bool vertical)
+{
+    if (horizontal && vertical) {
+        options.rotate = (options.rotate + 180) % 360;
+        options.flip = Flip::None;
+    } else {
+        options.flip = horizontal ? Flip::Horizontal : vertical ? Flip::Vertical : Flip::None;
+    }
+}
+
 std::optional<MonoImage> convertLoaded(const QImage &loaded, const ConversionOptions &options)
 {
-    const QImage surface = prepareSurface(loaded, options.prepare);
+    FlatPixels flat;
+    const QImage surface = prepareSurface(loaded, options.prepare, &flat);
     if (surface.isNull())
         return std::nullopt;
-    return threshold(surface, options.threshold);
+    return threshold(surface, options.threshold, &flat);
 }
 
 Conversion convertPicture(const PictureSource &source, const ConversionOptions &options, bool allFrames)

@@ -26,6 +26,10 @@ std::optional<Fit> fitFromName(const QString &name);
 std::optional<Dither> ditherFromName(const QString &name);
 std::optional<Flip> flipFromName(const QString &name);  // h, v (none is no flip at all)
 QString fitName(Fit fit);
+
+// Mirrors after the turn `options` has: mirrored both ways is half a turn more, which the one
+// flip cannot say.
+void setMirrors(PrepareOptions &options, bool horizontal, bool vertical);
 QString ditherName(Dither dither);
 
 // What the loader gave, prepared and thresholded; nullopt when a step could not be allocated.
