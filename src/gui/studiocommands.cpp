@@ -47,6 +47,7 @@ void MainWindow::openStudio()
 void MainWindow::setConversionSettings(const ConversionSettings &settings)
 {
     conversion_ = settings;
+    binShown_ = false;
     conversionUnsaved_ = true;
     conversionSaveTimer_->start(kSaveDelayMs);
     if (studio_ && studio_->settings() != settings)
@@ -69,8 +70,11 @@ void MainWindow::saveConversionSettings()
 bool MainWindow::takePicture(std::unique_ptr<SourcePicture> source)
 {
     source_.swap(source);
+    const bool wasBinShown = binShown_;
+    binShown_ = false;  // the studio shows what the area now holds
     if (source_ && !showPrepared()) {
         source_.swap(source);  // the area and the picture stay as they were
+        binShown_ = wasBinShown;
         return false;
     }
     if (studio_)
@@ -84,19 +88,44 @@ bool MainWindow::showPrepared()
     const LoadedPicture part = source_->part(options.prepare, conversion_.frame);
     if (!part.ok())
         return false;
-    const QImage surface = prepareSurface(part.image, options.prepare);
+    FlatPixels flat;
+    const QImage surface = prepareSurface(part.image, options.prepare, &flat);
     if (surface.isNull())
         return false;
+    prepared_ = surface;
+    preparedFlat_ = flat;
     pictureArea()->setSurface(surface);
     return true;
+}
+
+QImage MainWindow::conversionSurface(FlatPixels &flat) const
+{
+    if (source_ && !prepared_.isNull()) {
+        flat = preparedFlat_;
+        return prepared_;
+    }
+    // Nothing came in through the options: the area's own picture, or its empty background.
+    if (pictureArea()->hasPicture()) {
+        flat.reset();
+        return areaPicture_;
+    }
+    QImage empty(kImageWidth, kImageHeight, QImage::Format_RGB32);
+    empty.fill(pictureArea()->backgroundColor());
+    flat.set();
+    return empty;
 }
 
 void MainWindow::showResult()
 {
     if (!studio_ || !studio_->isVisible())
         return;
-    const QImage &surface = pictureArea()->surface();
-    studio_->showResult(surface, threshold(surface, conversion_.threshold));
+    if (binShown_) {
+        studio_->showResult(renderMonoImage(monoImage_), monoImage_);
+        return;
+    }
+    FlatPixels flat;
+    const QImage surface = conversionSurface(flat);
+    studio_->showResult(surface, threshold(surface, conversion_.threshold, &flat));
 }
 
 }  // namespace pw

@@ -25,7 +25,11 @@ void MainWindow::convertPicture()
     bar->setMaximum(7);
     bar->setVisible(true);
     bar->setValue(0);
-    convertSurface(pictureArea()->surface(), monoImage_, conversion_.threshold, [bar](int band) { bar->setValue(band); });
+    // Never what an earlier conversion painted: converting again gives the same bytes.
+    FlatPixels flat;
+    pictureArea()->surface() = conversionSurface(flat);
+    convertSurface(pictureArea()->surface(), monoImage_, conversion_.threshold, &flat, [bar](int band) { bar->setValue(band); });
+    binShown_ = false;
     // The painted black and white stay in the area: it shows what the device will show.
     pictureArea()->repaint();
     showResult();
@@ -59,9 +63,11 @@ bool MainWindow::loadBinFile(const QString &path)
 {
     if (!readBinFile(path, monoImage_))
         return false;
-    // The working image is the file's now; the settings no longer prepare the earlier picture.
-    takePicture(nullptr);
+    // The working image is the file's now and the area stays as it was; the picture that came
+    // in stays too, and the next change of an option prepares it again.
+    binShown_ = true;
     setCaptionPath(path);
+    showResult();
     return true;
 }
 
