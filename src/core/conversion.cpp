@@ -61,15 +61,6 @@ std::optional<Dither> ditherFromName(const QString &name) { return fromName(dith
 QString fitName(Fit fit) { return nameOf(fits(), fit); }
 QString ditherName(Dither dither) { return nameOf(dithers(), dither); }
 
-std::optional<Flip> flipFromName(const QString &name)
-{
-    if (name == QLatin1String("h"))
-        return Flip::Horizontal;
-    if (name == QLatin1String("v"))
-        return Flip::Vertical;
-    return std::nullopt;
-}
-
 void setMirrors(PrepareOptions &options, bool horizontal, bool vertical)
 {
     if (horizontal && vertical) {

@@ -24,7 +24,6 @@ QStringList fitNames();     // crop, contain, cover, stretch
 QStringList ditherNames();  // none, floyd-steinberg, atkinson, bayer4, bayer8
 std::optional<Fit> fitFromName(const QString &name);
 std::optional<Dither> ditherFromName(const QString &name);
-std::optional<Flip> flipFromName(const QString &name);  // h, v (none is no flip at all)
 QString fitName(Fit fit);
 
 // Mirrors after the turn `options` has: mirrored both ways is half a turn more, which the one
