@@ -19,6 +19,15 @@ QString ParsedArgs::value(const QString &name) const
     return result;
 }
 
+QStringList ParsedArgs::values(const QString &name) const
+{
+    QStringList result;
+    for (const auto &option : options)
+        if (option.first == name)
+            result << option.second;
+    return result;
+}
+
 bool parseArgs(const QStringList &args, const QList<OptionSpec> &known, ParsedArgs &out, QString &error)
 {
     out = {};
@@ -67,6 +76,11 @@ bool parseArgs(const QStringList &args, const QList<OptionSpec> &known, ParsedAr
                 return false;
             }
             inlineValue = args[++i];
+        }
+        // A second value would silently win over the first: the script that gave both is wrong.
+        if (option->takesValue && !option->repeats && out.has(option->name)) {
+            error = QStringLiteral("option '--%1' is given more than once").arg(option->name);
+            return false;
         }
         out.options.append({option->name, inlineValue});
     }

@@ -13,6 +13,7 @@ struct OptionSpec {
     QString name;        // long name without the dashes
     QChar shortName;     // or a null QChar
     bool takesValue = false;
+    bool repeats = false;  // a value option may be given once unless it says so
 };
 
 // Options and operands in any order (POSIX with GNU's permutation): "--name value",
@@ -23,9 +24,11 @@ struct ParsedArgs {
 
     bool has(const QString &name) const;
     QString value(const QString &name) const;  // the last one given
+    QStringList values(const QString &name) const;  // every one, in order
 };
 
-// False with `error` set for an unknown option or a missing value.
+// False with `error` set for an unknown option, a missing value, or a value option that does
+// not repeat given twice.
 bool parseArgs(const QStringList &args, const QList<OptionSpec> &known, ParsedArgs &out, QString &error);
 
 // An integer option within [low, high]; false with `error` naming the option.

@@ -17,7 +17,8 @@ const char *const kConversionHelp =
     "  --dither MODE     none (default), floyd-steinberg, atkinson, bayer4, bayer8\n"
     "  --invert          swap black and white\n"
     "  --rotate DEG      0, 90, 180, 270 (clockwise, before fitting)\n"
-    "  --flip h|v        mirror left-right or upside down (after rotating)\n"
+    "  --flip h|v|hv     mirror left-right, upside down, or both (after rotating);\n"
+    "                    given again, the mirrors add up (h and v: half a turn)\n"
     "  --fit MODE        crop (default: unscaled from the top-left corner, cut at 128x64),\n"
     "                    contain, cover, stretch\n"
     "  --background COLOR  behind transparency and where the picture does not reach\n"
@@ -99,7 +100,7 @@ void setInterrupted(bool on) { interruptFlag = on ? 1 : 0; }
 QList<OptionSpec> conversionSpecs()
 {
     return {{"threshold", {}, true}, {"dither", {}, true},     {"invert", {}, false},   {"rotate", {}, true},
-            {"flip", {}, true},      {"fit", {}, true},        {"background", {}, true}, {"brightness", {}, true},
+            {"flip", {}, true, true},      {"fit", {}, true},        {"background", {}, true}, {"brightness", {}, true},
             {"contrast", {}, true},  {"gamma", {}, true}};
 }
 
@@ -128,14 +129,6 @@ bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QStri
         }
         prepare.fit = *fit;
     }
-    if (args.has("flip")) {
-        const auto flip = flipFromName(args.value("flip"));
-        if (!flip) {
-            error = QStringLiteral("--flip takes h or v, not '%1'").arg(args.value("flip"));
-            return false;
-        }
-        prepare.flip = *flip;
-    }
     if (args.has("rotate")) {
         const QString text = args.value("rotate");
         if (!QStringList{"0", "90", "180", "270"}.contains(text)) {
@@ -153,6 +146,16 @@ bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QStri
         }
         prepare.tone.gamma = gamma;
     }
+    bool horizontal = false, vertical = false;
+    for (const QString &value : args.values("flip")) {
+        if (!QStringList{"h", "v", "hv", "vh"}.contains(value)) {
+            error = QStringLiteral("--flip takes h, v or hv, not '%1'").arg(value);
+            return false;
+        }
+        horizontal = horizontal || value.contains(QLatin1Char('h'));
+        vertical = vertical || value.contains(QLatin1Char('v'));
+    }
+    setMirrors(prepare, horizontal, vertical);
     if (args.has("background")) {
         const QColor color = QColor::fromString(args.value("background"));
         if (!color.isValid()) {

@@ -61,21 +61,23 @@ std::optional<Dither> ditherFromName(const QString &name) { return fromName(dith
 QString fitName(Fit fit) { return nameOf(fits(), fit); }
 QString ditherName(Dither dither) { return nameOf(dithers(), dither); }
 
-std::optional<Flip> flipFromName(const QString &name)
+void setMirrors(PrepareOptions &options, bool horizontal, bool vertical)
 {
-    if (name == QLatin1String("h"))
-        return Flip::Horizontal;
-    if (name == QLatin1String("v"))
-        return Flip::Vertical;
-    return std::nullopt;
+    if (horizontal && vertical) {
+        options.rotate = (options.rotate + 180) % 360;
+        options.flip = Flip::None;
+    } else {
+        options.flip = horizontal ? Flip::Horizontal : vertical ? Flip::Vertical : Flip::None;
+    }
 }
 
 std::optional<MonoImage> convertLoaded(const QImage &loaded, const ConversionOptions &options)
 {
-    const QImage surface = prepareSurface(loaded, options.prepare);
+    FlatPixels flat;
+    const QImage surface = prepareSurface(loaded, options.prepare, &flat);
     if (surface.isNull())
         return std::nullopt;
-    std::optional<MonoImage> image = threshold(surface, options.threshold);
+    std::optional<MonoImage> image = threshold(surface, options.threshold, &flat);
     if (image && !options.text.isEmpty())
         stampText(*image, layoutText(options.text), options.text.white);
     return image;
@@ -90,7 +92,10 @@ QImage backgroundSurface(const QColor &background)
 
 std::optional<MonoImage> convertBackground(const ConversionOptions &options)
 {
-    std::optional<MonoImage> image = threshold(backgroundSurface(options.prepare.background), options.threshold);
+    // Nothing but background: it converts by the threshold alone, as the bars around a picture do.
+    FlatPixels flat;
+    flat.set();
+    std::optional<MonoImage> image = threshold(backgroundSurface(options.prepare.background), options.threshold, &flat);
     if (image && !options.text.isEmpty())
         stampText(*image, layoutText(options.text), options.text.white);
     return image;

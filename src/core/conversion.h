@@ -26,8 +26,11 @@ QStringList fitNames();     // crop, contain, cover, stretch
 QStringList ditherNames();  // none, floyd-steinberg, atkinson, bayer4, bayer8
 std::optional<Fit> fitFromName(const QString &name);
 std::optional<Dither> ditherFromName(const QString &name);
-std::optional<Flip> flipFromName(const QString &name);  // h, v (none is no flip at all)
 QString fitName(Fit fit);
+
+// Mirrors after the turn `options` has: mirrored both ways is half a turn more, which the one
+// flip cannot say.
+void setMirrors(PrepareOptions &options, bool horizontal, bool vertical);
 QString ditherName(Dither dither);
 
 // What the loader gave, prepared and thresholded, with the text stamped on it; nullopt when a step could not be allocated.

@@ -101,11 +101,7 @@ ConversionOptions ConversionSettings::conversionOptions(const QColor &areaBackgr
     ConversionOptions options;
     options.prepare.fit = fit;
     options.prepare.rotate = rotate;
-    // Mirrored both ways is turned half a turn more, which the core's one flip cannot say.
-    if (flipHorizontal && flipVertical)
-        options.prepare.rotate = (rotate + 180) % 360;
-    else
-        options.prepare.flip = flipHorizontal ? Flip::Horizontal : flipVertical ? Flip::Vertical : Flip::None;
+    setMirrors(options.prepare, flipHorizontal, flipVertical);
     options.prepare.tone = tone;
     options.prepare.background = background.value_or(areaBackground);
     options.threshold = threshold;

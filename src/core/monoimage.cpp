@@ -7,12 +7,13 @@ namespace pw {
 
 bool convertSurface(QImage &surface, MonoImage &out, const std::function<void(int band)> &bandDone)
 {
-    return convertSurface(surface, out, ThresholdOptions{}, bandDone);
+    return convertSurface(surface, out, ThresholdOptions{}, nullptr, bandDone);
 }
 
-bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options, const std::function<void(int band)> &bandDone)
+bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options, const FlatPixels *flat,
+                    const std::function<void(int band)> &bandDone)
 {
-    const std::optional<MonoImage> converted = threshold(surface, options);
+    const std::optional<MonoImage> converted = threshold(surface, options, flat);
     if (!converted)
         return false;
     out = *converted;

@@ -94,6 +94,39 @@ QImage scaledForFit(const QImage &picture, Fit fit, QPoint *at)
     return premultiplied.isNull() ? QImage() : premultiplied.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// The scaled picture drawn at `at` over the background. Null when it could not be allocated.
+QImage overBackground(const QImage &scaled, QPoint at, const QColor &background)
+{
+    QImage surface(kImageWidth, kImageHeight, QImage::Format_RGB32);
+    if (surface.isNull())
+        return surface;
+    surface.fill(background);
+    QPainter painter(&surface);
+    painter.drawImage(at, scaled);
+    return surface;
+}
+
+// Everything flat but what `placed`, drawn at `at`, covers with some opacity.
+void markFlat(const QImage &placed, QPoint at, FlatPixels &flat)
+{
+    flat.set();
+    const QRect shown = QRect(at, placed.size()) & QRect(0, 0, kImageWidth, kImageHeight);
+    if (shown.isEmpty())
+        return;
+    const QImage part = placed.copy(shown.translated(-at)).convertToFormat(QImage::Format_ARGB32);
+    if (part.isNull()) {
+        flat.reset();  // unknown: the whole area dithers, as a picture
+        return;
+    }
+    const bool opaque = !placed.hasAlphaChannel();
+    for (int y = 0; y < part.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(part.constScanLine(y));
+        for (int x = 0; x < part.width(); ++x)
+            if (opaque || qAlpha(line[x]) != 0)
+                flat.reset(std::size_t((shown.y() + y) * kImageWidth + shown.x() + x));
+    }
+}
+
 }  // namespace
 
 QImage fitSurface(const QImage &picture, Fit fit, const QColor &background)
@@ -102,13 +135,7 @@ QImage fitSurface(const QImage &picture, Fit fit, const QColor &background)
         return composeSurface(picture, background);
     QPoint at;
     const QImage scaled = scaledForFit(picture, fit, &at);
-    QImage surface(kImageWidth, kImageHeight, QImage::Format_RGB32);
-    if (scaled.isNull() || surface.isNull())
-        return {};
-    surface.fill(background);
-    QPainter painter(&surface);
-    painter.drawImage(at, scaled);
-    return surface;
+    return scaled.isNull() ? QImage() : overBackground(scaled, at, background);
 }
 
 QImage applyTone(const QImage &picture, const Tone &tone)
@@ -132,13 +159,21 @@ QImage applyTone(const QImage &picture, const Tone &tone)
     return toned;
 }
 
-QImage prepareSurface(const QImage &loaded, const PrepareOptions &options)
+QImage prepareSurface(const QImage &loaded, const PrepareOptions &options, FlatPixels *flat)
 {
     const QImage picture = options.transforms() ? transformPicture(loaded, options.rotate, options.flip) : loaded;
     if (picture.isNull() && !loaded.isNull())
         return {};
+    // Where the picture lands: unscaled from the corner (crop), or scaled and placed for a fit.
+    const bool scales = options.fit != Fit::Crop && !picture.isNull();
+    QPoint at;
+    const QImage placed = scales ? scaledForFit(picture, options.fit, &at) : picture;
+    if (scales && placed.isNull())
+        return {};
+    if (flat)
+        markFlat(placed, at, *flat);
     if (options.tone.isIdentity() || picture.isNull())
-        return fitSurface(picture, options.fit, options.background);
+        return scales ? overBackground(placed, at, options.background) : composeSurface(picture, options.background);
     // The tone goes to what reaches the area, never to the background: the picture is placed
     // on a transparent layer of the area's size, the layer toned (8192 pixels, whatever the
     // picture's size) and then laid over the background.
@@ -148,15 +183,10 @@ QImage prepareSurface(const QImage &loaded, const PrepareOptions &options)
     layer.fill(Qt::transparent);
     {
         QPainter painter(&layer);
-        if (options.fit == Fit::Crop) {
+        if (scales)
+            painter.drawImage(at, placed);
+        else
             painter.drawImage(QPoint(0, 0), picture, QRect(0, 0, kImageWidth, kImageHeight));
-        } else {
-            QPoint at;
-            const QImage scaled = scaledForFit(picture, options.fit, &at);
-            if (scaled.isNull())
-                return {};
-            painter.drawImage(at, scaled);
-        }
     }
     return composeSurface(applyTone(layer, options.tone), options.background);
 }

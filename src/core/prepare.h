@@ -5,11 +5,16 @@
 #include <QColor>
 #include <QImage>
 #include <QRect>
+#include <bitset>
 
 namespace pw {
 
 enum class Fit { Crop, Contain, Cover, Stretch };
 enum class Flip { None, Horizontal, Vertical };
+
+// The area's pixels, row by row, that show nothing of the picture: the flat background around
+// where it was placed and behind its fully transparent parts.
+using FlatPixels = std::bitset<std::size_t(kImageWidth) * kImageHeight>;
 
 // Brightness and contrast from -100 to 100, gamma from 0.2 to 5; the defaults change nothing.
 struct Tone {
@@ -63,7 +68,7 @@ QImage applyTone(const QImage &picture, const Tone &tone);
 // The whole preparation of what the loader gave for these options (the corner, the region that
 // turning brings into the corner, or the reduced whole picture): turned, mirrored, fitted,
 // toned (what shows of the picture, not the background) and laid over the background. Null
-// when a step could not be allocated.
-QImage prepareSurface(const QImage &loaded, const PrepareOptions &options);
+// when a step could not be allocated. With `flat`, also where the surface is background alone.
+QImage prepareSurface(const QImage &loaded, const PrepareOptions &options, FlatPixels *flat = nullptr);
 
 }  // namespace pw

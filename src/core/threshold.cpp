@@ -22,18 +22,23 @@ struct Spread {
     double weight;
 };
 
-// Error diffusion over the luminances, row by row from the top, each row left to right.
-void diffuse(std::vector<double> &lum, int limit, std::initializer_list<Spread> spread, MonoImage &out)
+bool isFlat(const FlatPixels *flat, int x, int y) { return flat && flat->test(std::size_t(y * kImageWidth + x)); }
+
+// Error diffusion over the luminances, row by row from the top, each row left to right. Flat
+// pixels neither take nor give error.
+void diffuse(std::vector<double> &lum, int limit, std::initializer_list<Spread> spread, const FlatPixels *flat, MonoImage &out)
 {
     for (int y = 0; y < kImageHeight; ++y)
         for (int x = 0; x < kImageWidth; ++x) {
             const double value = lum[std::size_t(y * kImageWidth + x)];
             const bool white = value > limit;
             setPixelAt(out, x, y, white);
+            if (isFlat(flat, x, y))
+                continue;
             const double error = value - (white ? 255.0 : 0.0);
             for (const Spread &s : spread) {
                 const int nx = x + s.dx, ny = y + s.dy;
-                if (nx >= 0 && nx < kImageWidth && ny < kImageHeight)
+                if (nx >= 0 && nx < kImageWidth && ny < kImageHeight && !isFlat(flat, nx, ny))
                     lum[std::size_t(ny * kImageWidth + nx)] += error * s.weight;
             }
         }
@@ -41,7 +46,7 @@ void diffuse(std::vector<double> &lum, int limit, std::initializer_list<Spread> 
 
 }  // namespace
 
-std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options)
+std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options, const FlatPixels *flat)
 {
     if (surface.size() != QSize(kImageWidth, kImageHeight))
         return std::nullopt;
@@ -73,7 +78,7 @@ std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions
         const int n = options.dither == Dither::Bayer4 ? 4 : 8;
         for (int y = 0; y < kImageHeight; ++y)
             for (int x = 0; x < kImageWidth; ++x) {
-                const int bias = (2 * bayerIndex(n, x, y) + 1) * 128 / (n * n) - 128;
+                const int bias = isFlat(flat, x, y) ? 0 : (2 * bayerIndex(n, x, y) + 1) * 128 / (n * n) - 128;
                 setPixelAt(out, x, y, lumAt(x, y) > limit + bias);
             }
         break;
@@ -85,11 +90,11 @@ std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions
             for (int x = 0; x < kImageWidth; ++x)
                 lum[std::size_t(y * kImageWidth + x)] = lumAt(x, y);
         if (options.dither == Dither::FloydSteinberg)
-            diffuse(lum, limit, {{1, 0, 7 / 16.0}, {-1, 1, 3 / 16.0}, {0, 1, 5 / 16.0}, {1, 1, 1 / 16.0}}, out);
+            diffuse(lum, limit, {{1, 0, 7 / 16.0}, {-1, 1, 3 / 16.0}, {0, 1, 5 / 16.0}, {1, 1, 1 / 16.0}}, flat, out);
         else
             diffuse(lum, limit,
                     {{1, 0, 1 / 8.0}, {2, 0, 1 / 8.0}, {-1, 1, 1 / 8.0}, {0, 1, 1 / 8.0}, {1, 1, 1 / 8.0}, {0, 2, 1 / 8.0}},
-                    out);
+                    flat, out);
         break;
     }
     }

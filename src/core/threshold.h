@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/monoimage.h"
+#include "core/prepare.h"
 
 #include <QImage>
 #include <functional>
@@ -19,13 +20,14 @@ struct ThresholdOptions {
 // The one rule from a 128 x 64 surface to the device's image: each pixel's luminance
 // (30R + 59G + 11B) div 100, white where it is strictly above the threshold, after the dither
 // has moved the threshold (Bayer) or spread each pixel's error to its neighbours (Floyd-Steinberg,
-// Atkinson: never beyond the area). Returns nullopt when the surface cannot be read (a
-// conversion of it could not be allocated).
-std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options = {});
+// Atkinson: never beyond the area). The `flat` pixels (the background alone) take the threshold
+// alone, plain white or black: no dither pattern there, and no error spread into or out of them.
+// Returns nullopt when the surface cannot be read (a conversion of it could not be allocated).
+std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options = {}, const FlatPixels *flat = nullptr);
 
 // The window's conversion with these options: as convertSurface() (monoimage.h), which is this
 // with the default options.
-bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options,
+bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options, const FlatPixels *flat = nullptr,
                     const std::function<void(int band)> &bandDone = {});
 
 }  // namespace pw

@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProxyStyle>
@@ -59,38 +58,6 @@ private:
     }
 };
 
-// The 実行 menu has two items with the access key A (コマンド送信 and the frames' send). Qt only
-// highlights an item whose key another item shares; here the letter goes on choosing the first
-// item that has it, as it always did, unless one of those items is already highlighted: then
-// Qt's own cycling through them applies.
-class FirstAccessKeyChooses final : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *menu = qobject_cast<QMenu *>(watched);
-        if (!menu || event->type() != QEvent::KeyPress)
-            return false;
-        const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->text().size() != 1 || (key->modifiers() & ~(Qt::AltModifier | Qt::ShiftModifier)))
-            return false;
-        const QChar letter = key->text().at(0).toUpper();
-        QList<QAction *> sharing;
-        for (QAction *action : menu->actions())
-            if (action->isVisible() && action->isEnabled() && !action->isSeparator()
-                && (QKeySequence::mnemonic(action->text())[0].toCombined() & 0xffff) == int(letter.unicode()))
-                sharing << action;
-        if (sharing.size() < 2 || sharing.contains(menu->activeAction()))
-            return false;
-        menu->setActiveAction(sharing.constFirst());
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QCoreApplication::sendEvent(menu, &enter);
-        return true;
-    }
-};
-
 }  // namespace
 
 QAction *MainWindow::createAction(const char *name, const QString &caption, void (MainWindow::*command)())
@@ -137,7 +104,7 @@ void MainWindow::createActions()
     openConsoleAction_ = createAction("openConsoleAction", QStringLiteral("コマンド送信(&A)"), &MainWindow::openConsole);
     onToolbar(openConsoleAction_, "imgcom", QStringLiteral("コマンド送信"));
     openStudioAction_ = createAction("openStudioAction", QStringLiteral("変換設定(&O)..."), &MainWindow::openStudio);
-    sendFramesToFlashAction_ = createAction("sendFramesToFlashAction", QStringLiteral("全フレームをFLASHへ送信(&A)..."),
+    sendFramesToFlashAction_ = createAction("sendFramesToFlashAction", QStringLiteral("全フレームをFLASHへ送信(&F)..."),
                                             &MainWindow::sendFramesToFlash);
 
     showAboutAction_ = createAction("showAboutAction", QStringLiteral("バージョン情報(&A)"), &MainWindow::showAbout);
@@ -175,7 +142,6 @@ void MainWindow::createMenus()
     runMenu->addSeparator();
     runMenu->addAction(openStudioAction_);
     runMenu->addAction(sendFramesToFlashAction_);
-    runMenu->installEventFilter(new FirstAccessKeyChooses(runMenu));
 
     QMenu *helpMenu = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));

@@ -269,18 +269,25 @@ void ConversionStudio::showResult(const QImage &surface, const std::optional<Mon
         preview_->clear();
 }
 
-void ConversionStudio::placeBeside(const QWidget *window)
+void ConversionStudio::placeBeside(QWidget *window)
 {
     const QRect frame = window->frameGeometry();
     const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     const QRect room = screen ? screen->availableGeometry() : QRect(frame.topLeft(), frame.size() * 8);
     const QSize size = frameGeometry().size().expandedTo(sizeHint());
     constexpr int gap = 8;
-    int x = frame.right() + 1 + gap;
-    if (x + size.width() > room.right() + 1)
-        x = frame.left() - gap - size.width() >= room.left() ? frame.left() - gap - size.width() : room.right() + 1 - size.width();
+    const int leftRoom = frame.left() - room.left(), rightRoom = room.right() - frame.right();
+    const bool right = rightRoom >= leftRoom;
+    const int missing = size.width() + gap - qMax(leftRoom, rightRoom);
+    int shift = 0;
+    if (missing > 0 && frame.width() + gap + size.width() <= room.width()) {
+        shift = right ? -missing : missing;
+        window->move(frame.topLeft() + QPoint(shift, 0));
+    }
+    int x = right ? frame.right() + 1 + gap + shift : frame.left() + shift - gap - size.width();
+    x = qMax(room.left(), qMin(x, room.right() + 1 - size.width()));
     const int y = qBound(room.top(), frame.top(), qMax(room.top(), room.bottom() + 1 - size.height()));
-    move(qMax(room.left(), x), y);
+    move(x, y);
 }
 
 void ConversionStudio::changed()
@@ -313,6 +320,8 @@ void ConversionStudio::showBackground()
     QPainter(&swatch).drawRect(0, 0, 15, 15);
     background_->setIcon(QIcon(swatch));
     background_->setText(color.name(QColor::HexRgb));
+    // The swatch says nothing to a screen reader.
+    background_->setAccessibleDescription(color.name(QColor::HexRgb));
 }
 
 }  // namespace pw

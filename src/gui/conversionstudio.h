@@ -48,9 +48,10 @@ public:
     // Asks for the background colour; the colour dialog unless replaced (tests). Invalid: cancelled.
     std::function<QColor(const QColor &current)> chooseColor;
 
-    // Beside `window`: to its right where the screen has room, else to its left, else as far
-    // right as the screen allows.
-    void placeBeside(const QWidget *window);
+    // Beside `window`, on the side where the screen has more room. When the studio does not fit
+    // there but the screen holds both side by side, `window` moves over just enough; otherwise
+    // the studio stays within the screen.
+    void placeBeside(QWidget *window);
 
 signals:
     // The user changed a setting (or went back to the defaults).

@@ -66,7 +66,12 @@ MainWindow::MainWindow(const Platform &platform, QWidget *parent)
     connect(portList(), &QComboBox::activated, this, &MainWindow::portChosen);
     connect(pictureArea(), &PictureArea::filesDropped, this, &MainWindow::openDroppedFiles);
     connect(pictureArea(), &PictureArea::mousePressed, this, &MainWindow::showPictureMenu);
-    connect(pictureArea(), &PictureArea::surfaceReplaced, this, &MainWindow::showResult);
+    areaPicture_ = pictureArea()->surface();
+    connect(pictureArea(), &PictureArea::surfaceReplaced, this, [this] {
+        areaPicture_ = pictureArea()->surface();
+        textAloneShown_ = false;
+        showResult();
+    });
 
     // Beside the settings file, and apart from it: that file never changes for these.
     conversionPath_ = platform_.programDir + QLatin1Char('/') + kConversionSettingsName;

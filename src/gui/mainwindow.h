@@ -101,8 +101,8 @@ public:
     ConversionOptions conversionOptions() const;
     // Writes conversion.ini now if a change is still waiting for it.
     void saveConversionSettings();
-    // The picture as it came in; null when none was opened, dropped or pasted (or a BIN file
-    // was loaded since).
+    // The picture as it came in; null when none was opened, dropped or pasted. A BIN file
+    // loaded since leaves it in place: the next change of an option prepares it again.
     SourcePicture *sourcePicture() const { return source_.get(); }
 
     // Sets the status label and, when asked, draws it at once.
@@ -129,10 +129,11 @@ private:
     bool takePicture(std::unique_ptr<SourcePicture> source);
     bool showPrepared();
     void showResult();
-    // The text over the picture (studiocommands.cpp): what the threshold reads (the prepared
-    // picture, or the background alone, without the text) and the one-bit result with the text.
-    QImage plainSurface() const;
-    std::optional<MonoImage> workingResult() const;
+    // What 画像変換 converts now: the picture as it came in, prepared with the options (the
+    // background alone when none came in), never what a conversion painted, and without the
+    // text; and its flat pixels.
+    QImage conversionSurface(FlatPixels &flat) const;
+    // With no picture: the text over the background, or the empty area once the text is gone.
     void showTextAlone(bool hadText);
     void rewriteTimeChosen();
     void portChosen();
@@ -153,7 +154,11 @@ private:
     QTimer *conversionSaveTimer_ = nullptr;
     bool conversionUnsaved_ = false;
     std::unique_ptr<SourcePicture> source_;
-    QImage plainSurface_;  // the prepared picture before the text was drawn on it
+    QImage prepared_;     // source_ as the options last prepared it
+    QImage areaPicture_;  // the area as last replaced, before any conversion painted it
+    FlatPixels preparedFlat_;
+    bool binShown_ = false;  // a BIN file loaded and no option changed since
+    bool textAloneShown_ = false;  // the area shows the text over the background, no picture
     int exportFilter_ = 0;
     // Set by a clipboard command that failed inside the picture menu.
     bool clipboardFailed_ = false;

@@ -50,7 +50,7 @@ void MainWindow::openDroppedFiles(const QStringList &paths)
     bool ok = false;
     if (tail == QLatin1String("BIN") || tail == QLatin1String("bin")) {
         // The area keeps its picture although the working image now holds the file, which
-        // the conversion settings leave as it is.
+        // stays as it is until an option changes.
         ok = loadBinFile(path);
     } else {
         ok = takePicture(pictureFile(path));

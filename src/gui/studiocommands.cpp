@@ -37,6 +37,11 @@ void MainWindow::openStudio()
         connect(studio_, &ConversionStudio::settingsChanged, this, &MainWindow::setConversionSettings);
         studio_->adjustSize();
         studio_->placeBeside(this);
+        studio_->show();
+        showResult();
+        // The pictures it now shows may have grown it: placed again at its real size.
+        studio_->adjustSize();
+        studio_->placeBeside(this);
     }
     // One studio: a second request brings the same window forward.
     studio_->show();
@@ -49,6 +54,7 @@ void MainWindow::setConversionSettings(const ConversionSettings &settings)
 {
     const bool hadText = !conversion_.text.isEmpty();
     conversion_ = settings;
+    binShown_ = false;
     conversionUnsaved_ = true;
     conversionSaveTimer_->start(kSaveDelayMs);
     if (studio_ && studio_->settings() != settings)
@@ -73,8 +79,11 @@ void MainWindow::saveConversionSettings()
 bool MainWindow::takePicture(std::unique_ptr<SourcePicture> source)
 {
     source_.swap(source);
+    const bool wasBinShown = binShown_;
+    binShown_ = false;  // the studio shows what the area now holds
     if (source_ && !showPrepared()) {
         source_.swap(source);  // the area and the picture stay as they were
+        binShown_ = wasBinShown;
         return false;
     }
     if (studio_)
@@ -88,44 +97,61 @@ bool MainWindow::showPrepared()
     const LoadedPicture part = source_->part(options.prepare, conversion_.frame);
     if (!part.ok())
         return false;
-    QImage surface = prepareSurface(part.image, options.prepare);
+    FlatPixels flat;
+    QImage surface = prepareSurface(part.image, options.prepare, &flat);
     if (surface.isNull())
         return false;
-    plainSurface_ = surface;
+    prepared_ = surface;
+    preparedFlat_ = flat;
     if (!conversion_.text.isEmpty())
         drawText(surface, layoutText(conversion_.text), conversion_.text.white);
     pictureArea()->setSurface(surface);
     return true;
 }
 
+QImage MainWindow::conversionSurface(FlatPixels &flat) const
+{
+    if (source_ && !prepared_.isNull()) {
+        flat = preparedFlat_;
+        return prepared_;
+    }
+    // Nothing came in through the options: the area's own picture, or its empty background
+    // (under the text, when the text stands alone).
+    if (pictureArea()->hasPicture() && !textAloneShown_) {
+        flat.reset();
+        return areaPicture_;
+    }
+    flat.set();
+    return backgroundSurface(conversionOptions().prepare.background);
+}
+
 void MainWindow::showResult()
 {
     if (!studio_ || !studio_->isVisible())
         return;
-    studio_->showResult(pictureArea()->surface(), workingResult());
-}
-
-QImage MainWindow::plainSurface() const
-{
-    return source_ && !plainSurface_.isNull() ? plainSurface_ : backgroundSurface(conversionOptions().prepare.background);
-}
-
-std::optional<MonoImage> MainWindow::workingResult() const
-{
-    if (conversion_.text.isEmpty())
-        return threshold(pictureArea()->surface(), conversion_.threshold);
-    std::optional<MonoImage> image = threshold(plainSurface(), conversion_.threshold);
-    if (image)
-        stampText(*image, layoutText(conversion_.text), conversion_.text.white);
-    return image;
+    if (binShown_) {
+        studio_->showResult(renderMonoImage(monoImage_), monoImage_);
+        return;
+    }
+    FlatPixels flat;
+    QImage surface = conversionSurface(flat);
+    std::optional<MonoImage> result = threshold(surface, conversion_.threshold, &flat);
+    if (!conversion_.text.isEmpty()) {
+        const TextLayer layer = layoutText(conversion_.text);
+        drawText(surface, layer, conversion_.text.white);
+        if (result)
+            stampText(*result, layer, conversion_.text.white);
+    }
+    studio_->showResult(surface, result);
 }
 
 void MainWindow::showTextAlone(bool hadText)
 {
     if (!conversion_.text.isEmpty()) {
-        QImage surface = plainSurface();
+        QImage surface = backgroundSurface(conversionOptions().prepare.background);
         drawText(surface, layoutText(conversion_.text), conversion_.text.white);
         pictureArea()->setSurface(surface);
+        textAloneShown_ = true;  // after setSurface, which counts any other surface as a picture
     } else if (hadText) {
         pictureArea()->clearPicture();
     }

@@ -27,17 +27,16 @@ void MainWindow::convertPicture()
     bar->setMaximum(7);
     bar->setVisible(true);
     bar->setValue(0);
-    const auto bandDone = [bar](int band) { bar->setValue(band); };
-    if (conversion_.text.isEmpty()) {
-        convertSurface(pictureArea()->surface(), monoImage_, conversion_.threshold, bandDone);
-    } else {
-        // The dither reads the picture without the text; the text's pixels are set afterwards.
-        QImage plain = plainSurface();
-        if (convertSurface(plain, monoImage_, conversion_.threshold, bandDone)) {
-            stampText(monoImage_, layoutText(conversion_.text), conversion_.text.white);
-            pictureArea()->surface() = renderMonoImage(monoImage_).convertToFormat(QImage::Format_RGB32);
-        }
+    // Never what an earlier conversion painted: converting again gives the same bytes. The
+    // dither reads the picture without the text; the text's pixels are set afterwards.
+    FlatPixels flat;
+    pictureArea()->surface() = conversionSurface(flat);
+    if (convertSurface(pictureArea()->surface(), monoImage_, conversion_.threshold, &flat, [bar](int band) { bar->setValue(band); })
+        && !conversion_.text.isEmpty()) {
+        stampText(monoImage_, layoutText(conversion_.text), conversion_.text.white);
+        pictureArea()->surface() = renderMonoImage(monoImage_).convertToFormat(QImage::Format_RGB32);
     }
+    binShown_ = false;
     // The painted black and white stay in the area: it shows what the device will show.
     pictureArea()->repaint();
     showResult();
@@ -71,9 +70,11 @@ bool MainWindow::loadBinFile(const QString &path)
 {
     if (!readBinFile(path, monoImage_))
         return false;
-    // The working image is the file's now; the settings no longer prepare the earlier picture.
-    takePicture(nullptr);
+    // The working image is the file's now and the area stays as it was; the picture that came
+    // in stays too, and the next change of an option prepares it again.
+    binShown_ = true;
     setCaptionPath(path);
+    showResult();
     return true;
 }
 

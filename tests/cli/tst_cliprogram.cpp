@@ -81,6 +81,45 @@ private slots:
         QCOMPARE(run({"preview"}).code, 1);
     }
 
+    // Repeated --flip options add up as the studio's two boxes do (both: half a turn more);
+    // any other option that takes a value, given twice, is refused by name.
+    void repeatedOptions_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("same");  // the options that give the same bytes; none: refused
+        QTest::addColumn<QString>("refused");
+        QTest::newRow("h, then v") << QStringList{"--flip", "h", "--flip", "v"} << QStringList{"--rotate", "180"} << "";
+        QTest::newRow("hv") << QStringList{"--flip", "hv"} << QStringList{"--rotate", "180"} << "";
+        QTest::newRow("turned, v, h") << QStringList{"--rotate", "90", "--flip=v", "--flip", "h"} << QStringList{"--rotate", "270"} << "";
+        QTest::newRow("h twice") << QStringList{"--flip", "h", "--flip", "h"} << QStringList{"--flip", "h"} << "";
+        QTest::newRow("a bad one among them") << QStringList{"--flip", "h", "--flip", "hh"} << QStringList{} << "--flip takes h, v or hv, not 'hh'";
+        QTest::newRow("fit") << QStringList{"--fit", "contain", "--fit", "cover"} << QStringList{} << "option '--fit' is given more than once";
+        QTest::newRow("threshold, alike") << QStringList{"--threshold", "9", "--threshold=9"} << QStringList{} << "option '--threshold' is given more than once";
+        QTest::newRow("output, short and long") << QStringList{"-o", "-", "--output", "-"} << QStringList{} << "option '--output' is given more than once";
+    }
+    void repeatedOptions()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, same);
+        QFETCH(QString, refused);
+        QTemporaryDir dir;
+        QImage picture(150, 90, QImage::Format_RGB32);
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 150; ++x)
+                picture.setPixel(x, y, qRgb((x * 7 + y * y) % 256, x, y * 2));
+        const QString path = dir.filePath("p.png");
+        QVERIFY(picture.save(path));
+        const Run got = run(QStringList{"convert", path} + args + QStringList{"-o", "-"}.mid(args.contains("-o") ? 2 : 0));
+        if (refused.isEmpty()) {
+            QCOMPARE(got.code, 0);
+            QCOMPARE(got.out, run(QStringList{"convert", path, "-o", "-"} + same).out);
+            QVERIFY(got.out != run({"convert", path, "-o", "-"}).out);
+        } else {
+            QCOMPARE(got.code, 1);
+            QCOMPARE(got.errLines, QStringList{"pixelwright-cli: " + refused + " (see 'pixelwright-cli convert --help')"});
+        }
+    }
+
     void convertManyFilesSomeBad()
     {
         QTemporaryDir dir, out;

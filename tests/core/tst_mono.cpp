@@ -1,5 +1,6 @@
 // The working image, the conversion and the BIN file.
 #include "common/testfiles.h"
+#include "core/conversion.h"
 #include "core/files.h"
 #include "core/monoimage.h"
 #include "core/outputfile.h"
@@ -7,6 +8,7 @@
 #include "core/transfer.h"
 #include "common/fakeport.h"
 
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -36,6 +38,50 @@ MonoImage filled(std::uint8_t value)
 class TstMono : public QObject {
     Q_OBJECT
 private slots:
+    // The bars that a fit leaves and the picture's fully transparent parts are the background
+    // alone: plain black or white by the threshold, whatever the dither. No error crosses into
+    // or out of them, so the picture's own dots do not depend on the background's colour.
+    void barsAndTransparencyTakeTheThresholdAlone()
+    {
+        using namespace pw;
+        // 400 x 100 contained: the picture in rows 16-47; a copy with a transparent hole that
+        // lands in columns 48-79 (its edges blend, so only 50-78 are the background alone).
+        QImage opaque(400, 100, QImage::Format_ARGB32);
+        QRandomGenerator random(5);
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 400; ++x)
+                opaque.setPixel(x, y, qRgb(int(random.bounded(40, 220)), 128, (x + y) % 256));
+        QImage holed = opaque;
+        holed.fill(Qt::transparent);
+        QPainter(&holed).drawImage(QRect(0, 0, 150, 100), opaque, QRect(0, 0, 150, 100));
+        QPainter(&holed).drawImage(QRect(250, 0, 150, 100), opaque, QRect(250, 0, 150, 100));
+        const auto flat = [](int x, int y) { return y < 16 || y >= 48 || (x >= 50 && x <= 78); };
+        for (Dither dither : {Dither::None, Dither::FloydSteinberg, Dither::Atkinson, Dither::Bayer4, Dither::Bayer8}) {
+            MonoImage first{};
+            for (const QColor background : {PrepareOptions::defaultBackground(), QColor(Qt::black), QColor(128, 128, 128), QColor(129, 129, 129)}) {
+                ConversionOptions options;
+                options.prepare.fit = Fit::Contain;
+                options.prepare.background = background;
+                options.threshold.dither = dither;
+                const MonoImage withHole = *convertLoaded(holed, options), mono = *convertLoaded(opaque, options);
+                const bool plain = luminance(background.red(), background.green(), background.blue()) > 128;
+                int wrong = 0, moved = 0, differs = 0;
+                const MonoImage whole = *pw::threshold(prepareSurface(opaque, options.prepare), options.threshold);
+                for (int y = 0; y < kImageHeight; ++y)
+                    for (int x = 0; x < kImageWidth; ++x) {
+                        wrong += flat(x, y) && (pixelAt(withHole, x, y) != plain || ((y < 16 || y >= 48) && pixelAt(mono, x, y) != plain));
+                        moved += first != MonoImage{} && pixelAt(mono, x, y) != pixelAt(first, x, y) && y >= 16 && y < 48;
+                        differs += y >= 16 && y < 48 && pixelAt(mono, x, y) != pixelAt(whole, x, y);
+                    }
+                QVERIFY2(wrong == 0 && moved == 0, qPrintable(QStringLiteral("%1 %2: %3 in the background, %4 moved").arg(ditherName(dither), background.name()).arg(wrong).arg(moved)));
+                if (dither == Dither::None || dither == Dither::Bayer4 || dither == Dither::Bayer8)
+                    QCOMPARE(differs, 0);  // the picture's pattern as ever
+                if (first == MonoImage{})
+                    first = mono;
+            }
+        }
+    }
+
     void threshold_data()
     {
         QTest::addColumn<QColor>("colour");

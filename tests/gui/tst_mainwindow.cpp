@@ -5,6 +5,8 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QToolBar>
 #include <QtTest>
@@ -37,6 +39,33 @@ void clickToolbarButton(pw::MainWindow &window, const char *name)
 class TstMainWindow : public QObject {
     Q_OBJECT
 private slots:
+    // Each menu's access keys, in the order of its items: every key once in its menu, the
+    // original items' keys as they have always been. A key opens its item at once.
+    void menuAccessKeysAreUnique()
+    {
+        Rig rig;
+        QStringList keys;
+        QList<QWidget *> menus{rig.window->menuBar(), rig.window->pictureMenu()};
+        for (QAction *title : rig.window->menuBar()->actions())
+            menus << title->menu();
+        for (QWidget *menu : menus) {
+            QString letters;
+            for (QAction *item : menu->actions())
+                if (!item->isSeparator() && !QKeySequence::mnemonic(item->text()).isEmpty())
+                    letters += QKeySequence::mnemonic(item->text()).toString().right(1);
+            for (const QChar letter : letters)
+                QVERIFY2(letters.count(letter) == 1, qPrintable(menu->objectName() + ": " + letters));
+            keys << menu->objectName() + '=' + letters;
+        }
+        QCOMPARE(keys, (QStringList{"=FRH", "pictureMenu=", "fileMenu=OBASEX", "runMenu=CTSAOF", "helpMenu=A"}));
+        rig.window->show();
+        QMenu *run = rig.window->findChild<QMenu *>("runMenu");
+        run->popup(rig.window->mapToGlobal(QPoint(0, 0)));
+        QVERIFY(QTest::qWaitForWindowExposed(run));
+        QTest::keyClick(run, Qt::Key_F);
+        QCOMPARE(rig.boxes.texts(), QStringList{"画像ファイルを開いて下さい。"});  // 全フレームをFLASHへ送信, with nothing open
+    }
+
     void startupRestoresAndRewritesSettings_data()
     {
         QTest::addColumn<QByteArray>("before");  // "-" for no file
