@@ -2,14 +2,19 @@
 #include "cli/commands.h"
 #include "core/encoders.h"
 
+#include "core/outputfile.h"
 #include "core/simulator.h"
 #include "core/socketline.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -55,51 +60,60 @@ const char *const kHelp =
 
 #ifdef Q_OS_UNIX
 
-// Standard output: the command lines, and on a terminal the screen drawn below them. The
-// simulator's thread writes the lines; the drawing is redrawn by the main thread at most
-// twenty times a second, so a flood of lines never costs a drawing each.
+// Standard output: the command lines, and on a terminal the screen drawn below them. Every
+// byte goes out through a writer thread of its own, so a reader that stops reading holds up
+// neither the module nor the signals: up to kMaxQueued lines wait for it, the ones beyond are
+// dropped, and the next line that gets through is preceded by their count. The drawing is
+// redrawn by the main thread at most twenty times a second, and only while little waits, so
+// a flood of lines never costs a drawing each.
 class Output {
 public:
-    explicit Output(bool terminal) : terminal_(terminal) {}
+    static constexpr std::size_t kMaxQueued = 1000;
 
-    void line(const QString &text, FILE *stream = stdout)
+    explicit Output(bool terminal) : terminal_(terminal), shared_(std::make_shared<Shared>())
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        writer_ = std::thread([shared = shared_] { shared->run(); });
+    }
+    ~Output() { finish(0); }
+
+    void line(const QString &text, int fd = STDOUT_FILENO)
+    {
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
         if (drawnRows_ > 0) {
             // Back to the drawing's first row, and everything from there on erased.
-            std::fprintf(stdout, "\r\x1b[%dA\x1b[J", drawnRows_);
-            std::fflush(stdout);
+            push(STDOUT_FILENO, QStringLiteral("\r\x1b[%1A\x1b[J").arg(drawnRows_).toLatin1());
             drawnRows_ = 0;
             dirty_ = true;
         }
-        const QByteArray bytes = text.toUtf8() + '\n';
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-        std::fflush(stream);
+        if (shared_->queue.size() >= kMaxQueued) {
+            ++dropped_;
+            return;
+        }
+        pushDropped();
+        push(fd, text.toUtf8() + '\n');
     }
 
     void shown(const MonoImage &screen)
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
         screen_ = screen;
         dirty_ = true;
     }
 
     void redrawIfDue()
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (!terminal_ || !dirty_)
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
+        // A reader that has fallen behind gets no drawings to pile up, only the last one later.
+        if (!terminal_ || !dirty_ || shared_->queue.size() > 8)
             return;
-        if (drawnRows_ > 0)
-            std::fprintf(stdout, "\r\x1b[%dA", drawnRows_);
+        QString drawing = drawnRows_ > 0 ? QStringLiteral("\r\x1b[%1A").arg(drawnRows_) : QString();
         const QString rule(kImageWidth, QChar(0x2500));
-        QString drawing = QChar(0x250c) + rule + QChar(0x2510) + QLatin1Char('\n');
+        drawing += QChar(0x250c) + rule + QChar(0x2510) + QLatin1Char('\n');
         const QStringList rows = halfBlocks(screen_).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (const QString &row : rows)
             drawing += QChar(0x2502) + row + QChar(0x2502) + QLatin1Char('\n');
         drawing += QChar(0x2514) + rule + QChar(0x2518) + QLatin1Char('\n');
-        const QByteArray bytes = drawing.toUtf8();
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-        std::fflush(stdout);
+        push(STDOUT_FILENO, drawing.toUtf8());
         // A terminal narrower than the drawing wraps each of its lines over several rows.
         const int width = kImageWidth + 2, columns = terminalColumns();
         drawnRows_ = int(rows.size() + 2) * (columns > 0 ? (width + columns - 1) / columns : 1);
@@ -109,12 +123,82 @@ public:
     // The last drawing stays on the terminal as it is.
     void leave()
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
         drawnRows_ = 0;
         terminal_ = false;
     }
 
+    // What waits may go out for `ms` more; a writer that a reader still holds up then is left
+    // to the end of the process.
+    void finish(int ms)
+    {
+        if (!writer_.joinable())
+            return;
+        std::unique_lock<std::mutex> lock(shared_->mutex);
+        pushDropped();
+        shared_->closing = true;
+        shared_->changed.notify_all();
+        const bool done = shared_->changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return shared_->finished; });
+        lock.unlock();
+        if (done)
+            writer_.join();
+        else
+            writer_.detach();
+    }
+
 private:
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<std::pair<int, QByteArray>> queue;
+        bool closing = false;
+        bool finished = false;
+
+        void run()
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            for (;;) {
+                changed.wait(lock, [this] { return !queue.empty() || closing; });
+                if (queue.empty())
+                    break;
+                const auto [fd, bytes] = std::move(queue.front());
+                queue.pop_front();
+                lock.unlock();
+                writeAll(fd, bytes);
+                lock.lock();
+            }
+            finished = true;
+            changed.notify_all();
+        }
+        static void writeAll(int fd, const QByteArray &bytes)
+        {
+            for (qsizetype done = 0; done < bytes.size();) {
+                const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+                if (n > 0) {
+                    done += n;
+                } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                    pollfd room{fd, POLLOUT, 0};
+                    ::poll(&room, 1, -1);
+                } else if (!(n < 0 && errno == EINTR)) {
+                    return;  // a reader gone for good: the rest has nowhere to go
+                }
+            }
+        }
+    };
+
+    // With the mutex held.
+    void push(int fd, QByteArray bytes)
+    {
+        shared_->queue.emplace_back(fd, std::move(bytes));
+        shared_->changed.notify_all();
+    }
+    void pushDropped()
+    {
+        if (dropped_ > 0)
+            push(STDOUT_FILENO, QStringLiteral("\u2026 %1 lines not shown\n").arg(dropped_).toUtf8());
+        dropped_ = 0;
+    }
+
     static int terminalColumns()
     {
 #if defined(Q_OS_UNIX) && defined(TIOCGWINSZ)
@@ -125,11 +209,13 @@ private:
         return 0;
     }
 
-    std::mutex mutex_;
     bool terminal_;
+    std::shared_ptr<Shared> shared_;
+    std::thread writer_;
     MonoImage screen_{};
     int drawnRows_ = 0;
     bool dirty_ = true;
+    qint64 dropped_ = 0;
 };
 
 int stopPipe[2] = {-1, -1};
@@ -168,6 +254,52 @@ bool clearLink(const QString &linkPath, bool becomesSocket, QString &error)
                 ? linkPath + QStringLiteral(": a simulator already listens there")
                 : linkPath + QStringLiteral(": exists and is not a socket an earlier simulate left behind; left as it is");
     return false;
+}
+
+// Ctrl-C, SIGTERM and SIGHUP end the run through the pipe from the first moment, before
+// anything is made, so that whatever was made is removed again; a reader of standard output
+// that goes away must not end it either.
+bool catchStopSignals()
+{
+    if (::pipe(stopPipe) != 0)
+        return false;
+    for (const int fd : stopPipe)
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(stopPipe[1], F_SETFL, ::fcntl(stopPipe[1], F_GETFL) | O_NONBLOCK);
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+// Where a path would put its file: another spelling of the same place gives the same text.
+QString placeOf(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? QDir::cleanPath(info.absolutePath()) : folder) + QLatin1Char('/') + info.fileName();
+}
+
+// The first two of the module's files that are one file, by any spelling or link: the
+// snapshot and the flash file against each other and against the socket and the link.
+QString sameFileNamedTwice(const QList<std::pair<QString, QString>> &named)
+{
+    for (qsizetype i = 0; i < named.size(); ++i) {
+        for (qsizetype j = i + 1; j < named.size(); ++j) {
+            const auto &[optionA, a] = named[i];
+            const auto &[optionB, b] = named[j];
+            const bool files = optionA == QLatin1String("--snapshot") || optionA == QLatin1String("--flash-file")
+                               || optionB == QLatin1String("--snapshot") || optionB == QLatin1String("--flash-file");
+            const FileIdentity ia = fileIdentity(a), ib = fileIdentity(b);
+            if (files && (ia.valid && ib.valid ? ia == ib : placeOf(a) == placeOf(b)))
+                return QStringLiteral("%1 %2 and %3 %4 name the same file; nothing was written").arg(optionA, a, optionB, b);
+        }
+    }
+    return {};
 }
 
 // A new link beside the old place, renamed into it.
@@ -238,6 +370,22 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
     options.flashFile = args.value("flash-file");
     options.snapshotFile = args.value("snapshot");
     const bool separateLink = number > 0 && args.has("socket");
+    QList<std::pair<QString, QString>> named;
+    if (args.has("socket"))
+        named.append({QStringLiteral("--socket"), args.value("socket")});
+    if (number > 0)
+        named.append({QStringLiteral("--link"), linkPath});
+    for (const char *option : {"snapshot", "flash-file"})
+        if (args.has(option))
+            named.append({QStringLiteral("--") + QLatin1String(option), args.value(option)});
+    if (const QString twice = sameFileNamedTwice(named); !twice.isEmpty()) {
+        errorLine(twice);
+        return Usage;
+    }
+    if (!catchStopSignals()) {
+        errorLine(QStringLiteral("cannot catch signals: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        return BadOutput;
+    }
     if (number > 0 && !clearLink(linkPath, !separateLink, error)) {
         errorLine(error);
         return BadOutput;
@@ -247,9 +395,9 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
     Simulator::Hooks hooks;
     hooks.line = [&output](const QString &text) { output.line(text); };
     hooks.shown = [&output](const MonoImage &screen) { output.shown(screen); };
-    hooks.trouble = [&output](const QString &text) { output.line(QStringLiteral("pixelwright-cli: ") + text, stderr); };
+    hooks.trouble = [&output](const QString &text) { output.line(QStringLiteral("pixelwright-cli: ") + text, STDERR_FILENO); };
     Simulator simulator(options, hooks);
-    if (::pipe(stopPipe) != 0 || !simulator.start(error)) {
+    if (!simulator.start(error)) {
         if (!args.has("socket") && QFile::encodeName(options.socketPath).size() >= 108)
             error += QStringLiteral("; give a shorter --socket PATH, and --link makes COM%1 a link to it").arg(number);
         errorLine(error);
@@ -260,19 +408,11 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
         errorLine(error);
         return BadOutput;
     }
-    // Ctrl-C and SIGTERM end the run through the pipe; a reader of standard output that goes
-    // away must not end it without removing the socket.
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
     QString where = options.socketPath;
     if (number > 0)
         where += separateLink ? QStringLiteral(" (port %1: %2 links to it)").arg(number).arg(linkPath) : QStringLiteral(" (port %1)").arg(number);
     output.line(QStringLiteral("simulating the display module on %1%2; Ctrl-C stops it").arg(where, options.fast ? QStringLiteral(", fast") : QString()),
-                stderr);
+                STDERR_FILENO);
 
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     for (;;) {
@@ -288,7 +428,9 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
     if (separateLink)
         removeLink(options.socketPath, linkPath);
     output.leave();
-    writeStderr(QStringLiteral("simulator stopped; %1 removed\n").arg(separateLink ? QStringLiteral("the socket and the link") : QStringLiteral("the socket")));
+    output.line(QStringLiteral("simulator stopped; %1 removed").arg(separateLink ? QStringLiteral("the socket and the link") : QStringLiteral("the socket")),
+                STDERR_FILENO);
+    output.finish(500);
     return Done;
 #endif
 }

@@ -5,6 +5,8 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
+#include <QStringList>
 #include <QImageWriter>
 
 #ifdef Q_OS_UNIX
@@ -13,9 +15,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -31,8 +35,31 @@ namespace {
 constexpr qsizetype kFlashBytes = qsizetype(DisplayModule::kPages) * kImageBytes;
 
 // Every file the simulator writes goes through here: whole, and in place of the old one
-// only once complete, so a reader never sees half a snapshot.
-bool replaceFile(const QString &path, const QByteArray &bytes) { return writeOutputFile(path, bytes).ok(); }
+// only once complete, so a reader never sees half a snapshot. Empty, or the reason in the
+// words every output of the program uses.
+QString replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const WriteResult result = writeOutputFile(path, bytes);
+    return result.ok() ? QString() : path + QStringLiteral(": ") + writeErrorText(result);
+}
+
+// What starts blank when the flash file holds `size` bytes, fewer than the pages.
+QString shortFlashWarning(const QString &path, qsizetype size)
+{
+    const int last = DisplayModule::kPages - 1;
+    const int page = int(size / kImageBytes), offset = int(size % kImageBytes);
+    QStringList parts;
+    if (offset > 0)
+        parts << QStringLiteral("page %1 from byte %2 on").arg(page).arg(offset);
+    const int next = offset > 0 ? page + 1 : page;
+    if (next < last)
+        parts << QStringLiteral("pages %1-%2").arg(next).arg(last);
+    else if (next == last)
+        parts << QStringLiteral("page %1").arg(last);
+    const bool one = parts.size() == 1 && parts.constFirst().startsWith(QLatin1String("page "));
+    return QStringLiteral("%1: holds %2 of %3 bytes; %4 %5 blank")
+        .arg(path).arg(size).arg(kFlashBytes).arg(parts.join(QStringLiteral(" and ")), one ? QStringLiteral("starts") : QStringLiteral("start"));
+}
 
 QByteArray snapshotPng(const MonoImage &screen)
 {
@@ -66,9 +93,20 @@ struct Simulator::Engine {
     static constexpr double kPacedChunk = 8;
     static constexpr double kBurst = 16;
 
+    // Senders that connect while another is served wait in line, this many at most.
+    static constexpr std::size_t kMaxWaiting = 64;
+    struct Waiting {
+        int fd;
+        bool gone;  // went away with bytes on the line: still served, no longer watched
+    };
+
+    bool checkSocketPath(QString &error);
     bool listen(QString &error);
     void run();
+    int pollTimeout(Clock::time_point now, bool &wantBytes);
+    void watchWaiting(const pollfd *fds);
     void accept();
+    void serve(int fd);
     void take();
     void endClient();
     void sendReport();
@@ -83,6 +121,7 @@ struct Simulator::Engine {
     DisplayModule module{[this](const DisplayModule::Event &event) { onEvent(event); }};
     int listenFd = -1;
     int clientFd = -1;
+    std::deque<Waiting> waiting;
     int wakePipe[2] = {-1, -1};
     dev_t socketDevice = 0;
     ino_t socketInode = 0;
@@ -100,26 +139,31 @@ struct Simulator::Engine {
 
 bool Simulator::Engine::prepareFiles(QString &error)
 {
-    if (!options.flashFile.isEmpty()) {
-        QFile file(options.flashFile);
+    const QString &flash = options.flashFile;
+    if (!flash.isEmpty()) {
+        QFile file(flash);
         if (file.exists()) {
             if (!file.open(QIODevice::ReadOnly)) {
-                error = options.flashFile + QStringLiteral(": cannot be read");
+                error = flash + QStringLiteral(": cannot be read");
                 return false;
             }
             const QByteArray bytes = file.read(kFlashBytes + 1);
+            // Whatever else it is, its first page write would cut it down: it stays as it is.
+            if (bytes.size() > kFlashBytes) {
+                const QString size = QFileInfo(flash).isFile() ? QString::number(QFileInfo(flash).size()) : QStringLiteral("over %1").arg(kFlashBytes);
+                error = QStringLiteral("%1: %2 bytes, more than the %3 FLASH pages' %4; not a flash file, left as it is")
+                            .arg(flash, size).arg(DisplayModule::kPages).arg(kFlashBytes);
+                return false;
+            }
             module.loadFlash(bytes);
-            if (bytes.size() != kFlashBytes)
-                trouble(options.flashFile + QStringLiteral(": not %1 bytes; the pages it does not hold whole start blank").arg(kFlashBytes));
-        } else if (!replaceFile(options.flashFile, module.flashBytes())) {
-            error = options.flashFile + QStringLiteral(": cannot be written");
+            if (bytes.size() < kFlashBytes)
+                trouble(shortFlashWarning(flash, bytes.size()));
+        } else if (error = replaceFile(flash, module.flashBytes()); !error.isEmpty()) {
             return false;
         }
     }
-    if (!options.snapshotFile.isEmpty() && !replaceFile(options.snapshotFile, snapshotPng(module.screen()))) {
-        error = options.snapshotFile + QStringLiteral(": cannot be written");
+    if (!options.snapshotFile.isEmpty() && !(error = replaceFile(options.snapshotFile, snapshotPng(module.screen()))).isEmpty())
         return false;
-    }
     return true;
 }
 
@@ -159,7 +203,8 @@ bool Simulator::start(QString &error)
         error = QStringLiteral("already running");
         return false;
     }
-    return e.prepareFiles(error) && e.listen(error);
+    // The socket's place is looked at first: a start refused there writes no file.
+    return e.checkSocketPath(error) && e.prepareFiles(error) && e.listen(error);
 }
 
 void Simulator::stop()
@@ -188,7 +233,7 @@ void Simulator::stop()
     }
 }
 
-bool Simulator::Engine::listen(QString &error)
+bool Simulator::Engine::checkSocketPath(QString &error)
 {
     const QString &path = options.socketPath;
     const QByteArray name = QFile::encodeName(path);
@@ -213,6 +258,14 @@ bool Simulator::Engine::listen(QString &error)
         error = path + QStringLiteral(": exists and is not a socket left behind by a simulator; left as it is");
         return false;
     }
+    return true;
+}
+
+bool Simulator::Engine::listen(QString &error)
+{
+    const QString &path = options.socketPath;
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address {};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
     listenFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -231,33 +284,24 @@ bool Simulator::Engine::listen(QString &error)
 
 void Simulator::Engine::run()
 {
+    std::vector<pollfd> fds;
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (rewriteEnds && now >= *rewriteEnds) {
             rewriteEnds.reset();
             setCts(true);
         }
-        int timeoutMs = -1;
-        const auto until = [&](Clock::time_point then) {
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(then - now).count();
-            const int wait = int(std::max<qint64>(ms, 0));
-            timeoutMs = timeoutMs < 0 ? wait : std::min(timeoutMs, wait);
-        };
-        if (rewriteEnds)
-            until(*rewriteEnds);
         bool wantBytes = true;
-        if (clientFd >= 0 && !options.fast) {
-            refill(now);
-            // Out of credit: sleep until the line has carried a few more bytes.
-            if (credit < 1) {
-                wantBytes = false;
-                until(now + std::chrono::microseconds(qint64((kPacedChunk - credit) * 1e6 / kBytesPerSecond)));
-            }
-        }
-        pollfd fds[2] = {{wakePipe[0], POLLIN, 0}, {listenFd, POLLIN, 0}};
-        if (clientFd >= 0)
-            fds[1] = {clientFd, short((wantBytes ? POLLIN : 0) | (reportPending ? POLLOUT : 0)), 0};
-        if (::poll(fds, 2, timeoutMs) < 0) {
+        const int timeoutMs = pollTimeout(now, wantBytes);
+        // A client that has gone away is reported at once by poll: it is looked at only while
+        // the line has room for its bytes.
+        const bool watchClient = clientFd >= 0 && (wantBytes || reportPending);
+        fds.assign({{wakePipe[0], POLLIN, 0},
+                    {listenFd, POLLIN, 0},
+                    {watchClient ? clientFd : -1, short((wantBytes ? POLLIN : 0) | (reportPending ? POLLOUT : 0)), 0}});
+        for (const Waiting &w : waiting)
+            fds.push_back({w.gone ? -1 : w.fd, 0, 0});
+        if (::poll(fds.data(), nfds_t(fds.size()), timeoutMs) < 0) {
             if (errno == EINTR)
                 continue;
             trouble(QStringLiteral("the simulator stopped: ") + QString::fromLocal8Bit(std::strerror(errno)));
@@ -265,23 +309,69 @@ void Simulator::Engine::run()
         }
         if (fds[0].revents != 0)
             break;
-        if (clientFd < 0) {
-            if (fds[1].revents & POLLIN)
-                accept();
-            continue;
-        }
-        if (fds[1].revents & POLLOUT)
+        watchWaiting(fds.data() + 3);
+        const short client = fds[2].revents;
+        if (client & (POLLHUP | POLLERR))
+            reportPending = false;  // nobody is left to read it
+        if (client & POLLOUT)
             sendReport();
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+        if (client & POLLNVAL)
             endClient();
-        else if (fds[1].revents & POLLIN)
-            take();
+        else if (client & (POLLIN | POLLHUP | POLLERR))
+            take();  // a client that went away still has its bytes taken at the line's pace
+        if (fds[1].revents & POLLIN)
+            accept();
     }
     if (clientFd >= 0) {
         module.endOfStream();
         ::close(clientFd);
         clientFd = -1;
     }
+    for (const Waiting &w : waiting)
+        ::close(w.fd);
+    waiting.clear();
+}
+
+int Simulator::Engine::pollTimeout(Clock::time_point now, bool &wantBytes)
+{
+    int timeoutMs = -1;
+    const auto until = [&](Clock::time_point then) {
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(then - now).count();
+        const int wait = int(std::max<qint64>(ms, 0));
+        timeoutMs = timeoutMs < 0 ? wait : std::min(timeoutMs, wait);
+    };
+    if (rewriteEnds)
+        until(*rewriteEnds);
+    wantBytes = true;
+    if (clientFd >= 0 && !options.fast) {
+        refill(now);
+        // Out of credit: sleep until the line has carried a few more bytes.
+        if (credit < 1) {
+            wantBytes = false;
+            until(now + std::chrono::microseconds(qint64((kPacedChunk - credit) * 1e6 / kBytesPerSecond)));
+        }
+    }
+    return timeoutMs;
+}
+
+// A waiting sender that went away without a byte is forgotten; one that left bytes on the
+// line keeps its turn.
+void Simulator::Engine::watchWaiting(const pollfd *fds)
+{
+    std::deque<Waiting> still;
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+        Waiting w = waiting[i];
+        if (fds[i].revents != 0 && !w.gone) {
+            int bytes = 0;
+            if (::ioctl(w.fd, FIONREAD, &bytes) != 0 || bytes <= 0) {
+                ::close(w.fd);
+                continue;
+            }
+            w.gone = true;
+        }
+        still.push_back(w);
+    }
+    waiting.swap(still);
 }
 
 void Simulator::Engine::accept()
@@ -290,6 +380,25 @@ void Simulator::Engine::accept()
     if (fd < 0)
         return;
     setNonBlocking(fd);
+    if (clientFd < 0) {
+        serve(fd);
+    } else if (waiting.size() < kMaxWaiting) {
+        // Told at once that the module is not ready for it, as one busy elsewhere would be.
+        const char dropped = kCtsDropped;
+        if (::send(fd, &dropped, 1, kNoSignal) != 1) {
+            // A socket just taken has room for a byte; one whose sender has gone is let go
+            // when its turn comes.
+        }
+        waiting.push_back({fd, false});
+    } else {
+        // No room in the line of senders: closed before any report, which the sender's port
+        // takes as the module being busy.
+        ::close(fd);
+    }
+}
+
+void Simulator::Engine::serve(int fd)
+{
     clientFd = fd;
     credit = 0;
     credited = Clock::now();
@@ -319,18 +428,15 @@ void Simulator::Engine::take()
 
 void Simulator::Engine::endClient()
 {
-    // Bytes the client handed over before it went away were on the line already.
-    for (;;) {
-        const ssize_t n = ::recv(clientFd, buffer.data(), buffer.size(), 0);
-        if (n > 0)
-            module.feed(buffer.data(), n);
-        else if (!(n < 0 && errno == EINTR))
-            break;
-    }
     module.endOfStream();
     ::close(clientFd);
     clientFd = -1;
     reportPending = false;
+    if (!waiting.empty()) {
+        const int next = waiting.front().fd;
+        waiting.pop_front();
+        serve(next);
+    }
 }
 
 void Simulator::Engine::sendReport()
@@ -353,11 +459,13 @@ void Simulator::Engine::setCts(bool asserted)
 void Simulator::Engine::onEvent(const DisplayModule::Event &event)
 {
     using Kind = DisplayModule::Kind;
-    if (event.kind == Kind::Display && !options.snapshotFile.isEmpty()
-        && !replaceFile(options.snapshotFile, snapshotPng(module.screen())))
-        trouble(options.snapshotFile + QStringLiteral(": could not be written"));
-    if (event.kind == Kind::WritePage && !options.flashFile.isEmpty() && !replaceFile(options.flashFile, module.flashBytes()))
-        trouble(options.flashFile + QStringLiteral(": could not be written"));
+    QString failed;
+    if (event.kind == Kind::Display && !options.snapshotFile.isEmpty())
+        failed = replaceFile(options.snapshotFile, snapshotPng(module.screen()));
+    if (event.kind == Kind::WritePage && !options.flashFile.isEmpty())
+        failed = replaceFile(options.flashFile, module.flashBytes());
+    if (!failed.isEmpty())
+        trouble(failed);
     if (hooks.line)
         hooks.line(DisplayModule::describe(event));
     if (event.kind == Kind::Display) {
