@@ -2,6 +2,9 @@
 #include "cli/commands.h"
 #include "core/encoders.h"
 
+#ifdef Q_OS_UNIX
+#include "cli/simulateoutput.h"
+#endif
 #include "core/outputfile.h"
 #include "core/simulator.h"
 #include "core/socketline.h"
@@ -9,12 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -33,9 +31,9 @@ namespace {
 const char *const kHelp =
     "Usage: pixelwright-cli simulate --link N [--dir DIR] [options]\n"
     "       pixelwright-cli simulate --socket PATH [--link N [--dir DIR]] [options]\n"
-    "Runs a simulated display module until Ctrl-C or SIGTERM. The window program reaches it as\n"
-    "port N, 'send' as --port N or --port PATH, exactly as they reach the device. On stopping\n"
-    "it removes the socket and the link it made.\n"
+    "Runs a simulated display module until Ctrl-C, SIGTERM or SIGHUP. The window program\n"
+    "reaches it as port N, 'send' as --port N or --port PATH, exactly as they reach the device.\n"
+    "On stopping it removes the socket and the link it made.\n"
     "  --socket PATH     the Unix socket it listens on\n"
     "  --link N          makes the window's port number N (1-16) reach it: COMn in the window\n"
     "                    program's folder becomes the socket itself, or with --socket a link\n"
@@ -55,168 +53,11 @@ const char *const kHelp =
     "memory: CTS drops as DP is taken and rises when the rewrite time has passed; TI and TS,\n"
     "1024 bytes and CR LF fill the display memory and the selected FLASH page; FS0-FS12 selects\n"
     "the page; TF0-TF12 copies a page into the display memory.\n"
-    "Exit codes: 0 stopped by Ctrl-C or SIGTERM, 1 usage, 3 the socket, the link, the snapshot\n"
-    "  or the flash file could not be made.\n";
+    "Exit codes: 0 stopped by Ctrl-C, SIGTERM or SIGHUP, 1 usage or two of its files named as one,\n"
+    "  3 the socket, the link, the snapshot or the flash file could not be made (or the flash\n"
+    "  file is longer than the 13 pages).\n";
 
 #ifdef Q_OS_UNIX
-
-// Standard output: the command lines, and on a terminal the screen drawn below them. Every
-// byte goes out through a writer thread of its own, so a reader that stops reading holds up
-// neither the module nor the signals: up to kMaxQueued lines wait for it, the ones beyond are
-// dropped, and the next line that gets through is preceded by their count. The drawing is
-// redrawn by the main thread at most twenty times a second, and only while little waits, so
-// a flood of lines never costs a drawing each.
-class Output {
-public:
-    static constexpr std::size_t kMaxQueued = 1000;
-
-    explicit Output(bool terminal) : terminal_(terminal), shared_(std::make_shared<Shared>())
-    {
-        writer_ = std::thread([shared = shared_] { shared->run(); });
-    }
-    ~Output() { finish(0); }
-
-    void line(const QString &text, int fd = STDOUT_FILENO)
-    {
-        const std::lock_guard<std::mutex> lock(shared_->mutex);
-        if (drawnRows_ > 0) {
-            // Back to the drawing's first row, and everything from there on erased.
-            push(STDOUT_FILENO, QStringLiteral("\r\x1b[%1A\x1b[J").arg(drawnRows_).toLatin1());
-            drawnRows_ = 0;
-            dirty_ = true;
-        }
-        if (shared_->queue.size() >= kMaxQueued) {
-            ++dropped_;
-            return;
-        }
-        pushDropped();
-        push(fd, text.toUtf8() + '\n');
-    }
-
-    void shown(const MonoImage &screen)
-    {
-        const std::lock_guard<std::mutex> lock(shared_->mutex);
-        screen_ = screen;
-        dirty_ = true;
-    }
-
-    void redrawIfDue()
-    {
-        const std::lock_guard<std::mutex> lock(shared_->mutex);
-        // A reader that has fallen behind gets no drawings to pile up, only the last one later.
-        if (!terminal_ || !dirty_ || shared_->queue.size() > 8)
-            return;
-        QString drawing = drawnRows_ > 0 ? QStringLiteral("\r\x1b[%1A").arg(drawnRows_) : QString();
-        const QString rule(kImageWidth, QChar(0x2500));
-        drawing += QChar(0x250c) + rule + QChar(0x2510) + QLatin1Char('\n');
-        const QStringList rows = halfBlocks(screen_).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        for (const QString &row : rows)
-            drawing += QChar(0x2502) + row + QChar(0x2502) + QLatin1Char('\n');
-        drawing += QChar(0x2514) + rule + QChar(0x2518) + QLatin1Char('\n');
-        push(STDOUT_FILENO, drawing.toUtf8());
-        // A terminal narrower than the drawing wraps each of its lines over several rows.
-        const int width = kImageWidth + 2, columns = terminalColumns();
-        drawnRows_ = int(rows.size() + 2) * (columns > 0 ? (width + columns - 1) / columns : 1);
-        dirty_ = false;
-    }
-
-    // The last drawing stays on the terminal as it is.
-    void leave()
-    {
-        const std::lock_guard<std::mutex> lock(shared_->mutex);
-        drawnRows_ = 0;
-        terminal_ = false;
-    }
-
-    // What waits may go out for `ms` more; a writer that a reader still holds up then is left
-    // to the end of the process.
-    void finish(int ms)
-    {
-        if (!writer_.joinable())
-            return;
-        std::unique_lock<std::mutex> lock(shared_->mutex);
-        pushDropped();
-        shared_->closing = true;
-        shared_->changed.notify_all();
-        const bool done = shared_->changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return shared_->finished; });
-        lock.unlock();
-        if (done)
-            writer_.join();
-        else
-            writer_.detach();
-    }
-
-private:
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::deque<std::pair<int, QByteArray>> queue;
-        bool closing = false;
-        bool finished = false;
-
-        void run()
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            for (;;) {
-                changed.wait(lock, [this] { return !queue.empty() || closing; });
-                if (queue.empty())
-                    break;
-                const auto [fd, bytes] = std::move(queue.front());
-                queue.pop_front();
-                lock.unlock();
-                writeAll(fd, bytes);
-                lock.lock();
-            }
-            finished = true;
-            changed.notify_all();
-        }
-        static void writeAll(int fd, const QByteArray &bytes)
-        {
-            for (qsizetype done = 0; done < bytes.size();) {
-                const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-                if (n > 0) {
-                    done += n;
-                } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                    pollfd room{fd, POLLOUT, 0};
-                    ::poll(&room, 1, -1);
-                } else if (!(n < 0 && errno == EINTR)) {
-                    return;  // a reader gone for good: the rest has nowhere to go
-                }
-            }
-        }
-    };
-
-    // With the mutex held.
-    void push(int fd, QByteArray bytes)
-    {
-        shared_->queue.emplace_back(fd, std::move(bytes));
-        shared_->changed.notify_all();
-    }
-    void pushDropped()
-    {
-        if (dropped_ > 0)
-            push(STDOUT_FILENO, QStringLiteral("\u2026 %1 lines not shown\n").arg(dropped_).toUtf8());
-        dropped_ = 0;
-    }
-
-    static int terminalColumns()
-    {
-#if defined(Q_OS_UNIX) && defined(TIOCGWINSZ)
-        winsize size {};
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0)
-            return size.ws_col;
-#endif
-        return 0;
-    }
-
-    bool terminal_;
-    std::shared_ptr<Shared> shared_;
-    std::thread writer_;
-    MonoImage screen_{};
-    int drawnRows_ = 0;
-    bool dirty_ = true;
-    qint64 dropped_ = 0;
-};
 
 int stopPipe[2] = {-1, -1};
 
@@ -325,6 +166,54 @@ void removeLink(const QString &target, const QString &linkPath)
         QFile::remove(linkPath);
 }
 
+// The module from its start until a stop signal, then the socket and the link removed;
+// the exit code.
+int runModule(const SimulatorOptions &options, int number, const QString &linkPath, bool socketGiven)
+{
+    const bool separateLink = number > 0 && socketGiven;
+    Output output(::isatty(STDOUT_FILENO) == 1);
+    Simulator::Hooks hooks;
+    hooks.line = [&output](const QString &text) { output.line(text); };
+    hooks.shown = [&output](const MonoImage &screen) { output.shown(screen); };
+    hooks.trouble = [&output](const QString &text) { output.line(QStringLiteral("pixelwright-cli: ") + text, STDERR_FILENO); };
+    Simulator simulator(options, hooks);
+    QString error;
+    if (!simulator.start(error)) {
+        if (!socketGiven && QFile::encodeName(options.socketPath).size() >= 108)
+            error += QStringLiteral("; give a shorter --socket PATH, and --link makes COM%1 a link to it").arg(number);
+        errorLine(error);
+        return BadOutput;
+    }
+    if (separateLink && !makeLink(options.socketPath, linkPath, error)) {
+        simulator.stop();
+        errorLine(error);
+        return BadOutput;
+    }
+    QString where = options.socketPath;
+    if (number > 0)
+        where += separateLink ? QStringLiteral(" (port %1: %2 links to it)").arg(number).arg(linkPath) : QStringLiteral(" (port %1)").arg(number);
+    output.line(QStringLiteral("simulating the display module on %1%2; Ctrl-C stops it").arg(where, options.fast ? QStringLiteral(", fast") : QString()),
+                STDERR_FILENO);
+
+    for (const bool terminal = ::isatty(STDOUT_FILENO) == 1;;) {
+        output.redrawIfDue();
+        pollfd stop{stopPipe[0], POLLIN, 0};
+        const int ready = ::poll(&stop, 1, terminal ? 50 : -1);
+        if (ready > 0)
+            break;
+        if (ready < 0 && errno != EINTR)
+            break;
+    }
+    simulator.stop();
+    if (separateLink)
+        removeLink(options.socketPath, linkPath);
+    output.leave();
+    output.line(QStringLiteral("simulator stopped; %1 removed").arg(separateLink ? QStringLiteral("the socket and the link") : QStringLiteral("the socket")),
+                STDERR_FILENO);
+    output.finish(500);
+    return Done;
+}
+
 #endif
 
 }  // namespace
@@ -370,7 +259,7 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
     options.flashFile = args.value("flash-file");
     options.snapshotFile = args.value("snapshot");
     const bool separateLink = number > 0 && args.has("socket");
-    QList<std::pair<QString, QString>> named;
+    QList<std::pair<QString, QString>> named;   // each option and the file it names
     if (args.has("socket"))
         named.append({QStringLiteral("--socket"), args.value("socket")});
     if (number > 0)
@@ -390,48 +279,7 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
         errorLine(error);
         return BadOutput;
     }
-
-    Output output(::isatty(STDOUT_FILENO) == 1);
-    Simulator::Hooks hooks;
-    hooks.line = [&output](const QString &text) { output.line(text); };
-    hooks.shown = [&output](const MonoImage &screen) { output.shown(screen); };
-    hooks.trouble = [&output](const QString &text) { output.line(QStringLiteral("pixelwright-cli: ") + text, STDERR_FILENO); };
-    Simulator simulator(options, hooks);
-    if (!simulator.start(error)) {
-        if (!args.has("socket") && QFile::encodeName(options.socketPath).size() >= 108)
-            error += QStringLiteral("; give a shorter --socket PATH, and --link makes COM%1 a link to it").arg(number);
-        errorLine(error);
-        return BadOutput;
-    }
-    if (separateLink && !makeLink(options.socketPath, linkPath, error)) {
-        simulator.stop();
-        errorLine(error);
-        return BadOutput;
-    }
-    QString where = options.socketPath;
-    if (number > 0)
-        where += separateLink ? QStringLiteral(" (port %1: %2 links to it)").arg(number).arg(linkPath) : QStringLiteral(" (port %1)").arg(number);
-    output.line(QStringLiteral("simulating the display module on %1%2; Ctrl-C stops it").arg(where, options.fast ? QStringLiteral(", fast") : QString()),
-                STDERR_FILENO);
-
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-    for (;;) {
-        output.redrawIfDue();
-        pollfd stop{stopPipe[0], POLLIN, 0};
-        const int ready = ::poll(&stop, 1, terminal ? 50 : -1);
-        if (ready > 0)
-            break;
-        if (ready < 0 && errno != EINTR)
-            break;
-    }
-    simulator.stop();
-    if (separateLink)
-        removeLink(options.socketPath, linkPath);
-    output.leave();
-    output.line(QStringLiteral("simulator stopped; %1 removed").arg(separateLink ? QStringLiteral("the socket and the link") : QStringLiteral("the socket")),
-                STDERR_FILENO);
-    output.finish(500);
-    return Done;
+    return runModule(options, number, linkPath, args.has("socket"));
 #endif
 }
 
