@@ -94,6 +94,7 @@ struct Simulator::Engine {
     std::optional<Clock::time_point> rewriteEnds;
     double credit = 0;
     Clock::time_point credited;
+    bool lineIdle = true;  // the client's bytes ran out at the last take
     std::vector<char> buffer = std::vector<char>(16 * 1024);
 #else
     DisplayModule module;

@@ -130,11 +130,19 @@ void Simulator::Engine::serve(int fd)
     clientFd = fd;
     credit = 0;
     credited = Clock::now();
+    lineIdle = true;
     sendReport();
 }
 
 void Simulator::Engine::take()
 {
+    if (!options.fast && lineIdle) {
+        // Nothing was on the line meanwhile: its next bytes come at its pace from now on, not
+        // in a burst for the time it stood idle.
+        credited = Clock::now();
+        credit = std::min(credit, 1.0);
+        lineIdle = false;
+    }
     const std::size_t budget = options.fast ? buffer.size() : std::min(buffer.size(), std::size_t(credit));
     const ssize_t n = ::recv(clientFd, buffer.data(), budget, MSG_PEEK);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
@@ -150,8 +158,10 @@ void Simulator::Engine::take()
         endClient();
         return;
     }
-    if (!options.fast)
+    if (!options.fast) {
         credit -= double(n);
+        lineIdle = std::size_t(n) < budget;
+    }
 }
 
 void Simulator::Engine::endClient()
