@@ -358,9 +358,11 @@ private slots:
         readUntil("DT 2\n");
         const QStringList lines = QString::fromUtf8(shown).split('\n', Qt::SkipEmptyParts);
         static const QRegularExpression notShown(QString::fromUtf8("^\u2026 (\\d+) lines not shown$"));
-        const auto count = notShown.match(lines.value(lines.size() - 2));
-        QVERIFY2(count.hasMatch() && lines.last() == "DT 2", qPrintable(lines.mid(lines.size() - 3).join('|')));
-        QCOMPARE(lines.count("unknown: X") + lines.count("DP") + count.captured(1).toInt(), 20001);
+        QVERIFY2(notShown.match(lines.value(lines.size() - 2)).hasMatch() && lines.last() == "DT 2", qPrintable(lines.mid(lines.size() - 3).join('|')));
+        int counted = 0;   // a writer slower than the module drops lines while the pipe still takes some
+        for (const QString &line : lines)
+            counted += notShown.match(line).captured(1).toInt();
+        QCOMPARE(lines.count("unknown: X") + lines.count("DP") + counted, 20001);
 
         QCOMPARE(run(send + QStringList{"--file", dir.filePath("many")}).code, 0);   // full again
         ::kill(pid, SIGTERM);
