@@ -60,7 +60,7 @@ int connectTo(const QString &path)
     if (fd < 0)
         return -errno;
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    // The system raises this to its smallest buffer: a few hundred bytes of the line.
+    // The system raises this to its smallest buffer: some 4 KiB of the line.
     const int smallest = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
 #ifdef SO_NOSIGPIPE
