@@ -107,7 +107,7 @@ int sendImageJob(const ImageStream &stream, const QString &portText, SerialPort 
         reporter.phase(done);
         return 0;
     case TransferEnd::Failed:
-        error = QStringLiteral("the port could not be opened or failed");
+        error = port.failureReason().isEmpty() ? QStringLiteral("the port could not be opened or failed") : port.failureReason();
         return 4;
     case TransferEnd::Cancelled:
         break;
@@ -119,8 +119,11 @@ int sendCommandJob(QIODevice &source, qint64 total, const QString &portText, Ser
                    Reporter &reporter, QString &error)
 {
     error = QStringLiteral("the port could not be opened or failed");
-    if (!openPortSequence(port, portText))
+    if (!openPortSequence(port, portText)) {
+        if (!port.failureReason().isEmpty())
+            error = port.failureReason();
         return 4;
+    }
     reporter.phase(QStringLiteral("sending"));
     qint64 sentSoFar = 0;
     const Waiter::End end = sendCommandBytes(port, waiter, source, [&](qint64 sent) {

@@ -188,8 +188,10 @@ int runSend(const QStringList &argv, const QString &programDir)
             }
             const int pages = last - first + 1, count = int(conversion.images.size());
             if (count > pages)
-                errorLine(QStringLiteral("%1: %2 frames; pages %3-%4 take the first %5, the other %6 are not sent")
-                              .arg(inputs[0]).arg(count).arg(first).arg(last).arg(pages).arg(count - pages));
+                errorLine(QStringLiteral("%1: %2 frames; pages %3-%4 take the first %5; %6")
+                              .arg(inputs[0]).arg(count).arg(first).arg(last).arg(pages)
+                              .arg(count - pages == 1 ? QStringLiteral("1 frame was not sent")
+                                                      : QStringLiteral("%1 frames were not sent").arg(count - pages)));
             jobs = flashFrameStreams(conversion.images.mid(0, pages), first);
             for (int k = 0; k < jobs.size(); ++k)
                 doneTexts << QStringLiteral("done: frame %1 written to FLASH page %2").arg(k).arg(first + k);

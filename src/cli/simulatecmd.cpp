@@ -2,6 +2,10 @@
 #include "cli/commands.h"
 #include "core/encoders.h"
 
+#ifdef Q_OS_UNIX
+#include "cli/simulateoutput.h"
+#endif
+#include "core/outputfile.h"
 #include "core/simulator.h"
 #include "core/socketline.h"
 
@@ -9,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
-#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -28,9 +31,9 @@ namespace {
 const char *const kHelp =
     "Usage: pixelwright-cli simulate --link N [--dir DIR] [options]\n"
     "       pixelwright-cli simulate --socket PATH [--link N [--dir DIR]] [options]\n"
-    "Runs a simulated display module until Ctrl-C or SIGTERM. The window program reaches it as\n"
-    "port N, 'send' as --port N or --port PATH, exactly as they reach the device. On stopping\n"
-    "it removes the socket and the link it made.\n"
+    "Runs a simulated display module until Ctrl-C, SIGTERM or SIGHUP. The window program\n"
+    "reaches it as port N, 'send' as --port N or --port PATH, exactly as they reach the device.\n"
+    "On stopping it removes the socket and the link it made.\n"
     "  --socket PATH     the Unix socket it listens on\n"
     "  --link N          makes the window's port number N (1-16) reach it: COMn in the window\n"
     "                    program's folder becomes the socket itself, or with --socket a link\n"
@@ -50,87 +53,11 @@ const char *const kHelp =
     "memory: CTS drops as DP is taken and rises when the rewrite time has passed; TI and TS,\n"
     "1024 bytes and CR LF fill the display memory and the selected FLASH page; FS0-FS12 selects\n"
     "the page; TF0-TF12 copies a page into the display memory.\n"
-    "Exit codes: 0 stopped by Ctrl-C or SIGTERM, 1 usage, 3 the socket, the link, the snapshot\n"
-    "  or the flash file could not be made.\n";
+    "Exit codes: 0 stopped by Ctrl-C, SIGTERM or SIGHUP, 1 usage or two of its files named as one,\n"
+    "  3 the socket, the link, the snapshot or the flash file could not be made (or the flash\n"
+    "  file is longer than the 13 pages).\n";
 
 #ifdef Q_OS_UNIX
-
-// Standard output: the command lines, and on a terminal the screen drawn below them. The
-// simulator's thread writes the lines; the drawing is redrawn by the main thread at most
-// twenty times a second, so a flood of lines never costs a drawing each.
-class Output {
-public:
-    explicit Output(bool terminal) : terminal_(terminal) {}
-
-    void line(const QString &text, FILE *stream = stdout)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (drawnRows_ > 0) {
-            // Back to the drawing's first row, and everything from there on erased.
-            std::fprintf(stdout, "\r\x1b[%dA\x1b[J", drawnRows_);
-            std::fflush(stdout);
-            drawnRows_ = 0;
-            dirty_ = true;
-        }
-        const QByteArray bytes = text.toUtf8() + '\n';
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-        std::fflush(stream);
-    }
-
-    void shown(const MonoImage &screen)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        screen_ = screen;
-        dirty_ = true;
-    }
-
-    void redrawIfDue()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (!terminal_ || !dirty_)
-            return;
-        if (drawnRows_ > 0)
-            std::fprintf(stdout, "\r\x1b[%dA", drawnRows_);
-        const QString rule(kImageWidth, QChar(0x2500));
-        QString drawing = QChar(0x250c) + rule + QChar(0x2510) + QLatin1Char('\n');
-        const QStringList rows = halfBlocks(screen_).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        for (const QString &row : rows)
-            drawing += QChar(0x2502) + row + QChar(0x2502) + QLatin1Char('\n');
-        drawing += QChar(0x2514) + rule + QChar(0x2518) + QLatin1Char('\n');
-        const QByteArray bytes = drawing.toUtf8();
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-        std::fflush(stdout);
-        // A terminal narrower than the drawing wraps each of its lines over several rows.
-        const int width = kImageWidth + 2, columns = terminalColumns();
-        drawnRows_ = int(rows.size() + 2) * (columns > 0 ? (width + columns - 1) / columns : 1);
-        dirty_ = false;
-    }
-
-    // The last drawing stays on the terminal as it is.
-    void leave()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        drawnRows_ = 0;
-        terminal_ = false;
-    }
-
-private:
-    static int terminalColumns()
-    {
-#if defined(Q_OS_UNIX) && defined(TIOCGWINSZ)
-        winsize size {};
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0)
-            return size.ws_col;
-#endif
-        return 0;
-    }
-
-    std::mutex mutex_;
-    bool terminal_;
-    MonoImage screen_{};
-    int drawnRows_ = 0;
-    bool dirty_ = true;
-};
 
 int stopPipe[2] = {-1, -1};
 
@@ -170,6 +97,52 @@ bool clearLink(const QString &linkPath, bool becomesSocket, QString &error)
     return false;
 }
 
+// Ctrl-C, SIGTERM and SIGHUP end the run through the pipe from the first moment, before
+// anything is made, so that whatever was made is removed again; a reader of standard output
+// that goes away must not end it either.
+bool catchStopSignals()
+{
+    if (::pipe(stopPipe) != 0)
+        return false;
+    for (const int fd : stopPipe)
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(stopPipe[1], F_SETFL, ::fcntl(stopPipe[1], F_GETFL) | O_NONBLOCK);
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+// Where a path would put its file: another spelling of the same place gives the same text.
+QString placeOf(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? QDir::cleanPath(info.absolutePath()) : folder) + QLatin1Char('/') + info.fileName();
+}
+
+// The first two of the module's files that are one file, by any spelling or link: the
+// snapshot and the flash file against each other and against the socket and the link.
+QString sameFileNamedTwice(const QList<std::pair<QString, QString>> &named)
+{
+    for (qsizetype i = 0; i < named.size(); ++i) {
+        for (qsizetype j = i + 1; j < named.size(); ++j) {
+            const auto &[optionA, a] = named[i];
+            const auto &[optionB, b] = named[j];
+            const bool files = optionA == QLatin1String("--snapshot") || optionA == QLatin1String("--flash-file")
+                               || optionB == QLatin1String("--snapshot") || optionB == QLatin1String("--flash-file");
+            const FileIdentity ia = fileIdentity(a), ib = fileIdentity(b);
+            if (files && (ia.valid && ib.valid ? ia == ib : placeOf(a) == placeOf(b)))
+                return QStringLiteral("%1 %2 and %3 %4 name the same file; nothing was written").arg(optionA, a, optionB, b);
+        }
+    }
+    return {};
+}
+
 // A new link beside the old place, renamed into it.
 bool makeLink(const QString &target, const QString &linkPath, QString &error)
 {
@@ -191,6 +164,54 @@ void removeLink(const QString &target, const QString &linkPath)
     const ssize_t n = ::readlink(QFile::encodeName(linkPath).constData(), buffer, sizeof buffer);
     if (n > 0 && QByteArray(buffer, int(n)) == QFile::encodeName(target))
         QFile::remove(linkPath);
+}
+
+// The module from its start until a stop signal, then the socket and the link removed;
+// the exit code.
+int runModule(const SimulatorOptions &options, int number, const QString &linkPath, bool socketGiven)
+{
+    const bool separateLink = number > 0 && socketGiven;
+    Output output(::isatty(STDOUT_FILENO) == 1);
+    Simulator::Hooks hooks;
+    hooks.line = [&output](const QString &text) { output.line(text); };
+    hooks.shown = [&output](const MonoImage &screen) { output.shown(screen); };
+    hooks.trouble = [&output](const QString &text) { output.line(QStringLiteral("pixelwright-cli: ") + text, STDERR_FILENO); };
+    Simulator simulator(options, hooks);
+    QString error;
+    if (!simulator.start(error)) {
+        if (!socketGiven && QFile::encodeName(options.socketPath).size() >= 108)
+            error += QStringLiteral("; give a shorter --socket PATH, and --link makes COM%1 a link to it").arg(number);
+        errorLine(error);
+        return BadOutput;
+    }
+    if (separateLink && !makeLink(options.socketPath, linkPath, error)) {
+        simulator.stop();
+        errorLine(error);
+        return BadOutput;
+    }
+    QString where = options.socketPath;
+    if (number > 0)
+        where += separateLink ? QStringLiteral(" (port %1: %2 links to it)").arg(number).arg(linkPath) : QStringLiteral(" (port %1)").arg(number);
+    output.line(QStringLiteral("simulating the display module on %1%2; Ctrl-C stops it").arg(where, options.fast ? QStringLiteral(", fast") : QString()),
+                STDERR_FILENO);
+
+    for (const bool terminal = ::isatty(STDOUT_FILENO) == 1;;) {
+        output.redrawIfDue();
+        pollfd stop{stopPipe[0], POLLIN, 0};
+        const int ready = ::poll(&stop, 1, terminal ? 50 : -1);
+        if (ready > 0)
+            break;
+        if (ready < 0 && errno != EINTR)
+            break;
+    }
+    simulator.stop();
+    if (separateLink)
+        removeLink(options.socketPath, linkPath);
+    output.leave();
+    output.line(QStringLiteral("simulator stopped; %1 removed").arg(separateLink ? QStringLiteral("the socket and the link") : QStringLiteral("the socket")),
+                STDERR_FILENO);
+    output.finish(500);
+    return Done;
 }
 
 #endif
@@ -238,58 +259,27 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
     options.flashFile = args.value("flash-file");
     options.snapshotFile = args.value("snapshot");
     const bool separateLink = number > 0 && args.has("socket");
+    QList<std::pair<QString, QString>> named;   // each option and the file it names
+    if (args.has("socket"))
+        named.append({QStringLiteral("--socket"), args.value("socket")});
+    if (number > 0)
+        named.append({QStringLiteral("--link"), linkPath});
+    for (const char *option : {"snapshot", "flash-file"})
+        if (args.has(option))
+            named.append({QStringLiteral("--") + QLatin1String(option), args.value(option)});
+    if (const QString twice = sameFileNamedTwice(named); !twice.isEmpty()) {
+        errorLine(twice);
+        return Usage;
+    }
+    if (!catchStopSignals()) {
+        errorLine(QStringLiteral("cannot catch signals: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        return BadOutput;
+    }
     if (number > 0 && !clearLink(linkPath, !separateLink, error)) {
         errorLine(error);
         return BadOutput;
     }
-
-    Output output(::isatty(STDOUT_FILENO) == 1);
-    Simulator::Hooks hooks;
-    hooks.line = [&output](const QString &text) { output.line(text); };
-    hooks.shown = [&output](const MonoImage &screen) { output.shown(screen); };
-    hooks.trouble = [&output](const QString &text) { output.line(QStringLiteral("pixelwright-cli: ") + text, stderr); };
-    Simulator simulator(options, hooks);
-    if (::pipe(stopPipe) != 0 || !simulator.start(error)) {
-        if (!args.has("socket") && QFile::encodeName(options.socketPath).size() >= 108)
-            error += QStringLiteral("; give a shorter --socket PATH, and --link makes COM%1 a link to it").arg(number);
-        errorLine(error);
-        return BadOutput;
-    }
-    if (separateLink && !makeLink(options.socketPath, linkPath, error)) {
-        simulator.stop();
-        errorLine(error);
-        return BadOutput;
-    }
-    // Ctrl-C and SIGTERM end the run through the pipe; a reader of standard output that goes
-    // away must not end it without removing the socket.
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    QString where = options.socketPath;
-    if (number > 0)
-        where += separateLink ? QStringLiteral(" (port %1: %2 links to it)").arg(number).arg(linkPath) : QStringLiteral(" (port %1)").arg(number);
-    output.line(QStringLiteral("simulating the display module on %1%2; Ctrl-C stops it").arg(where, options.fast ? QStringLiteral(", fast") : QString()),
-                stderr);
-
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-    for (;;) {
-        output.redrawIfDue();
-        pollfd stop{stopPipe[0], POLLIN, 0};
-        const int ready = ::poll(&stop, 1, terminal ? 50 : -1);
-        if (ready > 0)
-            break;
-        if (ready < 0 && errno != EINTR)
-            break;
-    }
-    simulator.stop();
-    if (separateLink)
-        removeLink(options.socketPath, linkPath);
-    output.leave();
-    writeStderr(QStringLiteral("simulator stopped; %1 removed\n").arg(separateLink ? QStringLiteral("the socket and the link") : QStringLiteral("the socket")));
-    return Done;
+    return runModule(options, number, linkPath, args.has("socket"));
 #endif
 }
 

@@ -19,6 +19,21 @@ int argument(const QByteArray &digits, int low, int high)
 
 QByteArray dataName(bool toPage) { return toPage ? QByteArrayLiteral("TS") : QByteArrayLiteral("TI"); }
 
+// The first LF in [from, end) that ends a line, the one right after a CR; `crBefore`: the
+// byte before `from` was a CR.
+const char *lineEnd(const char *from, const char *end, bool crBefore)
+{
+    for (const char *p = from; p < end;) {
+        const auto *lf = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+        if (!lf)
+            return nullptr;
+        if (lf > from ? lf[-1] == '\r' : crBefore)
+            return lf;
+        p = lf + 1;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 DisplayModule::DisplayModule(Sink sink) : sink_(std::move(sink)) {}
@@ -39,7 +54,7 @@ void DisplayModule::feed(const char *bytes, qsizetype size)
             // The first two bytes of a line decide whether raw data follows.
             if (line_.size() < 2) {
                 const char c = *p++;
-                if (c == '\n') {
+                if (c == '\n' && line_.endsWith('\r')) {
                     endLine();
                 } else if ((line_ += c) == "TI" || line_ == "TS") {
                     dataToPage_ = line_.at(1) == 'S';
@@ -49,13 +64,13 @@ void DisplayModule::feed(const char *bytes, qsizetype size)
                 }
                 break;
             }
-            const auto *lf = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+            const char *const lf = lineEnd(p, end, line_.endsWith('\r'));
             const char *const stop = lf ? lf : end;
             // The line may hold kMaxLine bytes and the CR of its end.
             if (line_.size() + (stop - p) > kMaxLine + 1) {
+                skipFrom(line_.endsWith('\r'));
                 line_.clear();
                 report(Kind::LineTooLong);
-                state_ = State::Skip;
                 break;
             }
             line_.append(p, stop - p);
@@ -78,7 +93,7 @@ void DisplayModule::feed(const char *bytes, qsizetype size)
         case State::DataEnd:
         case State::DataLf: {
             const char c = *p++;
-            if (c == '\n') {
+            if (c == '\n' && state_ == State::DataLf) {
                 endData();
             } else if (c == '\r' && state_ == State::DataEnd) {
                 state_ = State::DataLf;
@@ -86,19 +101,29 @@ void DisplayModule::feed(const char *bytes, qsizetype size)
                 // The device cannot tell where the image went wrong: it keeps nothing of it
                 // and waits for the next line.
                 report(Kind::DataUnterminated, 0, dataName(dataToPage_));
-                state_ = State::Skip;
+                skipFrom(c == '\r');
             }
             break;
         }
         case State::Skip: {
-            const auto *lf = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
-            p = lf ? lf + 1 : end;
-            if (lf)
+            const char *const lf = lineEnd(p, end, skipAfterCr_);
+            if (lf) {
                 state_ = State::Line;
+                p = lf + 1;
+            } else {
+                skipAfterCr_ = end[-1] == '\r';
+                p = end;
+            }
             break;
         }
         }
     }
+}
+
+void DisplayModule::skipFrom(bool afterCr)
+{
+    skipAfterCr_ = afterCr;
+    state_ = State::Skip;
 }
 
 void DisplayModule::endLine()
@@ -183,10 +208,10 @@ void DisplayModule::loadFlash(const QByteArray &bytes)
 {
     for (int page = 0; page < kPages; ++page) {
         MonoImage &target = pages_[std::size_t(page)];
-        if ((page + 1) * kImageBytes <= bytes.size())
-            std::memcpy(target.data(), bytes.constData() + page * kImageBytes, kImageBytes);
-        else
-            target.fill(0);
+        target.fill(0);
+        const qsizetype from = qsizetype(page) * kImageBytes;
+        if (from < bytes.size())
+            std::memcpy(target.data(), bytes.constData() + from, std::size_t(std::min<qsizetype>(kImageBytes, bytes.size() - from)));
     }
 }
 

@@ -14,7 +14,8 @@ namespace pw {
 // in time (CTS, the rewrite) and what shows outside (stdout, snapshot, terminal) belong to
 // whoever feeds it.
 //
-// The stream: a command line is text ended by CR LF (a bare LF ends it too). DT<n> (n 1-5)
+// The stream: a command line is text ended by CR LF; a bare LF is part of the line, as the
+// device takes it, so a command file with Unix line ends shows up as unknown lines. DT<n> (n 1-5)
 // sets the rewrite time, DP shows the display memory, FS<p> selects FLASH page p (0-12),
 // TF<p> copies page p into the display memory. TI and TS at the start of a line are followed
 // by exactly 1024 raw bytes and CR LF: the display memory, or the selected page. Anything
@@ -62,8 +63,8 @@ public:
     const MonoImage &page(int number) const { return pages_[std::size_t(number)]; }
     int rewriteSeconds() const { return rewriteSeconds_; }
     int selectedPage() const { return selectedPage_; }
-    // The FLASH pages as one block of kPages * 1024 bytes, page 0 first. Loading takes the
-    // whole pages a block holds; the others stay blank.
+    // The FLASH pages as one block of kPages * 1024 bytes, page 0 first. Loading takes every
+    // byte a block holds, up to that size; past its end the pages are blank.
     QByteArray flashBytes() const;
     void loadFlash(const QByteArray &bytes);
     // What the parser holds of an unfinished line (for checking the bound).
@@ -80,6 +81,7 @@ private:
     void endLine();
     void command(const QByteArray &line);
     void endData();
+    void skipFrom(bool afterCr);
     void report(Kind kind, int number = 0, QByteArray text = {});
 
     Sink sink_;
@@ -88,6 +90,8 @@ private:
     MonoImage data_{};
     int dataCount_ = 0;
     bool dataToPage_ = false;
+    // While skipping: the byte before the next one was a CR.
+    bool skipAfterCr_ = false;
     MonoImage vram_{};
     MonoImage screen_{};
     std::array<MonoImage, kPages> pages_{};

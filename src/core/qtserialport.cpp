@@ -77,10 +77,14 @@ bool QtSerialPort::open()
 {
     if (isOpen())
         return false;
+    failureReason_.clear();
     if (isSocketFile(deviceName())) {
         auto line = std::make_unique<SocketLine>();
-        if (!line->open(deviceName()))
+        if (!line->open(deviceName())) {
+            if (line->busy())
+                failureReason_ = QStringLiteral("the simulated module is busy: too many senders already wait their turn");
             return false;
+        }
         socket_ = std::move(line);
         return true;
     }

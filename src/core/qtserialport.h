@@ -32,6 +32,7 @@ public:
     bool watchCts(std::function<void()> changed) override;
     void stopWatchingCts() override;
     bool transmitCount(qint64 &count) override;
+    QString failureReason() const override { return failureReason_; }
 
     QString deviceName() const;
 
@@ -42,6 +43,7 @@ private:
 
     QString programDir_;
     QString override_;
+    QString failureReason_;
     int number_ = 1;
     QSerialPort port_;
     // Written and not yet taken by the driver; sent from `sent_` on.

@@ -44,6 +44,8 @@ public:
     virtual void stopWatchingCts() {}
     // Bytes written and still waiting to go out, the program's and the driver's.
     virtual bool transmitCount(qint64 &count) = 0;
+    // Why the last open() failed, when the port can say more than that it failed.
+    virtual QString failureReason() const { return {}; }
 };
 
 // Port number n is COMn on Windows. Elsewhere it is the file COMn in the program's folder

@@ -1,27 +1,21 @@
-#include "core/simulator.h"
+#include "core/simulatorengine.h"
 
 #include "core/outputfile.h"
 #include "core/socketline.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
+#include <QStringList>
 
 #ifdef Q_OS_UNIX
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 #endif
 
 namespace pw {
@@ -30,11 +24,33 @@ namespace {
 
 constexpr qsizetype kFlashBytes = qsizetype(DisplayModule::kPages) * kImageBytes;
 
-// Every file the simulator writes goes through here: whole, and in place of the old one
-// only once complete, so a reader never sees half a snapshot.
-bool replaceFile(const QString &path, const QByteArray &bytes) { return writeOutputFile(path, bytes).ok(); }
+// What starts blank when the flash file holds `size` bytes, fewer than the pages.
+QString shortFlashWarning(const QString &path, qsizetype size)
+{
+    const int last = DisplayModule::kPages - 1;
+    const int page = int(size / kImageBytes), offset = int(size % kImageBytes);
+    QStringList parts;
+    if (offset > 0)
+        parts << QStringLiteral("page %1 from byte %2 on").arg(page).arg(offset);
+    const int next = offset > 0 ? page + 1 : page;
+    if (next < last)
+        parts << QStringLiteral("pages %1-%2").arg(next).arg(last);
+    else if (next == last)
+        parts << QStringLiteral("page %1").arg(last);
+    const bool one = parts.size() == 1 && parts.constFirst().startsWith(QLatin1String("page "));
+    return QStringLiteral("%1: holds %2 of %3 bytes; %4 %5 blank")
+        .arg(path).arg(size).arg(kFlashBytes).arg(parts.join(QStringLiteral(" and ")), one ? QStringLiteral("starts") : QStringLiteral("start"));
+}
 
-QByteArray snapshotPng(const MonoImage &screen)
+}  // namespace
+
+QString Simulator::Engine::replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const WriteResult result = writeOutputFile(path, bytes);
+    return result.ok() ? QString() : path + QStringLiteral(": ") + writeErrorText(result);
+}
+
+QByteArray Simulator::Engine::snapshotPng(const MonoImage &screen)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -44,82 +60,33 @@ QByteArray snapshotPng(const MonoImage &screen)
     return bytes;
 }
 
-}  // namespace
-
-struct Simulator::Engine {
-    Engine(SimulatorOptions options_, Hooks hooks_) : options(std::move(options_)), hooks(std::move(hooks_)) {}
-
-    bool prepareFiles(QString &error);
-    void trouble(const QString &text)
-    {
-        if (hooks.trouble)
-            hooks.trouble(text);
-    }
-
-    SimulatorOptions options;
-    Hooks hooks;
-
-#ifdef Q_OS_UNIX
-    using Clock = std::chrono::steady_clock;
-    // The line delivers a byte every 1.04 ms; a paced module wakes for about eight at a time
-    // and may take up to sixteen at once after a pause.
-    static constexpr double kPacedChunk = 8;
-    static constexpr double kBurst = 16;
-
-    bool listen(QString &error);
-    void run();
-    void accept();
-    void take();
-    void endClient();
-    void sendReport();
-    void setCts(bool asserted);
-    void onEvent(const DisplayModule::Event &event);
-    void refill(Clock::time_point now)
-    {
-        credit = std::min(kBurst, credit + std::chrono::duration<double>(now - credited).count() * kBytesPerSecond);
-        credited = now;
-    }
-
-    DisplayModule module{[this](const DisplayModule::Event &event) { onEvent(event); }};
-    int listenFd = -1;
-    int clientFd = -1;
-    int wakePipe[2] = {-1, -1};
-    dev_t socketDevice = 0;
-    ino_t socketInode = 0;
-    std::thread thread;
-    bool cts = true;
-    bool reportPending = false;
-    std::optional<Clock::time_point> rewriteEnds;
-    double credit = 0;
-    Clock::time_point credited;
-    std::vector<char> buffer = std::vector<char>(16 * 1024);
-#else
-    DisplayModule module;
-#endif
-};
-
 bool Simulator::Engine::prepareFiles(QString &error)
 {
-    if (!options.flashFile.isEmpty()) {
-        QFile file(options.flashFile);
+    const QString &flash = options.flashFile;
+    if (!flash.isEmpty()) {
+        QFile file(flash);
         if (file.exists()) {
             if (!file.open(QIODevice::ReadOnly)) {
-                error = options.flashFile + QStringLiteral(": cannot be read");
+                error = flash + QStringLiteral(": cannot be read");
                 return false;
             }
             const QByteArray bytes = file.read(kFlashBytes + 1);
+            // Whatever else it is, its first page write would cut it down: it stays as it is.
+            if (bytes.size() > kFlashBytes) {
+                const QString size = QFileInfo(flash).isFile() ? QString::number(QFileInfo(flash).size()) : QStringLiteral("over %1").arg(kFlashBytes);
+                error = QStringLiteral("%1: %2 bytes, more than the %3 FLASH pages' %4; not a flash file, left as it is")
+                            .arg(flash, size).arg(DisplayModule::kPages).arg(kFlashBytes);
+                return false;
+            }
             module.loadFlash(bytes);
-            if (bytes.size() != kFlashBytes)
-                trouble(options.flashFile + QStringLiteral(": not %1 bytes; the pages it does not hold whole start blank").arg(kFlashBytes));
-        } else if (!replaceFile(options.flashFile, module.flashBytes())) {
-            error = options.flashFile + QStringLiteral(": cannot be written");
+            if (bytes.size() < kFlashBytes)
+                trouble(shortFlashWarning(flash, bytes.size()));
+        } else if (error = replaceFile(flash, module.flashBytes()); !error.isEmpty()) {
             return false;
         }
     }
-    if (!options.snapshotFile.isEmpty() && !replaceFile(options.snapshotFile, snapshotPng(module.screen()))) {
-        error = options.snapshotFile + QStringLiteral(": cannot be written");
+    if (!options.snapshotFile.isEmpty() && !(error = replaceFile(options.snapshotFile, snapshotPng(module.screen()))).isEmpty())
         return false;
-    }
     return true;
 }
 
@@ -132,15 +99,7 @@ Simulator::~Simulator() { stop(); }
 
 #ifdef Q_OS_UNIX
 
-namespace {
-
-#ifdef MSG_NOSIGNAL
-constexpr int kNoSignal = MSG_NOSIGNAL;
-#else
-constexpr int kNoSignal = 0;
-#endif
-
-void setNonBlocking(int fd)
+void Simulator::Engine::setNonBlocking(int fd)
 {
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -150,8 +109,6 @@ void setNonBlocking(int fd)
 #endif
 }
 
-}  // namespace
-
 bool Simulator::start(QString &error)
 {
     Engine &e = *engine_;
@@ -159,7 +116,8 @@ bool Simulator::start(QString &error)
         error = QStringLiteral("already running");
         return false;
     }
-    return e.prepareFiles(error) && e.listen(error);
+    // The socket's place is looked at first: a start refused there writes no file.
+    return e.checkSocketPath(error) && e.prepareFiles(error) && e.listen(error);
 }
 
 void Simulator::stop()
@@ -188,7 +146,7 @@ void Simulator::stop()
     }
 }
 
-bool Simulator::Engine::listen(QString &error)
+bool Simulator::Engine::checkSocketPath(QString &error)
 {
     const QString &path = options.socketPath;
     const QByteArray name = QFile::encodeName(path);
@@ -213,6 +171,14 @@ bool Simulator::Engine::listen(QString &error)
         error = path + QStringLiteral(": exists and is not a socket left behind by a simulator; left as it is");
         return false;
     }
+    return true;
+}
+
+bool Simulator::Engine::listen(QString &error)
+{
+    const QString &path = options.socketPath;
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address {};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
     listenFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -229,147 +195,6 @@ bool Simulator::Engine::listen(QString &error)
     return true;
 }
 
-void Simulator::Engine::run()
-{
-    for (;;) {
-        const Clock::time_point now = Clock::now();
-        if (rewriteEnds && now >= *rewriteEnds) {
-            rewriteEnds.reset();
-            setCts(true);
-        }
-        int timeoutMs = -1;
-        const auto until = [&](Clock::time_point then) {
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(then - now).count();
-            const int wait = int(std::max<qint64>(ms, 0));
-            timeoutMs = timeoutMs < 0 ? wait : std::min(timeoutMs, wait);
-        };
-        if (rewriteEnds)
-            until(*rewriteEnds);
-        bool wantBytes = true;
-        if (clientFd >= 0 && !options.fast) {
-            refill(now);
-            // Out of credit: sleep until the line has carried a few more bytes.
-            if (credit < 1) {
-                wantBytes = false;
-                until(now + std::chrono::microseconds(qint64((kPacedChunk - credit) * 1e6 / kBytesPerSecond)));
-            }
-        }
-        pollfd fds[2] = {{wakePipe[0], POLLIN, 0}, {listenFd, POLLIN, 0}};
-        if (clientFd >= 0)
-            fds[1] = {clientFd, short((wantBytes ? POLLIN : 0) | (reportPending ? POLLOUT : 0)), 0};
-        if (::poll(fds, 2, timeoutMs) < 0) {
-            if (errno == EINTR)
-                continue;
-            trouble(QStringLiteral("the simulator stopped: ") + QString::fromLocal8Bit(std::strerror(errno)));
-            break;
-        }
-        if (fds[0].revents != 0)
-            break;
-        if (clientFd < 0) {
-            if (fds[1].revents & POLLIN)
-                accept();
-            continue;
-        }
-        if (fds[1].revents & POLLOUT)
-            sendReport();
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
-            endClient();
-        else if (fds[1].revents & POLLIN)
-            take();
-    }
-    if (clientFd >= 0) {
-        module.endOfStream();
-        ::close(clientFd);
-        clientFd = -1;
-    }
-}
-
-void Simulator::Engine::accept()
-{
-    const int fd = ::accept(listenFd, nullptr, nullptr);
-    if (fd < 0)
-        return;
-    setNonBlocking(fd);
-    clientFd = fd;
-    credit = 0;
-    credited = Clock::now();
-    sendReport();
-}
-
-void Simulator::Engine::take()
-{
-    const std::size_t budget = options.fast ? buffer.size() : std::min(buffer.size(), std::size_t(credit));
-    const ssize_t n = ::recv(clientFd, buffer.data(), budget, MSG_PEEK);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        return;
-    if (n <= 0) {
-        endClient();
-        return;
-    }
-    module.feed(buffer.data(), n);
-    // Taken off the line only now: a sender that waits until its bytes are out finds them
-    // acted on (the snapshot written, the line printed).
-    if (::recv(clientFd, buffer.data(), std::size_t(n), 0) != n) {
-        endClient();
-        return;
-    }
-    if (!options.fast)
-        credit -= double(n);
-}
-
-void Simulator::Engine::endClient()
-{
-    // Bytes the client handed over before it went away were on the line already.
-    for (;;) {
-        const ssize_t n = ::recv(clientFd, buffer.data(), buffer.size(), 0);
-        if (n > 0)
-            module.feed(buffer.data(), n);
-        else if (!(n < 0 && errno == EINTR))
-            break;
-    }
-    module.endOfStream();
-    ::close(clientFd);
-    clientFd = -1;
-    reportPending = false;
-}
-
-void Simulator::Engine::sendReport()
-{
-    const char state = cts ? kCtsAsserted : kCtsDropped;
-    const ssize_t n = ::send(clientFd, &state, 1, kNoSignal);
-    // A client that reads nothing fills its socket: it is told the state once there is room.
-    reportPending = n != 1 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-}
-
-void Simulator::Engine::setCts(bool asserted)
-{
-    if (cts == asserted)
-        return;
-    cts = asserted;
-    if (clientFd >= 0)
-        sendReport();
-}
-
-void Simulator::Engine::onEvent(const DisplayModule::Event &event)
-{
-    using Kind = DisplayModule::Kind;
-    if (event.kind == Kind::Display && !options.snapshotFile.isEmpty()
-        && !replaceFile(options.snapshotFile, snapshotPng(module.screen())))
-        trouble(options.snapshotFile + QStringLiteral(": could not be written"));
-    if (event.kind == Kind::WritePage && !options.flashFile.isEmpty() && !replaceFile(options.flashFile, module.flashBytes()))
-        trouble(options.flashFile + QStringLiteral(": could not be written"));
-    if (hooks.line)
-        hooks.line(DisplayModule::describe(event));
-    if (event.kind == Kind::Display) {
-        if (hooks.shown)
-            hooks.shown(module.screen());
-        // Taking DP starts the rewrite: CTS drops now and rises when the rewrite time has
-        // passed. A DP during a rewrite starts it again.
-        setCts(false);
-        rewriteEnds = Clock::now() + (options.fast ? std::chrono::milliseconds(kFastRewriteMs)
-                                                   : std::chrono::milliseconds(1000 * module.rewriteSeconds()));
-    }
-}
 
 #else  // no Unix sockets
 

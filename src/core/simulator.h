@@ -27,10 +27,11 @@ struct SimulatorOptions {
 // the connection is taken, then one per change. CTS drops as DP is taken and rises when the
 // rewrite time has passed.
 //
-// One client at a time; others wait in the socket's queue and are taken in turn. What a
-// client had handed over before it went away still reaches the module, at once, as a serial
-// driver sends out its queue when the port closes; then the module reports any command it
-// was cut off in and takes the next client.
+// One client at a time. Up to 64 others are held in the order they came, told '0' (not
+// ready) at once, and served in turn; one more is closed before any report, which its port
+// takes as "busy". What a client had handed over before it went away still reaches the
+// module at the line's pace, as a serial driver drains its queue when the port closes; then
+// the module reports any command it was cut off in and takes the next client.
 //
 // The module writes nothing but its socket, the snapshot and the flash file.
 class Simulator {
@@ -44,7 +45,7 @@ public:
     struct Hooks {
         std::function<void(const QString &line)> line;       // each command, in order
         std::function<void(const MonoImage &screen)> shown;  // after each DP
-        std::function<void(const QString &text)> trouble;    // a file that could not be written
+        std::function<void(const QString &text)> trouble;    // a file that could not be written, a short flash file
     };
 
     Simulator(SimulatorOptions options, Hooks hooks);
@@ -54,7 +55,8 @@ public:
 
     // Loads the FLASH pages, writes the power-up screen's snapshot, makes the socket and
     // starts serving. A socket left behind at the path is replaced; anything else there, or a
-    // module listening there, is an error. False with the reason.
+    // module listening there, is an error, and so is a flash file longer than the pages; a
+    // shorter one is a warning. False with the reason.
     bool start(QString &error);
     // Stops serving and removes the socket (when it is still the one made here).
     void stop();

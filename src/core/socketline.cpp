@@ -60,7 +60,7 @@ int connectTo(const QString &path)
     if (fd < 0)
         return -errno;
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    // The system raises this to its smallest buffer: a few hundred bytes of the line.
+    // The system raises this to its smallest buffer: some 4 KiB of the line.
     const int smallest = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
 #ifdef SO_NOSIGPIPE
@@ -115,6 +115,7 @@ bool SocketLine::open(const QString &path)
     if (fd_ >= 0)
         return false;
     const int fd = connectTo(path);
+    busy_ = fd == -EAGAIN;
     if (fd < 0)
         return false;
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -126,6 +127,13 @@ bool SocketLine::open(const QString &path)
     pollfd first{fd_, POLLIN, 0};
     if (::poll(&first, 1, kFirstReportMs) > 0)
         takeReports();
+    // Closed before any report: the module has no room for another waiting sender.
+    if (gone_ && reports_.empty()) {
+        ::close(fd_);
+        fd_ = -1;
+        busy_ = true;
+        return false;
+    }
     return true;
 }
 

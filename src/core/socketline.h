@@ -40,8 +40,10 @@ public:
     SocketLine(const SocketLine &) = delete;
     SocketLine &operator=(const SocketLine &) = delete;
 
-    // Connects; false when no module listens there (or on Windows).
+    // Connects; false when no module listens there (or on Windows), or when it has no room
+    // for another waiting sender (then busy()).
     bool open(const QString &path);
+    bool busy() const { return busy_; }
     // Hands bytes over without blocking: the number taken, 0 when the socket is full, -1 when
     // the module has gone.
     qint64 send(const char *bytes, qint64 size);
@@ -64,6 +66,7 @@ private:
     std::deque<bool> reports_;
     bool asserted_ = false;
     bool gone_ = false;
+    bool busy_ = false;
     int wakePipe_[2] = {-1, -1};
     std::thread watcher_;
 };

@@ -41,9 +41,11 @@ public:
         if (const auto end = write(stream_.end, true))
             return *end;
 
+        if (const auto end = stream_.display.isEmpty() ? std::optional<TransferEnd>{} : write(stream_.display, true))
+            return *end;
+        if (const auto end = drained())
+            return *end;
         if (!stream_.display.isEmpty()) {
-            if (const auto end = write(stream_.display, true))
-                return *end;
             listener_.phase(TransferPhase::Sent);
             // The device drops CTS when it takes up the command and raises it again when its
             // screen has been rewritten.
@@ -67,6 +69,10 @@ private:
             return TransferEnd::Failed;
         return ended(waitHandedOver(port_, waiter_));
     }
+
+    // Waits until the line has taken the last byte, as a serial driver drains its queue
+    // before the port closes: only then is the stream sent.
+    std::optional<TransferEnd> drained() { return ended(waitTransmitted(port_, waiter_, stream_.bytes().size())); }
 
     std::optional<TransferEnd> ended(Waiter::End end)
     {

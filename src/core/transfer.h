@@ -95,8 +95,9 @@ public:
 enum class TransferEnd { Done, Failed, Cancelled };
 
 // Sends an image stream as the device wants it: opens the port (the opening sequence with
-// `portText`), waits until CTS says the device is ready, writes every piece and, when the
-// stream shows the display memory, follows CTS down and up again. Done closes the port. A
+// `portText`), waits until CTS says the device is ready, writes every piece, waits until the
+// line has taken the last byte and, when the stream shows the display memory, follows CTS
+// down and up again. Done closes the port. A
 // failure leaves the port as it is (the next user closes it first); a cancelled wait closes it.
 TransferEnd sendImage(SerialPort &port, Waiter &waiter, const QString &portText, const ImageStream &stream,
                       TransferListener &listener);

@@ -66,6 +66,10 @@ public:
             const std::lock_guard<std::mutex> lock(mutex_);
             lines_ << line;
         };
+        hooks.trouble = [this](const QString &text) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            troubles_ << text;
+        };
         simulator_ = std::make_unique<Simulator>(options, hooks);
         return simulator_->start(error);
     }
@@ -79,6 +83,12 @@ public:
         const std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
     }
+    // What it could not do (a file not written) and what it warns of.
+    QStringList troubles() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return troubles_;
+    }
     QByteArray screen() const { return snapshotBytes(options.snapshotFile); }
 
     QTemporaryDir dir;
@@ -88,6 +98,7 @@ public:
 private:
     mutable std::mutex mutex_;
     QStringList lines_;
+    QStringList troubles_;
     std::unique_ptr<Simulator> simulator_;
 };
 

@@ -9,6 +9,9 @@
 
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 using namespace pw;
 using namespace pw::test;
 
@@ -73,13 +76,16 @@ private slots:
         QTest::newRow("FLASH page, then TF and DP")
             << "FS12\r\nTS" + A + "\r\nTF12\r\nDP\r\n" << QStringList{"FS 12", "TS 1024 bytes", "TF 12", "DP"} << A << flashWith(12, A);
         QTest::newRow("TS before FS goes to page 0; TI alone shows nothing")
-            << "TS" + A + "\r\nTI" + B + "\n" << QStringList{"TS 1024 bytes", "TI 1024 bytes"} << black << flashWith(0, A);
+            << "TS" + A + "\r\nTI" + B + "\r\n" << QStringList{"TS 1024 bytes", "TI 1024 bytes"} << black << flashWith(0, A);
         QTest::newRow("arguments outside the device's ranges")
             << QByteArray("DT0\r\nDT6\r\nDT05\r\nFS13\r\nFS\r\nTF123\r\nTFx\r\ndp\r\nDP \r\n")
             << QStringList{"unknown: DT0", "unknown: DT6", "DT 5", "unknown: FS13", "unknown: FS", "unknown: TF123", "unknown: TFx", "unknown: dp", "unknown: DP "}
             << black << flashWith(-1, {});
-        QTest::newRow("unknown lines escaped, a bare LF ends a line")
-            << QByteArray("\x01\xff\\\tA\rB\r\n\r\nDP\n", 14) << QStringList{"unknown: \\x01\\xff\\\\\\tA\\rB", "unknown: ", "DP"} << black << flashWith(-1, {});
+        QTest::newRow("unknown lines escaped; only CR LF ends a line")
+            << QByteArray("\x01\xff\\\tA\rB\r\n\r\nDP\nDT2\n\r\nDP\r\n", 24)
+            << QStringList{"unknown: \\x01\\xff\\\\\\tA\\rB", "unknown: ", "unknown: DP\\nDT2\\n", "DP"} << black << flashWith(-1, {});
+        QTest::newRow("data ended by a bare LF is dropped with the rest of its line")
+            << "TI" + A + "\nDP\r\nDP\r\n" << QStringList{"TI dropped: its 1024 bytes are not followed by CR LF", "DP"} << black << flashWith(-1, {});
         QTest::newRow("data not ended by CR LF is dropped")
             << "TI" + A + "XY\r\nDP\r\nTS" + A + "\r\r\nDP\r\n"
             << QStringList{"TI dropped: its 1024 bytes are not followed by CR LF", "DP", "TS dropped: its 1024 bytes are not followed by CR LF", "DP"}
@@ -92,7 +98,7 @@ private slots:
                                       << QStringList{"unknown: " + QString(64, 'A') + "... (65536 bytes)"} << black << flashWith(-1, {});
         QTest::newRow("a line past the bound") << QByteArray(DisplayModule::kMaxLine + 1, 'A') + "\r\nDP\r\n" << QStringList{tooLong, "DP"} << black << flashWith(-1, {});
         QTest::newRow("a megabyte without a line end")
-            << QByteArray(1 << 20, '\0') + "\nTI" + B + "\r\nDP\r\n" << QStringList{tooLong, "TI 1024 bytes", "DP"} << B << flashWith(-1, {});
+            << QByteArray(1 << 20, '\0') + "\r\nTI" + B + "\r\nDP\r\n" << QStringList{tooLong, "TI 1024 bytes", "DP"} << B << flashWith(-1, {});
     }
 
     // Fed whole, a byte at a time, or cut anywhere: the same commands, the same memories, and
@@ -121,7 +127,8 @@ private slots:
     }
 
     // A socket left behind is replaced; the FLASH pages survive a restart, the last one
-    // too; a short flash file gives blank pages past its end. (What else is refused: tst_simulate's linkRules.)
+    // too; a page the file holds only in part keeps what it holds. (What else is refused:
+    // tst_simulate's linkRules.)
     void moduleFiles()
     {
         InProcessModule module;
@@ -135,14 +142,57 @@ private slots:
         QTRY_COMPARE(module.screen(), imageA);
         QVERIFY(port.writeBytes("TF1\r\nDP\r\nFS12\r\nTS" + imageB + "\r\n"));
         QTRY_COMPARE(module.lines().size(), 6);
-        QCOMPARE(module.screen(), black);
-        QCOMPARE(readFile(module.options.flashFile), flashWith(0, imageA).replace(12 * kImageBytes, kImageBytes, imageB));
+        const QByteArray partPage = imageB.left(500) + QByteArray(kImageBytes - 500, '\0');
+        QCOMPARE(module.screen(), partPage);
+        QCOMPARE(readFile(module.options.flashFile), flashWith(1, partPage).replace(0, kImageBytes, imageA).replace(12 * kImageBytes, kImageBytes, imageB));
         port.close();
         module.stop();
 
         QVERIFY(module.start());
         QVERIFY(port.open() && port.writeBytes("TF12\r\nDP\r\n"));
         QTRY_COMPARE(module.screen(), imageB);
+    }
+
+    // A flash file is read byte for byte, blank past its end, and the warning says exactly
+    // what starts blank; one longer than the pages is no flash file and is left untouched.
+    // A page written replaces the file whole and keeps its permissions.
+    void flashFileAtStart_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("said");   // %1: the file
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("empty") << 0 << "%1: holds 0 of 13312 bytes; pages 0-12 start blank" << true;
+        QTest::newRow("two and a half pages") << 2560 << "%1: holds 2560 of 13312 bytes; page 2 from byte 512 on and pages 3-12 start blank" << true;
+        QTest::newRow("all but the last page") << 12288 << "%1: holds 12288 of 13312 bytes; page 12 starts blank" << true;
+        QTest::newRow("a byte short") << 13311 << "%1: holds 13311 of 13312 bytes; page 12 from byte 1023 on starts blank" << true;
+        QTest::newRow("whole") << 13312 << "" << true;
+        QTest::newRow("a byte too long") << 13313 << "%1: 13313 bytes, more than the 13 FLASH pages' 13312; not a flash file, left as it is" << false;
+    }
+    void flashFileAtStart()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, said);
+        QFETCH(bool, starts);
+        InProcessModule module;
+        const QString flash = module.options.flashFile;
+        const QByteArray held = bytePattern(qMax(size, 102)).left(size);
+        QVERIFY(writeFile(flash, held) && QFile::setPermissions(flash, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        QCOMPARE(module.start(), starts);
+        if (!starts) {
+            QCOMPARE(module.error, said.arg(flash));
+            QVERIFY(readFile(flash) == held && !QFileInfo::exists(module.options.socketPath) && !QFileInfo::exists(module.options.snapshotFile));
+            return;
+        }
+        QCOMPARE(module.troubles(), said.isEmpty() ? QStringList{} : QStringList{said.arg(flash)});
+        const int page = qMin(size / kImageBytes, DisplayModule::kPages - 1);
+        QByteArray pages = held + QByteArray(DisplayModule::kPages * kImageBytes - size, '\0');
+        QtSerialPort port({});
+        port.setDeviceNameOverride(module.options.socketPath);
+        QVERIFY(port.open() && port.writeBytes("TF" + QByteArray::number(page) + "\r\nDP\r\nFS0\r\nTS" + imageB + "\r\n"));
+        QTRY_COMPARE(module.lines().size(), 4);
+        QCOMPARE(module.screen(), pages.mid(page * kImageBytes, kImageBytes));
+        QCOMPARE(readFile(flash), pages.replace(0, kImageBytes, imageB));
+        QCOMPARE(QFile::permissions(flash), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadUser | QFileDevice::WriteUser);
     }
 
     // The port finds the module through a link in the program's folder; CTS reports come in
@@ -180,7 +230,7 @@ private slots:
     }
 
     // Bytes go at the line's pace without ever holding up the writer; closing drops what the
-    // program still held, and the module takes at once what had been handed over.
+    // program still held, and what had been handed over still comes at the line's pace.
     void pacedLine()
     {
         InProcessModule module(false);
@@ -207,11 +257,76 @@ private slots:
         port.close();
         // The next client is served once the last one's bytes are taken and its end reported.
         QVERIFY(port.open() && port.writeText("DP\r\n"));
-        QTRY_COMPARE(module.lines().last(), QString("DP"));
+        QTRY_COMPARE_WITH_TIMEOUT(module.lines().last(), QString("DP"), 10000);   // the socket held some 4 KiB
         const QStringList lines = module.lines();
         const QString end = lines.at(lines.size() - 2);
         QVERIFY2(end.startsWith("cut off: F") || end == "FS 2", qPrintable(end));
         QVERIFY2(lines.size() - 98 > 30 && lines.size() - 98 < 2000, qPrintable(QString::number(lines.size())));
+        const qsizetype taken = lines.count("FS 2") * 5 + (end.startsWith("cut off: ") ? end.size() - 9 : 0);
+        QVERIFY2(clock.elapsed() >= taken * 1000 / Simulator::kBytesPerSecond * 9 / 10,
+                 qPrintable(QString("%1 bytes in %2 ms").arg(taken).arg(clock.elapsed())));
+    }
+
+    // A transfer ends when the module has taken its last byte: a FLASH page is written by the
+    // time Done is told, and a VRAM send's bytes take the line's time up to Sent.
+    void transferEndsWithTheLine()
+    {
+        InProcessModule module(false);
+        QVERIFY(module.start());
+        QtSerialPort port({});
+        port.setDeviceNameOverride(module.options.socketPath);
+        struct Listener final : TransferListener {
+            std::function<void(TransferPhase)> heard;
+            void phase(TransferPhase phase) override { heard(phase); }
+        } listener;
+        QStringList linesAtDone;
+        QElapsedTimer clock;
+        qint64 sendingMs = -1;
+        listener.heard = [&](TransferPhase phase) {
+            if (phase == TransferPhase::Done)
+                linesAtDone = module.lines();
+            if (phase == TransferPhase::Sending)
+                clock.start();
+            if (phase == TransferPhase::Sent)
+                sendingMs = clock.elapsed();
+        };
+        SleepWaiter waiter;
+        QCOMPARE(sendImage(port, waiter, "1", flashPageStream(MonoImage{}, "4"), listener), TransferEnd::Done);
+        QCOMPARE(linesAtDone, (QStringList{"FS 4", "TS 1024 bytes"}));
+        const ImageStream vram = displayMemoryStream(MonoImage{}, "1");
+        QCOMPARE(sendImage(port, waiter, "1", vram, listener), TransferEnd::Done);
+        const qint64 lineMs = vram.bytes().size() * 1000 / Simulator::kBytesPerSecond;
+        QVERIFY2(qAbs(sendingMs - lineMs) <= lineMs / 10, qPrintable(QString("%1 ms, the line's %2").arg(sendingMs).arg(lineMs)));
+    }
+
+    // Senders beyond the one served are held in the order they came, 64 of them; the next is
+    // refused at once and told the module is busy.
+    void othersWaitTheirTurn()
+    {
+        InProcessModule module;
+        QVERIFY(module.start());
+        QtSerialPort first({});
+        first.setDeviceNameOverride(module.options.socketPath);
+        QVERIFY(first.open() && first.writeText("DT1\r\n"));
+        QTRY_COMPARE(module.lines(), QStringList{"DT 1"});
+        std::vector<std::unique_ptr<SocketLine>> waiting;
+        QStringList expected{"DT 1"};
+        for (int k = 0; k < 64; ++k) {
+            waiting.push_back(std::make_unique<SocketLine>());
+            const QByteArray line = "W" + QByteArray::number(k) + "\r\n";
+            QVERIFY2(waiting.back()->open(module.options.socketPath) && waiting.back()->send(line.constData(), line.size()) == line.size(),
+                     qPrintable(QString::number(k)));
+            expected << "unknown: W" + QString::number(k);
+        }
+        QtSerialPort refused({});
+        refused.setDeviceNameOverride(module.options.socketPath);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!refused.open());
+        QVERIFY2(clock.elapsed() < 1000 && refused.failureReason().contains("busy"), qPrintable(refused.failureReason()));
+        first.close();
+        waiting.clear();   // each one's line was on the line before it went away
+        QTRY_COMPARE(module.lines(), expected);
     }
 
     // A module that goes away fails the port's reads and writes, as an unplugged adapter does.
