@@ -3,6 +3,7 @@
 
 #include "core/serialport.h"
 #include "core/socketline.h"
+#include "core/protocol.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -51,7 +52,7 @@ QString listing(const QString &programDir)
         text += QLatin1Char('\n');
     }
     text += QStringLiteral("The window's port numbers (links in %1):\n").arg(QDir::toNativeSeparators(programDir));
-    for (int n = 1; n <= 16; ++n) {
+    for (int n = protocol::kPorts.low; n <= protocol::kPorts.high; ++n) {
         const QString device = portDeviceName(n, programDir);
         const QFileInfo info(device);
         QString line = QStringLiteral("  %1  %2").arg(n, 2).arg(device);
@@ -71,7 +72,7 @@ bool portNumber(const QString &text, int &number)
 {
     bool ok = false;
     number = text.toInt(&ok);
-    return ok && number >= 1 && number <= 16;
+    return ok && protocol::kPorts.contains(number);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "core/encoders.h"
 #include "core/files.h"
 #include "core/qtserialport.h"
+#include "core/protocol.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -56,7 +57,7 @@ PortChoice portChoice(const QString &text, const QString &programDir)
 {
     static const QRegularExpression number(QStringLiteral("^(?:COM)?(\\d{1,2})$"), QRegularExpression::CaseInsensitiveOption);
     const auto match = number.match(text);
-    if (match.hasMatch() && match.captured(1).toInt() >= 1 && match.captured(1).toInt() <= 16) {
+    if (match.hasMatch() && protocol::kPorts.contains(match.captured(1).toInt())) {
         const int n = match.captured(1).toInt();
         return {QString::number(n), {}, portDeviceName(n, programDir)};
     }
@@ -116,7 +117,7 @@ int runSend(const QStringList &argv, const QString &programDir)
         writeStdout(QByteArray(kHelp) + kConversionHelp + kTextHelp + kExitCodesHelp);
         return Done;
     }
-    if (!intOption(args, "time", 1, 5, time, error) || !intOption(args, "timeout", 0, 24 * 3600, timeout, error))
+    if (!intOption(args, "time", protocol::kRewriteTimes.low, protocol::kRewriteTimes.high, time, error) || !intOption(args, "timeout", 0, 24 * 3600, timeout, error))
         return usage(error);
     if (const int code = textOptions(args, options.text); code != Done)
         return code;
@@ -141,7 +142,7 @@ int runSend(const QStringList &argv, const QString &programDir)
         if (!inputs.isEmpty())
             return usage(QStringLiteral("--line and --file take no other operand"));
         if (args.has("line")) {
-            lineBytes = commandLine(args.value("line").toLocal8Bit());
+            lineBytes = protocol::commandLine(args.value("line").toLocal8Bit());
             lineSource.open(QIODevice::ReadOnly);
             commands = &lineSource;
             commandTotal = lineBytes.size();
@@ -173,14 +174,14 @@ int runSend(const QStringList &argv, const QString &programDir)
             const auto match = pages.match(args.value("flash"));
             first = match.captured(1).toInt();
             last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
-            if (!match.hasMatch() || first > last || last > 12)
+            if (!match.hasMatch() || first > last || !protocol::kPages.contains(last))
                 return usage(QStringLiteral("--flash takes a page 0-12 or a range such as 0-12, not '%1'").arg(args.value("flash")));
         }
         if (args.has("frames")) {
             if (!args.has("flash") || inputs.size() != 1 || inputs[0].endsWith(QLatin1String(".bin"), Qt::CaseInsensitive))
                 return usage(QStringLiteral("--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])"));
             if (!args.value("flash").contains(QLatin1Char('-')))
-                last = kFlashPages - 1;
+                last = protocol::kPages.high;
             const Conversion conversion = convertPicture(PictureSource::file(inputs[0]), options, true);
             if (!conversion.ok()) {
                 errorLine(inputs[0] + QStringLiteral(": ") + loadErrorText(conversion.failure));
@@ -199,7 +200,7 @@ int runSend(const QStringList &argv, const QString &programDir)
             const std::optional<MonoImage> image = convertBackground(options);
             if (!image)
                 return usage(QStringLiteral("the text could not be drawn"));
-            jobs << (args.has("vram") ? displayMemoryStream(*image, QByteArray::number(time)) : flashPageStream(*image, QByteArray::number(first)));
+            jobs << (args.has("vram") ? displayMemoryStream(*image, time) : flashPageStream(*image, first));
             doneTexts << (args.has("vram") ? QStringLiteral("done: the screen was rewritten")
                                            : QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(first));
         } else if (inputs.isEmpty() || inputs.size() > last - first + 1) {
@@ -213,10 +214,10 @@ int runSend(const QStringList &argv, const QString &programDir)
                 return BadInput;
             }
             if (args.has("vram")) {
-                jobs << displayMemoryStream(image, QByteArray::number(time));
+                jobs << displayMemoryStream(image, time);
                 doneTexts << QStringLiteral("done: the screen was rewritten");
             } else {
-                jobs << flashPageStream(image, QByteArray::number(first + k));
+                jobs << flashPageStream(image, first + k);
                 doneTexts << QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(first + k);
             }
         }

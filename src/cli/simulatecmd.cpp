@@ -8,6 +8,7 @@
 #include "core/outputfile.h"
 #include "core/simulator.h"
 #include "core/socketline.h"
+#include "core/protocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -240,7 +241,7 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
         return usage(QStringLiteral("simulate takes no operands"));
     if (!args.has("socket") && !args.has("link"))
         return usage(QStringLiteral("simulate needs --socket PATH or --link N"));
-    if (args.has("link") && !intOption(args, "link", 1, 16, number, error))
+    if (args.has("link") && !intOption(args, "link", protocol::kPorts.low, protocol::kPorts.high, number, error))
         return usage(error);
 #ifndef Q_OS_UNIX
     Q_UNUSED(defaultDir);

@@ -1,5 +1,7 @@
 #include "core/displaymodule.h"
 
+#include "core/protocol.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,17 +9,7 @@ namespace pw {
 
 namespace {
 
-// A one- or two-digit decimal argument within [low, high], or -1.
-int argument(const QByteArray &digits, int low, int high)
-{
-    if (digits.isEmpty() || digits.size() > 2
-        || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return -1;
-    const int value = digits.toInt();
-    return value >= low && value <= high ? value : -1;
-}
-
-QByteArray dataName(bool toPage) { return toPage ? QByteArrayLiteral("TS") : QByteArrayLiteral("TI"); }
+QByteArray dataName(bool toPage) { return toPage ? protocol::kPageData : protocol::kImageData; }
 
 // The first LF in [from, end) that ends a line, the one right after a CR; `crBefore`: the
 // byte before `from` was a CR.
@@ -56,7 +48,7 @@ void DisplayModule::feed(const char *bytes, qsizetype size)
                 const char c = *p++;
                 if (c == '\n' && line_.endsWith('\r')) {
                     endLine();
-                } else if ((line_ += c) == "TI" || line_ == "TS") {
+                } else if ((line_ += c) == protocol::kImageData || line_ == protocol::kPageData) {
                     dataToPage_ = line_.at(1) == 'S';
                     line_.clear();
                     dataCount_ = 0;
@@ -140,23 +132,22 @@ void DisplayModule::endLine()
 
 void DisplayModule::command(const QByteArray &line)
 {
-    if (line == "DP") {
+    if (line == protocol::kDisplay) {
         screen_ = vram_;
         report(Kind::Display);
         return;
     }
     const QByteArray name = line.left(2);
     const QByteArray digits = line.mid(2);
-    if (name == "DT" && argument(digits, 1, 5) >= 0) {
-        rewriteSeconds_ = argument(digits, 1, 5);
+    if (const auto seconds = protocol::argumentIn(digits, protocol::kRewriteTimes); seconds && name == protocol::kRewriteTime) {
+        rewriteSeconds_ = *seconds;
         report(Kind::RewriteTime, rewriteSeconds_);
-    } else if (name == "FS" && argument(digits, 0, kPages - 1) >= 0) {
-        selectedPage_ = argument(digits, 0, kPages - 1);
+    } else if (const auto page = protocol::argumentIn(digits, protocol::kPages); page && name == protocol::kSelectPage) {
+        selectedPage_ = *page;
         report(Kind::SelectPage, selectedPage_);
-    } else if (name == "TF" && argument(digits, 0, kPages - 1) >= 0) {
-        const int page = argument(digits, 0, kPages - 1);
-        vram_ = pages_[std::size_t(page)];
-        report(Kind::PageToImage, page);
+    } else if (page && name == protocol::kPageToDisplay) {
+        vram_ = pages_[std::size_t(*page)];
+        report(Kind::PageToImage, *page);
     } else {
         report(Kind::Unknown, 0, line);
     }
@@ -217,14 +208,17 @@ void DisplayModule::loadFlash(const QByteArray &bytes)
 
 QString DisplayModule::describe(const Event &event)
 {
+    // "DT 3", "TS 1024 bytes": the mnemonic, a space, what it carried.
+    const auto command = [](const QByteArray &mnemonic) { return QString::fromLatin1(mnemonic) + QLatin1Char(' '); };
+    const QString dataBytes = QString::number(protocol::kDataBytes) + QStringLiteral(" bytes");
     const QString name = QString::fromLatin1(event.text);
     switch (event.kind) {
-    case Kind::RewriteTime: return QStringLiteral("DT %1").arg(event.number);
-    case Kind::Image: return QStringLiteral("TI 1024 bytes");
-    case Kind::Display: return QStringLiteral("DP");
-    case Kind::SelectPage: return QStringLiteral("FS %1").arg(event.number);
-    case Kind::WritePage: return QStringLiteral("TS 1024 bytes");
-    case Kind::PageToImage: return QStringLiteral("TF %1").arg(event.number);
+    case Kind::RewriteTime: return command(protocol::kRewriteTime) + QString::number(event.number);
+    case Kind::Image: return command(protocol::kImageData) + dataBytes;
+    case Kind::Display: return QString::fromLatin1(protocol::kDisplay);
+    case Kind::SelectPage: return command(protocol::kSelectPage) + QString::number(event.number);
+    case Kind::WritePage: return command(protocol::kPageData) + dataBytes;
+    case Kind::PageToImage: return command(protocol::kPageToDisplay) + QString::number(event.number);
     case Kind::Unknown: return QStringLiteral("unknown: ") + escaped(event.text);
     case Kind::DataCutShort:
         return event.number < kImageBytes ? QStringLiteral("%1 cut short after %2 of 1024 bytes").arg(name).arg(event.number)

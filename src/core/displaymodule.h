@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/monoimage.h"
+#include "core/protocol.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,10 +25,10 @@ namespace pw {
 // reported as soon as it passes the bound and skipped up to its end.
 class DisplayModule {
 public:
-    static constexpr int kPages = 13;
+    static constexpr int kPages = protocol::kPages.count();
     static constexpr int kMaxLine = 64 * 1024;
     // The window program's own default; the device starts with it too.
-    static constexpr int kPowerUpRewriteSeconds = 3;
+    static constexpr int kPowerUpRewriteSeconds = protocol::kPowerUpRewriteTime;
 
     enum class Kind {
         RewriteTime,       // number: seconds

@@ -1,5 +1,6 @@
 #include "core/qtserialport.h"
 #include "core/socketline.h"
+#include "core/protocol.h"
 
 #include <QFileInfo>
 
@@ -59,7 +60,7 @@ void QtSerialPort::close()
 
 bool QtSerialPort::setPortNumber(int number)
 {
-    if (isOpen() || number < 1 || number > 16)
+    if (isOpen() || !protocol::kPorts.contains(number))
         return false;
     number_ = number;
     return true;

@@ -122,12 +122,12 @@ private:
 ImageStream imageStream(const MonoImage &image, const QByteArray &command, const QByteArray &mark)
 {
     ImageStream stream;
-    stream.command = commandLine(command);
+    stream.command = command;
     stream.mark = mark;
     for (int band = 0; band < kBands; ++band)
         stream.bands[std::size_t(band)] =
             QByteArray(reinterpret_cast<const char *>(image.data()) + band * kImageWidth, kImageWidth);
-    stream.end = crlf;
+    stream.end = protocol::kLineEnd;
     return stream;
 }
 
@@ -223,23 +223,23 @@ QList<QByteArray> ImageStream::pieces() const
 
 QByteArray ImageStream::bytes() const { return pieces().join(); }
 
-ImageStream displayMemoryStream(const MonoImage &image, const QByteArray &rewriteTime)
+ImageStream displayMemoryStream(const MonoImage &image, int rewriteTime)
 {
-    ImageStream stream = imageStream(image, QByteArrayLiteral("DT") + rewriteTime, QByteArrayLiteral("TI"));
-    stream.display = commandLine(QByteArrayLiteral("DP"));
+    ImageStream stream = imageStream(image, protocol::commandLine(protocol::kRewriteTime, rewriteTime), protocol::kImageData);
+    stream.display = protocol::commandLine(protocol::kDisplay);
     return stream;
 }
 
-ImageStream flashPageStream(const MonoImage &image, const QByteArray &page)
+ImageStream flashPageStream(const MonoImage &image, std::optional<int> page)
 {
-    return imageStream(image, QByteArrayLiteral("FS") + page, QByteArrayLiteral("TS"));
+    return imageStream(image, protocol::commandLine(protocol::kSelectPage, page), protocol::kPageData);
 }
 
 QList<ImageStream> flashFrameStreams(const QList<MonoImage> &frames, int firstPage)
 {
     QList<ImageStream> streams;
-    for (int k = 0; firstPage >= 0 && k < frames.size() && firstPage + k < kFlashPages; ++k)
-        streams << flashPageStream(frames[k], QByteArray::number(firstPage + k));
+    for (int k = 0; firstPage >= 0 && k < frames.size() && protocol::kPages.contains(firstPage + k); ++k)
+        streams << flashPageStream(frames[k], firstPage + k);
     return streams;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/monoimage.h"
+#include "core/protocol.h"
 #include "core/serialport.h"
 #include "core/waiter.h"
 
@@ -9,12 +10,9 @@
 #include <QList>
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace pw {
-
-// Command framing: a command line ends in CR LF; nothing else is added or escaped.
-inline const QByteArray crlf = QByteArrayLiteral("\r\n");
-inline QByteArray commandLine(const QByteArray &command) { return command + crlf; }
 
 // The bytes of an image transfer, in the pieces the device is sent them in: the command line
 // that selects the target, the data mark, the image in eight bands of 128 bytes (the device's
@@ -31,15 +29,15 @@ struct ImageStream {
     QByteArray bytes() const;
 };
 
-// Into the display memory, then shown after `rewriteTime` ("1" to "5" seconds).
-ImageStream displayMemoryStream(const MonoImage &image, const QByteArray &rewriteTime);
-// Into FLASH page `page` ("0" to "12").
-ImageStream flashPageStream(const MonoImage &image, const QByteArray &page);
+// Into the display memory, then shown after `rewriteTime` seconds (protocol::kRewriteTimes).
+ImageStream displayMemoryStream(const MonoImage &image, int rewriteTime);
+// Into FLASH page `page` (protocol::kPages).
+// With no page (none chosen in the window) the command carries no number, as the device is
+// sent it then.
+ImageStream flashPageStream(const MonoImage &image, std::optional<int> page);
 
-constexpr int kFlashPages = 13;  // pages 0 to 12
-
-// The frames of an animation into consecutive FLASH pages from `firstPage` (0 to 12), frame k
-// into page firstPage + k: as many as the pages up to 12 hold, the rest left out.
+// The frames of an animation into consecutive FLASH pages from `firstPage`, frame k into page
+// firstPage + k: as many as the pages up to the last one hold, the rest left out.
 QList<ImageStream> flashFrameStreams(const QList<MonoImage> &frames, int firstPage);
 
 // How long `bytes` take on the line at 9600 baud with 8N1 framing (ten bit times a byte),

@@ -3,6 +3,7 @@
 #include "core/transfer.h"
 #include "gui/mainwindow.h"
 #include "gui/waitgate.h"
+#include "core/protocol.h"
 #include "ui_commandconsole.h"
 
 #include <QApplication>
@@ -46,7 +47,7 @@ void CommandConsole::sendTypedLine()
     closeRequested_ = false;
     SerialPort &port = main_.port();
     // The system's 8-bit code page, as every text the program writes to the port.
-    const QByteArray line = commandLine(ui->Text1->text().toLocal8Bit());
+    const QByteArray line = protocol::commandLine(ui->Text1->text().toLocal8Bit());
     bool ok = openPortSequence(port, main_.settings().portNumber) && port.writeText(line);
     Waiter::End end = Waiter::End::Failed;
     if (ok) {

@@ -6,6 +6,7 @@
 #include "gui/sourcepicture.h"
 #include "gui/transfertexts.h"
 #include "gui/waitgate.h"
+#include "core/protocol.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -153,7 +154,7 @@ void MainWindow::sendToDisplayMemory()
     // No: nothing is sent, and nothing changes.
     if (!boxes().confirm(this, TransferText::confirmTitle, TransferText::displayMemoryQuestion()))
         return;
-    transferImage(*this, displayMemoryStream(monoImage_, settings_.rewriteTime.toLocal8Bit()));
+    transferImage(*this, displayMemoryStream(monoImage_, settings_.rewriteTime.toInt()));
 }
 
 void MainWindow::sendToFlashPage()
@@ -163,7 +164,9 @@ void MainWindow::sendToFlashPage()
     const QString page = pageList()->currentText();
     if (!boxes().confirm(this, TransferText::confirmTitle, TransferText::flashPageQuestion(page)))
         return;
-    transferImage(*this, flashPageStream(monoImage_, page.toLocal8Bit()));
+    bool chosen = false;
+    const int number = page.toInt(&chosen);
+    transferImage(*this, flashPageStream(monoImage_, chosen ? std::optional<int>(number) : std::nullopt));
 }
 
 }  // namespace pw
@@ -177,7 +180,7 @@ void MainWindow::sendFramesToFlash()
         return;
     }
     // From the page chosen (0 with none chosen) up to the last.
-    const int first = qBound(0, pageList()->currentText().toInt(), kFlashPages - 1);
+    const int first = qBound(protocol::kPages.low, pageList()->currentText().toInt(), protocol::kPages.high);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const Conversion frames = pw::convertPicture(source_->source(), conversionOptions(), true);
     QApplication::restoreOverrideCursor();

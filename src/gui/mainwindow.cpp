@@ -10,6 +10,7 @@
 #include "gui/picturearea.h"
 #include "gui/programinfo.h"
 #include "gui/sourcepicture.h"
+#include "core/protocol.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -27,14 +28,14 @@ namespace {
 
 const QString kSettingsName = QStringLiteral("parameterv12864.ini");
 const QString kConversionSettingsName = QStringLiteral("conversion.ini");
-const QString kDefaultRewriteTime = QStringLiteral("3");
+const QString kDefaultRewriteTime = QString::number(protocol::kPowerUpRewriteTime);
 const QString kDefaultPort = QStringLiteral("1");
 
 bool isRewriteTime(const QString &text)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
-    return ok && value >= 1 && value <= 5 && text == QString::number(value);
+    return ok && protocol::kRewriteTimes.contains(value) && text == QString::number(value);
 }
 
 void fillNumbers(QComboBox *list, int from, int to)
@@ -55,9 +56,9 @@ MainWindow::MainWindow(const Platform &platform, QWidget *parent)
     ui->Label1->setPalette(red);
     ui->ProgressBar1->setVisible(false);
 
-    fillNumbers(rewriteTimeList(), 1, 5);
-    fillNumbers(portList(), 1, 16);
-    fillNumbers(pageList(), 0, 12);
+    fillNumbers(rewriteTimeList(), protocol::kRewriteTimes.low, protocol::kRewriteTimes.high);
+    fillNumbers(portList(), protocol::kPorts.low, protocol::kPorts.high);
+    fillNumbers(pageList(), protocol::kPages.low, protocol::kPages.high);
     for (QComboBox *list : {rewriteTimeList(), portList(), pageList()}) {
         list->setEditable(false);
         list->setCurrentIndex(-1);

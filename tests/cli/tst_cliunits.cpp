@@ -25,8 +25,8 @@ private slots:
             ImageStream stream;
             QList<QByteArray> chunks;
         } cases[] = {
-            {displayMemoryStream(image, "5"), test::imageChunks("DT5", "TI", bytes) << "DP\r\n"},
-            {flashPageStream(image, "12"), test::imageChunks("FS12", "TS", bytes)},
+            {displayMemoryStream(image, 5), test::imageChunks("DT5", "TI", bytes) << "DP\r\n"},
+            {flashPageStream(image, 12), test::imageChunks("FS12", "TS", bytes)},
         };
         for (const auto &c : cases) {
             test::FakePort port;
@@ -39,18 +39,18 @@ private slots:
         test::FakePort silent;  // CTS never rises: the timeout closes the port
         silent.cts = [](const QByteArray &, int) { return false; };
         CliWaiter shortWait(50);
-        QCOMPARE(sendImageJob(displayMemoryStream(image, "3"), "1", silent, shortWait, quiet, "done", error), 5);
+        QCOMPARE(sendImageJob(displayMemoryStream(image, 3), "1", silent, shortWait, quiet, "done", error), 5);
         QCOMPARE(error, QStringLiteral("the device did not answer within 0.05 s"));
         QVERIFY(!silent.isOpen());
         test::FakePort missing;
         missing.missingPorts << 2;
         CliWaiter waiter(1000);
-        QCOMPARE(sendImageJob(displayMemoryStream(image, "3"), "2", missing, waiter, quiet, "done", error), 4);
+        QCOMPARE(sendImageJob(displayMemoryStream(image, 3), "2", missing, waiter, quiet, "done", error), 4);
         setInterrupted(true);  // Ctrl-C
         test::FakePort busy;
         busy.cts = [](const QByteArray &, int) { return false; };
         CliWaiter noLimit(0);
-        QCOMPARE(sendImageJob(flashPageStream(image, "0"), "1", busy, noLimit, quiet, "done", error), 130);
+        QCOMPARE(sendImageJob(flashPageStream(image, 0), "1", busy, noLimit, quiet, "done", error), 130);
         QByteArray line("TF1\r\n");
         QBuffer source(&line);
         QVERIFY(source.open(QIODevice::ReadOnly));

@@ -259,8 +259,8 @@ private slots:
         }
         vram << QByteArray::fromHex("0d0a") << QByteArray::fromHex("44500d0a");  // CR LF, "DP" CR LF
         flash << QByteArray::fromHex("0d0a");
-        QCOMPARE(pw::displayMemoryStream(image, "3").pieces(), vram);
-        QCOMPARE(pw::flashPageStream(image, "12").pieces(), flash);
+        QCOMPARE(pw::displayMemoryStream(image, 3).pieces(), vram);
+        QCOMPARE(pw::flashPageStream(image, 12).pieces(), flash);
 
         QByteArray file = pw::test::bytePattern(1000);
         QBuffer source(&file);

@@ -291,9 +291,9 @@ private slots:
                 sendingMs = clock.elapsed();
         };
         SleepWaiter waiter;
-        QCOMPARE(sendImage(port, waiter, "1", flashPageStream(MonoImage{}, "4"), listener), TransferEnd::Done);
+        QCOMPARE(sendImage(port, waiter, "1", flashPageStream(MonoImage{}, 4), listener), TransferEnd::Done);
         QCOMPARE(linesAtDone, (QStringList{"FS 4", "TS 1024 bytes"}));
-        const ImageStream vram = displayMemoryStream(MonoImage{}, "1");
+        const ImageStream vram = displayMemoryStream(MonoImage{}, 1);
         QCOMPARE(sendImage(port, waiter, "1", vram, listener), TransferEnd::Done);
         const qint64 lineMs = vram.bytes().size() * 1000 / Simulator::kBytesPerSecond;
         QVERIFY2(qAbs(sendingMs - lineMs) <= lineMs / 10, qPrintable(QString("%1 ms, the line's %2").arg(sendingMs).arg(lineMs)));

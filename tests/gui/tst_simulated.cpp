@@ -146,7 +146,7 @@ private slots:
         // The rest of the first rewrite, 1037 bytes at 960 a second, and a second's rewrite.
         QVERIFY2(clock.elapsed() >= 2000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(log.texts, (QStringList{"", TransferText::rewriting, TransferText::sending, TransferText::rewriting, TransferText::rewritten}));
-        const qint64 lineMs = displayMemoryStream(MonoImage{}, "1").bytes().size() * 1000 / Simulator::kBytesPerSecond;
+        const qint64 lineMs = displayMemoryStream(MonoImage{}, 1).bytes().size() * 1000 / Simulator::kBytesPerSecond;
         QVERIFY2(qAbs(log.shownFor(TransferText::sending) - lineMs) <= lineMs / 10,
                  qPrintable(QString("%1 ms, the line's %2").arg(log.shownFor(TransferText::sending)).arg(lineMs)));
         QCOMPARE(module.screen(), imageB);
