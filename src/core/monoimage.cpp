@@ -1,28 +1,6 @@
 #include "core/monoimage.h"
 
-#include "core/threshold.h"
-
-
 namespace pw {
-
-bool convertSurface(QImage &surface, MonoImage &out, const std::function<void(int band)> &bandDone)
-{
-    return convertSurface(surface, out, ThresholdOptions{}, nullptr, bandDone);
-}
-
-bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options, const FlatPixels *flat,
-                    const std::function<void(int band)> &bandDone)
-{
-    const std::optional<MonoImage> converted = threshold(surface, options, flat);
-    if (!converted)
-        return false;
-    out = *converted;
-    // The area keeps what the device will show.
-    surface = renderMonoImage(out);
-    for (int band = 0; band < kBands && bandDone; ++band)
-        bandDone(band);
-    return true;
-}
 
 QImage renderMonoImage(const MonoImage &image)
 {

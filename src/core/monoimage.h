@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <functional>
 
@@ -15,6 +16,10 @@ constexpr int kBands = kImageHeight / 8;                      // 8
 // The device's image: eight bands of eight rows, one byte per column and band,
 // top row of the band in bit 0, bit value 1 white.
 using MonoImage = std::array<std::uint8_t, kImageBytes>;
+
+// A mark for each pixel of the area, row by row: which pixels show nothing of the picture (the
+// flat background around where it was placed and behind its fully transparent parts).
+using FlatPixels = std::bitset<std::size_t(kImageWidth) * kImageHeight>;
 
 // A pixel of the working image: bit (y mod 8) of byte 128 (y div 8) + x, 1 = white.
 inline bool pixelAt(const MonoImage &image, int x, int y)
@@ -30,12 +35,6 @@ inline void setPixelAt(MonoImage &image, int x, int y, bool white)
 
 // (30 R + 59 G + 11 B) div 100, truncated before the threshold is applied.
 inline int luminance(int red, int green, int blue) { return (30 * red + 59 * green + 11 * blue) / 100; }
-
-// The window's conversion: thresholds the 128 x 64 surface with the default rule (threshold()),
-// stores the bits in `out` and paints the surface as the device will show it, pure black and
-// white. `bandDone(band)` is called for each band in order. False (and nothing changed) when
-// the surface cannot be converted.
-bool convertSurface(QImage &surface, MonoImage &out, const std::function<void(int band)> &bandDone = {});
 
 // Renders a working image as a black-and-white picture, white where the bit is 1.
 QImage renderMonoImage(const MonoImage &image);

@@ -12,10 +12,6 @@ namespace pw {
 enum class Fit { Crop, Contain, Cover, Stretch };
 enum class Flip { None, Horizontal, Vertical };
 
-// The area's pixels, row by row, that show nothing of the picture: the flat background around
-// where it was placed and behind its fully transparent parts.
-using FlatPixels = std::bitset<std::size_t(kImageWidth) * kImageHeight>;
-
 // Brightness and contrast from -100 to 100, gamma from 0.2 to 5; the defaults change nothing.
 struct Tone {
     int brightness = 0;

@@ -104,4 +104,23 @@ std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions
     return out;
 }
 
+bool convertSurface(QImage &surface, MonoImage &out, const std::function<void(int band)> &bandDone)
+{
+    return convertSurface(surface, out, ThresholdOptions{}, nullptr, bandDone);
+}
+
+bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options, const FlatPixels *flat,
+                    const std::function<void(int band)> &bandDone)
+{
+    const std::optional<MonoImage> converted = threshold(surface, options, flat);
+    if (!converted)
+        return false;
+    out = *converted;
+    // The area keeps what the device will show.
+    surface = renderMonoImage(out);
+    for (int band = 0; band < kBands && bandDone; ++band)
+        bandDone(band);
+    return true;
+}
+
 }  // namespace pw

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/monoimage.h"
-#include "core/prepare.h"
 
 #include <QImage>
 #include <functional>
@@ -25,8 +24,12 @@ struct ThresholdOptions {
 // Returns nullopt when the surface cannot be read (a conversion of it could not be allocated).
 std::optional<MonoImage> threshold(const QImage &surface, const ThresholdOptions &options = {}, const FlatPixels *flat = nullptr);
 
-// The window's conversion with these options: as convertSurface() (monoimage.h), which is this
-// with the default options.
+// The window's conversion: thresholds the 128 x 64 surface with the default rule (threshold()),
+// stores the bits in `out` and paints the surface as the device will show it, pure black and
+// white. `bandDone(band)` is called for each band in order. False (and nothing changed) when
+// the surface cannot be converted.
+bool convertSurface(QImage &surface, MonoImage &out, const std::function<void(int band)> &bandDone = {});
+// The same with these options.
 bool convertSurface(QImage &surface, MonoImage &out, const ThresholdOptions &options, const FlatPixels *flat = nullptr,
                     const std::function<void(int band)> &bandDone = {});
 
