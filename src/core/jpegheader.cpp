@@ -117,7 +117,10 @@ DeclaredSize peekDeclaredSize(QIODevice &device)
         compression = i32(30);
     }
     // Uncompressed rows have a known length: a file too short to hold them would leave pixels
-    // that the decoder never writes (whatever memory held before).
+    // that the decoder never writes (whatever memory held before). A picture with no pixels
+    // is damaged whatever follows, and its rows have no length to divide by.
+    if (declared.size.isEmpty())
+        return declared;
     if ((compression == 0 || compression == 3 || compression == 6) && bits > 0) {
         // Divided, never multiplied: a header may declare sizes whose product overflows.
         const qint64 rowBytes = (qint64(declared.size.width()) * bits + 31) / 32 * 4;
