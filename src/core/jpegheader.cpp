@@ -105,12 +105,15 @@ DeclaredSize peekDeclaredSize(QIODevice &device)
     DeclaredSize declared;
     declared.kind = QStringLiteral("BMP");
     int bits = 0, compression = 0;
-    if (i32(14) == 12) {
+    // Qt's reader takes the info header's layout for these sizes only, and the core header's
+    // 16-bit sides for any other size, however odd.
+    const qint32 headerSize = i32(14);
+    if (headerSize != 40 && headerSize != 64 && headerSize != 108 && headerSize != 124) {
         declared.size = QSize(u16(18), u16(20));
         bits = u16(24);
     } else {
         const qint64 height = std::abs(qint64(i32(22)));
-        if (i32(14) < 40 || head.size() < 34 || i32(18) <= 0 || height <= 0 || height > std::numeric_limits<int>::max())
+        if (head.size() < 34 || i32(18) <= 0 || height <= 0 || height > std::numeric_limits<int>::max())
             return {};
         declared.size = QSize(i32(18), int(height));
         bits = u16(28);
