@@ -185,7 +185,8 @@ private slots:
         QCOMPARE(entries(out.path()).size(), 400);
     }
 
-    // One line on stderr says why, and no library's message stands before it.
+    // One line on stderr says true why (a file name's control characters escaped), and no
+    // library's message stands before it. A link to a file not there yet is written through.
     void failuresSayWhyInOneLine()
     {
         QTemporaryDir dir;
@@ -197,6 +198,9 @@ private slots:
         QVERIFY(writeFile(dir.filePath("cut.tif"), tiff.left(tiff.size() / 3)));
         QVERIFY(QDir(dir.path()).mkdir("a.bin"));
         const QString in = picture(dir, "a.png");
+        QVERIFY(writeFile(dir.filePath("w0.gif"), QByteArray("GIF89a\0\0\x01\0\0\0\0;", 14)));
+        QVERIFY(QFile::link(dir.filePath("nowhere/t.bin"), dir.filePath("dangling.bin")) && QDir(dir.path()).mkdir("made"));
+        QVERIFY(QFile::link("made/t.bin", dir.filePath("ahead.bin")));
         const struct {
             QStringList args;
             QString line;
@@ -204,16 +208,21 @@ private slots:
         } cases[] = {
             {{dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
             {{in}, dir.filePath("a.bin") + ": is a folder", 3},
+            {{dir.filePath("w0.gif"), "-o", dir.filePath("x.bin")}, dir.filePath("w0.gif") + ": not a picture, or damaged", 2},
+            {{in, "-o", dir.filePath("dangling.bin")},
+             dir.filePath("dangling.bin") + ": a link to " + dir.filePath("nowhere/t.bin") + ", whose folder does not exist", 3},
+            {{dir.filePath("two\nlines\x01\u0085.png"), in, "-o", dir.filePath("made/")}, dir.filePath("two\\nlines\\x01\\x85.png") + ": no such file", 2},
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"convert"} + c.args);
             QCOMPARE(r.code, c.code);
             QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + c.line});
         }
+        QCOMPARE(run({"convert", in, "-o", dir.filePath("ahead.bin")}).code, 0);
+        QVERIFY(QFileInfo(dir.filePath("ahead.bin")).isSymLink());
+        QCOMPARE(readFile(dir.filePath("made/t.bin")).size(), 1024);
     }
 
-    // send --file reads the file as the line takes it: memory stays bounded whatever its
-    // size, and Ctrl-C ends it with 130 and the port closed.
     // Outputs go to disk as they are ready, a frame at a time and in the order of the inputs:
     // the first of 100000 frames is there long before the last is converted, whatever happens
     // later (here a second input nobody ever writes, until the test kills the run), and
@@ -246,6 +255,8 @@ private slots:
         QVERIFY2(peakKb - startKb < 16 * 1024, qPrintable(grown(peakKb)));
     }
 
+    // send --file reads the file as the line takes it: memory stays bounded whatever its
+    // size, and Ctrl-C ends it with 130 and the port closed.
     void sendFileStreams()
     {
         QTemporaryDir dir;
