@@ -3,6 +3,11 @@
 #
 #   tools/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
 #       (TARGET: settings, bin, picture, pipeline, simulator, text; default all)
+#   FUZZ_FORK=N tools/fuzz.sh ...
+#       runs each target in libFuzzer's fork mode: N child processes at a time, each fuzzing
+#       for a short while from the corpus merged so far, so that whatever one process builds up
+#       (memory, state in the libraries) never lasts the whole run. It still stops at the first
+#       fault and saves its input.
 #
 # Builds in build-fuzz with clang: the core with the sanitizers and coverage, the targets with
 # -fsanitize=fuzzer as well. Each target runs over a copy of fuzz/corpus/<target> in
@@ -18,6 +23,8 @@ seconds=${1:-60}
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(settings bin picture pipeline simulator text)
 max_len=${FUZZ_MAX_LEN:-4096}
+fork=()
+[ -n "${FUZZ_FORK:-}" ] && fork=(-fork="$FUZZ_FORK")
 build=build-fuzz
 
 # Qt, libpng and cmake as for the normal build; clang and its libFuzzer runtime on top.
@@ -37,11 +44,11 @@ for t in "${targets[@]}"; do
   cp -n fuzz/corpus/"$t"/* "$corpus"/
   # The whole pipeline starts from every picture too.
   [ "$t" = pipeline ] && cp -n fuzz/corpus/picture/* "$corpus"/
-  echo "== fuzz_$t: $seconds s"
+  echo "== fuzz_$t: $seconds s${FUZZ_FORK:+, fork mode with $FUZZ_FORK jobs}"
   # -rss_limit_mb also limits any single allocation to the same size. The timeout catches hangs:
   # with the sanitizers and coverage on every line of the core, the largest pictures the
   # loader lets through (64 million pixels, a second in the plain build) take several seconds.
-  if ! "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=15 -rss_limit_mb=1024 -max_len="$max_len" \
+  if ! "$build/fuzz/fuzz_$t" "${fork[@]}" -max_total_time="$seconds" -timeout=15 -rss_limit_mb=1024 -max_len="$max_len" \
        -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus"; then
     failed+=("$t")
   fi

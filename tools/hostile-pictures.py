@@ -160,6 +160,7 @@ def main():
     png(f"{folder}/interlaced-1bit-40000.png", 40000, 40000, True, depth=1)
     gif(f"{folder}/screen-65535.gif", 65535, 1, 16)
     gif(f"{folder}/frames-2000x1000.gif", 1000, 2000, 1000)
+    gif(f"{folder}/frames-200000x1.gif", 1, 200000, 1)
     tiff(f"{folder}/rgb-8000.tiff", 8000)
     bmp(f"{folder}/declared-30000.bmp", 30000)
 

@@ -18,7 +18,7 @@ int runPorts(const QStringList &args, const QString &programDir);
 int runSend(const QStringList &args, const QString &programDir);
 int runSimulate(const QStringList &args, const QString &programDir);
 
-// "pixelwright-cli: TEXT" on stderr.
+// "pixelwright-cli: TEXT" on stderr, one line whatever TEXT holds (control characters escaped).
 void errorLine(const QString &text);
 // To stdout, unbuffered by anything but stdio.
 void writeStdout(const QByteArray &bytes);

@@ -34,7 +34,25 @@ const char *const kExitCodesHelp =
     "  5 the device did not answer within the timeout, 130 interrupted.\n"
     "  When several inputs fail for different reasons, the largest code.\n";
 
-void errorLine(const QString &text) { writeStderr(QStringLiteral("pixelwright-cli: ") + text + QLatin1Char('\n')); }
+// A file name may hold any byte but '/' and NUL: control characters are shown escaped, so
+// that a failure is always one line.
+void errorLine(const QString &text)
+{
+    QString line = QStringLiteral("pixelwright-cli: ");
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n'))
+            line += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            line += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            line += QLatin1String("\\t");
+        else if (c.category() == QChar::Other_Control)
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            line += c;
+    }
+    writeStderr(line + QLatin1Char('\n'));
+}
 
 void writeStdout(const QByteArray &bytes)
 {

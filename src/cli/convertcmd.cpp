@@ -95,12 +95,17 @@ QString collision(const QStringList &inputs, const Naming &naming)
     return {};
 }
 
-// What a worker makes of one input: the encoded outputs, or why there are none.
-struct Outcome {
-    QList<QByteArray> outputs;
+// What a worker makes of an input, one at a time: an encoded output (frame `frame` of it), or
+// why there are no further ones.
+struct Piece {
+    QByteArray output;
+    int frame = 0;
     QString reason;
     int code = Done;
 };
+
+// Frames a worker holds ahead of its turn: a few hundred kilobytes.
+constexpr std::size_t kHeldPieces = 64;
 
 }  // namespace
 
@@ -172,45 +177,44 @@ int runConvert(const QStringList &argv)
     if (inputs.contains(QStringLiteral("-")))
         stdinTooLarge = !readStdin(stdinBytes, kStdinLimit);
 
-    // Each input is decoded, converted and encoded on a worker; the outputs are written here,
-    // in the order of the inputs, as a run on one thread would write them.
-    const auto work = [&](int i) {
-        Outcome outcome;
+    // Each input is decoded, converted and encoded on a worker, a frame at a time; each output
+    // is written here as soon as it is ready, in the order of the inputs, as a run on one thread
+    // would write them: whatever fails later, what came before is on disk.
+    const auto produce = [&](int i, const std::function<bool(Piece &&)> &hand) {
         const QString &input = inputs[i];
         const bool isStdin = input == QLatin1String("-");
+        const auto failed = [&hand](const QString &reason) { hand({{}, 0, reason, BadInput}); };
         try {
-            QList<MonoImage> images;
-            if (isStdin && stdinTooLarge) {
-                outcome = {{}, QStringLiteral("too large to decode safely (more than 256 MB)"), BadInput};
-                return outcome;
-            }
+            if (isStdin && stdinTooLarge)
+                return failed(QStringLiteral("too large to decode safely (more than 256 MB)"));
+            int frame = 0;
+            const auto encoded = [&](const MonoImage &image) {
+                const QString id = identifierFrom(isStdin ? QStringLiteral("image") : stemOf(input) + frameSuffix(frame, naming.frames));
+                return hand({encodeImage(image, format, *layout, id), frame++, {}, Done});
+            };
             if (!isStdin && input.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)) {
                 LoadError error = checkReadable(input);
                 MonoImage image{};
                 if (error == LoadError::None && !readBinFile(input, image))
                     error = LoadError::Unreadable;
-                if (error != LoadError::None) {
-                    outcome = {{}, loadErrorText(LoadedPicture::failed(error)), BadInput};
-                    return outcome;
-                }
-                images << image;
-            } else {
-                const Conversion conversion = convertPicture(isStdin ? PictureSource::memory(stdinBytes) : PictureSource::file(input),
-                                                             options, naming.frames);
-                if (!conversion.ok()) {
-                    outcome = {{}, loadErrorText(conversion.failure), BadInput};
-                    return outcome;
-                }
-                images = conversion.images;
+                if (error != LoadError::None)
+                    return failed(loadErrorText(LoadedPicture::failed(error)));
+                encoded(image);
+                return;
             }
-            for (int k = 0; k < images.size(); ++k) {
-                const QString id = identifierFrom(isStdin ? QStringLiteral("image") : stemOf(input) + frameSuffix(k, naming.frames));
-                outcome.outputs << encodeImage(images[k], format, *layout, id);
+            const PictureSource source = isStdin ? PictureSource::memory(stdinBytes) : PictureSource::file(input);
+            if (naming.frames) {
+                if (const LoadedPicture failure = convertFrames(source, options, encoded); !failure.ok())
+                    failed(loadErrorText(failure));
+                return;
             }
+            const Conversion conversion = convertPicture(source, options);
+            if (!conversion.ok())
+                return failed(loadErrorText(conversion.failure));
+            encoded(conversion.images.constFirst());
         } catch (const std::bad_alloc &) {
-            outcome = {{}, QStringLiteral("too large to decode safely"), BadInput};
+            failed(QStringLiteral("too large to decode safely"));
         }
-        return outcome;
     };
 
     int worst = Done;
@@ -218,36 +222,45 @@ int runConvert(const QStringList &argv)
         errorLine(file + QStringLiteral(": ") + reason);
         worst = qMax(worst, code);
     };
-    QHash<QString, QString> written;  // output file -> the input it came from
-    const auto deliver = [&](int i, Outcome &outcome) {
+    // Which inputs wrote outputs, by the output of the first frame, with how many frames each
+    // wrote there: an input's frames never clash with each other, and another input's clash only
+    // when named alike in the same folder. A record per input, not per frame: memory stays flat.
+    struct Claim {
+        int input;
+        QString from;
+        int frames;
+    };
+    QHash<QString, QList<Claim>> written;
+    const auto consume = [&](int i, Piece &piece) {
         if (interrupted())
             return false;
         const QString &input = inputs[i];
         const QString name = input == QLatin1String("-") ? QStringLiteral("stdin") : input;
-        if (outcome.code != Done) {
-            fail(name, outcome.reason, outcome.code);
+        if (piece.code != Done) {
+            fail(name, piece.reason, piece.code);
             return true;
         }
-        for (int k = 0; k < outcome.outputs.size(); ++k) {
-            const QString target = naming.target(input, k);
-            if (target != QLatin1String("-")) {
-                const QString key = QFileInfo(target).absoluteFilePath();
-                if (written.contains(key)) {
-                    fail(name, QStringLiteral("the output %1 was already written from %2").arg(target, written[key]), BadOutput);
-                    continue;
+        const QString target = naming.target(input, piece.frame);
+        if (target != QLatin1String("-")) {
+            QList<Claim> &claims = written[QFileInfo(naming.target(input, 0)).absoluteFilePath()];
+            for (const Claim &claim : std::as_const(claims))
+                if (claim.input != i && piece.frame < claim.frames) {
+                    fail(name, QStringLiteral("the output %1 was already written from %2").arg(target, claim.from), BadOutput);
+                    return true;
                 }
-                written.insert(key, name);
-            }
-            QString reason;
-            if (!writeOutput(target, outcome.outputs[k], reason)) {
-                if (interrupted())
-                    return false;
-                fail(target, reason, BadOutput);
-            }
+            if (claims.isEmpty() || claims.constLast().input != i)
+                claims.append({i, name, 0});
+            claims.last().frames = piece.frame + 1;
+        }
+        QString reason;
+        if (!writeOutput(target, piece.output, reason)) {
+            if (interrupted())
+                return false;
+            fail(target, reason, BadOutput);
         }
         return !interrupted();
     };
-    runInOrder<Outcome>(int(inputs.size()), batchWorkers(), work, deliver);
+    runStreamed<Piece>(int(inputs.size()), batchWorkers(), kHeldPieces, produce, consume);
     if (interrupted()) {
         errorLine(QStringLiteral("interrupted; the outputs written so far are complete"));
         return Interrupted;

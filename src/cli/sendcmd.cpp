@@ -182,18 +182,25 @@ int runSend(const QStringList &argv, const QString &programDir)
                 return usage(QStringLiteral("--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])"));
             if (!args.value("flash").contains(QLatin1Char('-')))
                 last = protocol::kPages.high;
-            const Conversion conversion = convertPicture(PictureSource::file(inputs[0]), options, true);
-            if (!conversion.ok()) {
-                errorLine(inputs[0] + QStringLiteral(": ") + loadErrorText(conversion.failure));
+            // Only the frames that have a page are decoded; the others are only counted.
+            const PictureSource source = PictureSource::file(inputs[0]);
+            const int pages = last - first + 1;
+            QList<MonoImage> images;
+            const LoadedPicture failure = convertFrames(source, options, [&](const MonoImage &image) {
+                images << image;
+                return images.size() < pages;
+            });
+            if (!failure.ok()) {
+                errorLine(inputs[0] + QStringLiteral(": ") + loadErrorText(failure));
                 return BadInput;
             }
-            const int pages = last - first + 1, count = int(conversion.images.size());
+            const int count = images.size() < pages ? int(images.size()) : std::max(pages, frameCount(source));
             if (count > pages)
                 errorLine(QStringLiteral("%1: %2 frames; pages %3-%4 take the first %5; %6")
                               .arg(inputs[0]).arg(count).arg(first).arg(last).arg(pages)
                               .arg(count - pages == 1 ? QStringLiteral("1 frame was not sent")
                                                       : QStringLiteral("%1 frames were not sent").arg(count - pages)));
-            jobs = flashFrameStreams(conversion.images.mid(0, pages), first);
+            jobs = flashFrameStreams(images, first);
             for (int k = 0; k < jobs.size(); ++k)
                 doneTexts << QStringLiteral("done: frame %1 written to FLASH page %2").arg(k).arg(first + k);
         } else if (inputs.isEmpty() && !options.text.isEmpty()) {

@@ -101,34 +101,46 @@ std::optional<MonoImage> convertBackground(const ConversionOptions &options)
     return image;
 }
 
+namespace {
+
+// A step that cannot be allocated fails the picture, as too large for it.
+std::optional<MonoImage> convertPart(const QImage &part, const ConversionOptions &options, LoadedPicture &failure)
+{
+    std::optional<MonoImage> image;
+    try {
+        image = convertLoaded(part, options);
+    } catch (const std::bad_alloc &) {
+    }
+    if (!image)
+        failure = LoadedPicture::tooLarge(part.size(), QStringLiteral("picture"));
+    return image;
+}
+
+}  // namespace
+
+LoadedPicture convertFrames(const PictureSource &source, const ConversionOptions &options,
+                            const std::function<bool(const MonoImage &image)> &frame)
+{
+    LoadedPicture failure;
+    const LoadedPicture frames = loadFrames(source, PictureRequest::forOptions(options.prepare), [&](const QImage &part) {
+        const std::optional<MonoImage> image = convertPart(part, options, failure);
+        return image && frame(*image);
+    });
+    return frames.ok() ? failure : frames;
+}
+
 Conversion convertPicture(const PictureSource &source, const ConversionOptions &options, bool allFrames)
 {
     Conversion result;
-    const PictureRequest request = PictureRequest::forOptions(options.prepare);
-    // A step that cannot be allocated fails this picture alone, as too large for it.
-    auto convert = [&](const QImage &part) {
-        std::optional<MonoImage> image;
-        try {
-            image = convertLoaded(part, options);
-        } catch (const std::bad_alloc &) {
-        }
-        if (!image) {
-            result.failure = LoadedPicture::tooLarge(part.size(), QStringLiteral("picture"));
-            return false;
-        }
-        result.images << *image;
-        return true;
-    };
     if (allFrames) {
-        const LoadedPicture frames = loadFrames(source, request, convert);
-        if (!frames.ok())
-            result.failure = frames;
-    } else {
-        const LoadedPicture loaded = loadPicture(source, request);
-        if (!loaded.ok())
-            result.failure = loaded;
-        else
-            convert(loaded.image);
+        result.failure = convertFrames(source, options, [&](const MonoImage &image) {
+            result.images << image;
+            return true;
+        });
+    } else if (const LoadedPicture loaded = loadPicture(source, PictureRequest::forOptions(options.prepare)); !loaded.ok()) {
+        result.failure = loaded;
+    } else if (const std::optional<MonoImage> image = convertPart(loaded.image, options, result.failure)) {
+        result.images << *image;
     }
     if (!result.ok())
         result.images.clear();

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace pw {
@@ -49,5 +50,12 @@ struct Conversion {
     bool ok() const { return failure.ok(); }
 };
 Conversion convertPicture(const PictureSource &source, const ConversionOptions &options, bool allFrames = false);
+
+// Every frame of an animation (a still picture is one frame) converted and handed to `frame`
+// in order, each dropped before the next is decoded, so that memory stays flat whatever the
+// frame count. Stops when `frame` returns false. The result is the failure, if any; frames
+// handed over before it stay handed over.
+LoadedPicture convertFrames(const PictureSource &source, const ConversionOptions &options,
+                            const std::function<bool(const MonoImage &image)> &frame);
 
 }  // namespace pw

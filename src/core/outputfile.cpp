@@ -28,7 +28,7 @@ volatile std::sig_atomic_t stopRequested = 0;
 std::mutex deferredMutex;
 QSet<QString> deferredFolders;
 
-WriteResult failure(WriteError error, int systemError = 0) { return {error, systemError}; }
+WriteResult failure(WriteError error, int systemError = 0) { return {error, systemError, {}}; }
 
 WriteResult fromErrno(int error)
 {
@@ -64,6 +64,7 @@ QString writeErrorText(const WriteResult &result)
     case WriteError::PermissionDenied: return QStringLiteral("permission denied");
     case WriteError::IsFolder: return QStringLiteral("is a folder");
     case WriteError::NoFolder: return QStringLiteral("its folder does not exist");
+    case WriteError::LinkNoFolder: return QStringLiteral("a link to %1, whose folder does not exist").arg(result.linkTarget);
     case WriteError::ReadOnlyFileSystem: return QStringLiteral("read-only file system");
     case WriteError::Interrupted: return QStringLiteral("interrupted");
     case WriteError::Failed: break;
@@ -232,6 +233,24 @@ bool leadsIntoProc(const QString &absolute, const QString &path)
 
 }  // namespace
 
+// A link to a file not there yet: the file is created where the links lead, whole as any
+// other, once its folder is there (as a copy creates it); the link stays as it is.
+static WriteResult writeThroughLink(const QString &path, const QByteArray &bytes, const WriteOptions &options)
+{
+    QString target = path;
+    for (int links = 0; QFileInfo(target).isSymLink(); ++links) {
+        if (links == 40)
+            return failure(WriteError::Failed, ELOOP);
+        target = QFileInfo(target).symLinkTarget();
+    }
+    if (!QFileInfo(target).absoluteDir().exists()) {
+        WriteResult result = failure(WriteError::LinkNoFolder);
+        result.linkTarget = target;
+        return result;
+    }
+    return writeOutputFile(target, bytes, options);
+}
+
 WriteResult writeOutputFile(const QString &path, const QByteArray &bytes, const WriteOptions &options)
 {
     const QByteArray given = QFile::encodeName(path);
@@ -244,7 +263,7 @@ WriteResult writeOutputFile(const QString &path, const QByteArray &bytes, const 
         return writeThrough(given, bytes);
     struct stat link {};
     if (!exists && ::lstat(given.constData(), &link) == 0 && S_ISLNK(link.st_mode))
-        return writeThrough(given, bytes);  // a link to a file not there yet: created where it leads
+        return writeThroughLink(path, bytes, options);
 
     // The file itself, wherever links lead: the links stay as they are.
     const QString target = exists ? QFileInfo(path).canonicalFilePath() : absolute;

@@ -12,6 +12,7 @@ enum class WriteError {
     PermissionDenied,    // this user may not write the file or its folder
     IsFolder,
     NoFolder,            // the folder it would go in does not exist
+    LinkNoFolder,        // a link leads to a file whose folder does not exist
     ReadOnlyFileSystem,
     Interrupted,         // stopped by requestWriteStop() before the file was put in place
     Failed,              // anything else; `systemError` says what
@@ -20,6 +21,7 @@ enum class WriteError {
 struct WriteResult {
     WriteError error = WriteError::None;
     int systemError = 0;
+    QString linkTarget;  // LinkNoFolder: where the link leads
 
     bool ok() const { return error == WriteError::None; }
 };
@@ -43,7 +45,7 @@ struct WriteOptions {
 // replaced file keeps its permissions and, where this process may set them, its owner. A
 // path that names no regular file (a device such as /dev/null, a terminal, a FIFO, or what a
 // path into /proc leads to, as /dev/stdout does) is written through, never replaced. A symbolic link is followed: the
-// file it leads to is replaced, the link stays.
+// file it leads to is replaced, the link stays; a link to a file not there yet creates it.
 WriteResult writeOutputFile(const QString &path, const QByteArray &bytes, const WriteOptions &options = {});
 
 // Flushes to disk every folder written with deferSync since the last call.

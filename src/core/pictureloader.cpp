@@ -172,6 +172,8 @@ QSize decodedSize(Reader &r, QIODevice &device)
         return reported;
     if (r.kind().isEmpty())
         r.fallbackKind = declared.kind;
+    if (declared.size.isEmpty())
+        return declared.size;  // no pixels: damaged, whatever the plugin would show
     return reported.isValid() ? reported.expandedTo(declared.size) : declared.size;
 }
 
@@ -192,6 +194,9 @@ LoadedPicture load(const PictureSource &source, const PictureRequest &request)
     const bool truncated = peekDeclaredSize(*device).truncated;
     Reader r(source);
     const QSize full = decodedSize(r, *device);
+    // A side of 0 holds no pixel: damaged, whatever a decoder would make of it.
+    if (full.isValid() && full.isEmpty())
+        return LoadedPicture::failed(LoadError::NotAPicture);
     if (full.isValid() && request.part != PictureRequest::Part::Reduced && r.reader.supportsOption(QImageIOHandler::ClipRect)) {
         // A plugin that clips decodes only what is needed.
         const QRect region = request.part == PictureRequest::Part::Corner ? QRect(QPoint(0, 0), request.size)
@@ -272,10 +277,10 @@ LoadedPicture loadFrames(const PictureSource &source, const PictureRequest &requ
     const std::unique_ptr<QIODevice> header = source.open();
     const QSize full = header ? decodedSize(r, *header) : QSize();
     // Each frame is decoded whole: together they must fit the bounds of one whole picture.
-    if (!full.isValid() || !withinWholeLimits(r, full, count))
-        return full.isValid() ? LoadedPicture::failed(LoadError::TooLarge, QStringLiteral("%1 frames of %2 × %3 %4")
-                                                                              .arg(count).arg(full.width()).arg(full.height()).arg(r.kind()))
-                              : LoadedPicture::failed(LoadError::NotAPicture);
+    if (!full.isValid() || full.isEmpty() || !withinWholeLimits(r, full, count))
+        return !full.isEmpty() ? LoadedPicture::failed(LoadError::TooLarge, QStringLiteral("%1 frames of %2 × %3 %4")
+                                                                               .arg(count).arg(full.width()).arg(full.height()).arg(r.kind()))
+                               : LoadedPicture::failed(LoadError::NotAPicture);
     LoadedPicture result;
     result.fullSize = full;
     try {

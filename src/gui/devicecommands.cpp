@@ -182,14 +182,20 @@ void MainWindow::sendFramesToFlash()
     // From the page chosen (0 with none chosen) up to the last.
     const int first = qBound(protocol::kPages.low, pageList()->currentText().toInt(), protocol::kPages.high);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const Conversion frames = pw::convertPicture(source_->source(), conversionOptions(), true);
+    // Only the frames that have a page are decoded; the others are only counted.
+    const int pages = protocol::kPages.high + 1 - first;
+    QList<MonoImage> images;
+    const LoadedPicture failure = convertFrames(source_->source(), conversionOptions(), [&](const MonoImage &image) {
+        images << image;
+        return images.size() < pages;
+    });
     QApplication::restoreOverrideCursor();
-    if (!frames.ok() || frames.images.isEmpty()) {
+    if (!failure.ok() || images.isEmpty()) {
         boxes().inform(this, TransferText::caution, TransferText::notConverted);
         return;
     }
-    const QList<ImageStream> streams = flashFrameStreams(frames.images, first);
-    const int count = int(frames.images.size()), fitting = int(streams.size());
+    const QList<ImageStream> streams = flashFrameStreams(images, first);
+    const int fitting = int(streams.size()), count = images.size() < pages ? fitting : std::max(pages, source_->frameCount());
     const QString question = count == fitting ? TransferText::framesQuestion(count, first)
                                               : TransferText::framesBeyondQuestion(count, first, fitting);
     if (!boxes().confirm(this, TransferText::confirmTitle, question))

@@ -30,6 +30,27 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
     return files;
 }
 
+// An animation of `count` frames of 1 x 1 in two colours, 15 bytes a frame.
+QByteArray tinyFrames(int count)
+{
+    QByteArray gif = QByteArray("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff", 19);
+    for (int k = 0; k < count; ++k)  // codes of 3 bits: clear, the colour, end
+        gif += QByteArray(",\0\0\0\0\x01\0\x01\0\0\x02\x02", 12) + char(0x44 | (k % 2) << 3) + QByteArray("\x01\0", 2);
+    return gif + ';';
+}
+
+bool appears(const QString &path, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!QFile::exists(path))
+        if (timer.elapsed() > milliseconds)
+            return false;
+        else
+            QTest::qSleep(5);
+    return true;
+}
+
 }  // namespace
 
 class TstOutputSafety : public QObject {
@@ -164,7 +185,8 @@ private slots:
         QCOMPARE(entries(out.path()).size(), 400);
     }
 
-    // One line on stderr says why, and no library's message stands before it.
+    // One line on stderr says true why (a file name's control characters escaped), and no
+    // library's message stands before it. A link to a file not there yet is written through.
     void failuresSayWhyInOneLine()
     {
         QTemporaryDir dir;
@@ -176,6 +198,9 @@ private slots:
         QVERIFY(writeFile(dir.filePath("cut.tif"), tiff.left(tiff.size() / 3)));
         QVERIFY(QDir(dir.path()).mkdir("a.bin"));
         const QString in = picture(dir, "a.png");
+        QVERIFY(writeFile(dir.filePath("w0.gif"), QByteArray("GIF89a\0\0\x01\0\0\0\0;", 14)));
+        QVERIFY(QFile::link(dir.filePath("nowhere/t.bin"), dir.filePath("dangling.bin")) && QDir(dir.path()).mkdir("made"));
+        QVERIFY(QFile::link("made/t.bin", dir.filePath("ahead.bin")));
         const struct {
             QStringList args;
             QString line;
@@ -183,12 +208,54 @@ private slots:
         } cases[] = {
             {{dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
             {{in}, dir.filePath("a.bin") + ": is a folder", 3},
+            {{dir.filePath("w0.gif"), "-o", dir.filePath("x.bin")}, dir.filePath("w0.gif") + ": not a picture, or damaged", 2},
+            {{in, "-o", dir.filePath("dangling.bin")},
+             dir.filePath("dangling.bin") + ": a link to " + dir.filePath("nowhere/t.bin") + ", whose folder does not exist", 3},
+            {{dir.filePath("two\nlines\x01\u0085.png"), in, "-o", dir.filePath("made/")}, dir.filePath("two\\nlines\\x01\\x85.png") + ": no such file", 2},
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"convert"} + c.args);
             QCOMPARE(r.code, c.code);
             QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + c.line});
         }
+        QCOMPARE(run({"convert", in, "-o", dir.filePath("ahead.bin")}).code, 0);
+        QVERIFY(QFileInfo(dir.filePath("ahead.bin")).isSymLink());
+        QCOMPARE(readFile(dir.filePath("made/t.bin")).size(), 1024);
+    }
+
+    // Outputs go to disk as they are ready, a frame at a time and in the order of the inputs:
+    // the first of 100000 frames is there long before the last is converted, whatever happens
+    // later (here a second input nobody ever writes, until the test kills the run), and
+    // however many have been written, memory stays flat. A send decodes only what it sends.
+    void framesAreWrittenAsTheyComeInFlatMemory()
+    {
+        QTemporaryDir dir;
+        const QString gif = dir.filePath("many.gif"), fifo = dir.filePath("never"), out = dir.filePath("out/");
+        QVERIFY(writeFile(gif, tinyFrames(100000)) && QDir().mkdir(out));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        // Under AddressSanitizer freed memory is held back for a while; here it would look like growth.
+        qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":quarantine_size_mb=1");
+        long startKb = 0;  // the program's own start-up (larger under sanitizers): waiting for its input
+        {
+            Spawned idle({"convert", fifo, "-o", out});
+            QTest::qSleep(1000);
+            startKb = idle.highWaterKb();
+        }
+        QVERIFY(startKb > 0);
+        const auto grown = [startKb](long peakKb) { return QStringLiteral("+%1 KB").arg(peakKb - startKb); };
+        {
+            Spawned cli({"convert", "--frames", gif, fifo, "-o", out});
+            QVERIFY(appears(out + "many-00.bin", 30000) && appears(out + "many-2000.bin", 30000));
+            QVERIFY2(cli.highWaterKb() - startKb < 16 * 1024, qPrintable(grown(cli.highWaterKb())));
+            QCOMPARE(readFile(out + "many-01.bin"), QByteArray(1024, '\xff'));
+        }
+        // Read while it runs (the peak reported at its end starts from this process's own).
+        Spawned send({"send", "--dry-run", "--flash", "0", "--frames", gif});
+        long peakKb = 0;
+        for (long kb; (kb = send.highWaterKb()) > 0; QTest::qSleep(1))
+            peakKb = std::max(peakKb, kb);
+        QCOMPARE(send.wait(), 0);
+        QVERIFY2(peakKb - startKb < 16 * 1024, qPrintable(grown(peakKb)));
     }
 
     // send --file reads the file as the line takes it: memory stays bounded whatever its

@@ -1,5 +1,6 @@
 // Picture decoding: only the corner the area shows is read, and the shrunk whole picture for the
 // command line, in bounded time and memory however large or hostile the file.
+#include "common/headerfields.h"
 #include "common/testfiles.h"
 #include "core/pictureloader.h"
 
@@ -217,6 +218,36 @@ private slots:
         QCOMPARE(why, refusal.isEmpty() ? QString() : "too large to decode safely (" + refusal + ")");
         if (!reduced.isEmpty())  // below the marked top-left every block averages to the grey
             QCOMPARE(shrunk.pixel(reduced.width() - 1, reduced.height() - 1), qRgb(128, 128, 128));
+    }
+
+    // Whatever a header declares, every request ends quickly in a picture no larger than it
+    // asked for, or in a reason; a picture declaring a side of 0 is damaged, never too large.
+    void declaredHeaderFields()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath("picture");
+        PictureRequest reduced, turned;
+        reduced.part = PictureRequest::Part::Reduced;
+        reduced.atLeast = QSize(128, 64);
+        turned.part = PictureRequest::Part::TurnedCorner;
+        turned.rotate = 90;
+        QElapsedTimer timer;
+        for (const HeaderCase &c : headerCases()) {
+            QVERIFY(writeFile(path, c.bytes));
+            timer.start();
+            for (const PictureSource &source : {PictureSource::file(path), PictureSource::memory(c.bytes)})
+                for (const PictureRequest &request : {PictureRequest::corner(), reduced, turned}) {
+                    const LoadedPicture loaded = loadPicture(source, request);
+                    const QString got = c.name + ": " + (loaded.ok() ? QStringLiteral("a picture") : loadErrorText(loaded));
+                    QVERIFY2(loaded.ok() != loaded.image.isNull(), qPrintable(got));
+                    QVERIFY2(request.part == PictureRequest::Part::Reduced || loaded.image.width() <= 128, qPrintable(got));
+                    QVERIFY2(!c.noPixels || loaded.error == LoadError::NotAPicture, qPrintable(got));
+                }
+            int frames = 0;
+            const LoadedPicture all = loadFrames(PictureSource::file(path), PictureRequest::corner(), [&](const QImage &) { return ++frames < 3; });
+            QVERIFY2(!c.noPixels || (all.error == LoadError::NotAPicture && frames == 0), qPrintable(c.name + ": " + loadErrorText(all)));
+            QVERIFY2(timer.elapsed() < 5000, qPrintable(c.name));
+        }
     }
 
     // Small pictures whose whole is known: the corner is Qt's own decode cut at 128 x 64, the

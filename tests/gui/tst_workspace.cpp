@@ -1,5 +1,6 @@
 // The picture area: pictures opened and dropped (and what fails), the clipboard, the BMP
 // export, and the shared file dialog between uses.
+#include "common/headerfields.h"
 #include "common/testsupport.h"
 #include "gui/picturearea.h"
 #include "core/pictureloader.h"
@@ -106,6 +107,22 @@ private slots:
         QCOMPARE(rig.window->windowTitle(), loaded ? QStringLiteral("Pixelwright for 128×64(Mono)") + "(" + rig.path(files.section(';', 0, 0)) + ")" : before);
         checkShows(rig.window->pictureArea(), route == "picture" ? QImage::fromData(fileOf(kind)) : failed ? QImage() : pattern(200, 100));
         QVERIFY(route != "bin" || QByteArray(reinterpret_cast<const char *>(rig.window->monoImage().data()), kImageBytes) == fileOf("bin"));
+    }
+
+    // Every header field at its extremes, opened and dropped: the window shows the picture or
+    // says it is none, and never goes down.
+    void headerFieldsNeverTakeTheWindowDown()
+    {
+        Rig rig;
+        const QString path = rig.path("picture.bmp");
+        for (const HeaderCase &c : headerCases()) {
+            QVERIFY(writeFile(path, c.bytes));
+            rig.dialogs.answers << path;
+            rig.window->openPicture();
+            const qsizetype boxes = rig.boxes.shown.size();
+            rig.window->openDroppedFiles({path});
+            QVERIFY2(!c.noPixels || rig.boxes.shown.size() == boxes + 1, qPrintable(c.name));
+        }
     }
 
     void clipboardAndBmpExportTakeTheAreaSurface()
