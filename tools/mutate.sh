@@ -183,7 +183,11 @@ wanted() {  # $1: mutant number; true when --only names it (or is not given)
 trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
 
 start=$(date +%s)
-echo "mutants: $mutants"
+if [ "$random_count" -gt 0 ]; then
+  echo "mutants: $random_count at random, seed $seed (the same again: --random $random_count --seed $seed${files_glob:+ --files '$files_glob'})"
+else
+  echo "mutants: $mutants"
+fi
 if [ "$check" -eq 0 ]; then
 echo "work folder: $work${keep:+ (kept)}"
 sync_tree
@@ -209,7 +213,6 @@ part_tests() {
 }
 
 if [ "$random_count" -gt 0 ]; then
-  echo "seed: $seed (the same mutants again: --random $random_count --seed $seed${files_glob:+ --files '$files_glob'})"
   mutants=$work/random-$seed.txt
   # A pool larger than the run: the mutants that do not build are replaced from it.
   python3 "$root/tools/randmutants.py" --seed "$seed" --count $((random_count * 3)) \
