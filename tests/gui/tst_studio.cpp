@@ -90,6 +90,20 @@ private slots:
         QTest::newRow("ends: gamma 5, contrast 100") << "ガンマ=5;コントラスト=100" << QStringList{"--gamma", "5", "--contrast", "100"};
     }
 
+    // Opened over a picture, the studio shows at once the picture as prepared and what the
+    // settings make of it, not only after the first change.
+    void opensShowingTheResult()
+    {
+        Rig rig;
+        QVERIFY(noise(200, 100, QImage::Format_RGB32, 6).save(rig.path("photo.png")));
+        rig.window->openDroppedFiles({rig.path("photo.png")});
+        rig.window->openStudio();
+        const QImage shown = named<QLabel>(rig.window->studio(), "プレビュー")->pixmap().toImage();
+        QVERIFY(!named<QLabel>(rig.window->studio(), "変換前")->pixmap().isNull());
+        rig.window->convertPicture();
+        QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+    }
+
     // Each number's control takes both ends of its range and goes no step past either; the
     // slider's own ends are the same values.
     void controlsKeepToTheirRanges()
