@@ -221,6 +221,30 @@ private slots:
 
     // Small pictures whose whole is known: the corner is Qt's own decode cut at 128 x 64, the
     // shrunk picture Qt's smooth scaling of it to the size each factor gives.
+    // A GIF is decoded whole onto its logical screen, bounded at 32 million pixels: a screen
+    // just within loads, one just past is refused by its size.
+    void gifScreenAtItsPixelLimit_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("5600 x 5600, within") << 5600 << "";
+        QTest::newRow("5700 x 5700, past") << 5700 << "too large to decode safely (5700 × 5700 GIF)";
+    }
+    void gifScreenAtItsPixelLimit()
+    {
+        QFETCH(int, side);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("screen.gif");
+        QVERIFY(writeFile(path, animatedGif({solidImage(16, 16, Qt::white)}, QSize(side, side))));
+        QSize full;
+        QString why;
+        const QImage shrunk = readPictureReduced(path, QSize(128, 64), &full, &why);
+        QCOMPARE(full, QSize(side, side));
+        QCOMPARE(why, refusal);
+        QCOMPARE(shrunk.isNull(), !refusal.isEmpty());
+    }
+
     void smallPictures_data()
     {
         QTest::addColumn<QString>("format");
