@@ -127,6 +127,20 @@ private slots:
         QCOMPARE(reached.size(), expected.size());
     }
 
+    // In the 実行 menu two items share the access key A: the key runs the first, コマンド送信.
+    void sharedAccessKeyRunsTheFirstItem()
+    {
+        Rig rig;
+        rig.window->show();
+        auto *menu = rig.window->findChild<QMenu *>(QStringLiteral("runMenu"));
+        QVERIFY(menu);
+        menu->popup(rig.window->mapToGlobal(QPoint(0, 0)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QTest::keyClick(menu, Qt::Key_A);
+        QVERIFY(rig.window->console() && rig.window->console()->isVisible());
+        QVERIFY(!rig.window->studio() && rig.boxes.shown.isEmpty());
+    }
+
     void startupRestoresAndRewritesSettings_data()
     {
         QTest::addColumn<QByteArray>("before");  // "-" for no file

@@ -215,6 +215,7 @@ private slots:
         QVERIFY(rig.window->pictureArea()->surface() != today);
         named<QPushButton>(studio, "既定に戻す")->click();
         QVERIFY(rig.window->conversionSettings() == ConversionSettings{} && studio->settings() == ConversionSettings{});
+        QCOMPARE(named<QSpinBox>(studio, "フレーム")->value(), 0);  // the controls show the defaults too
         QCOMPARE(rig.window->pictureArea()->surface(), today);
         QTest::keyClick(studio, Qt::Key_Escape);
         QVERIFY(!studio->isVisible());
