@@ -252,6 +252,8 @@ private slots:
         QTest::addColumn<QSize>("atLeast");
         QTest::addColumn<QSize>("reduced");
         QTest::newRow("interlaced PNG 5 x 3") << "png-i" << QSize(5, 3) << QSize(128, 64) << QSize(5, 3);
+        // Narrower than 5: the passes starting at column 4 have rows but no columns.
+        QTest::newRow("interlaced PNG 3 x 9") << "png-i" << QSize(3, 9) << QSize(128, 64) << QSize(3, 9);
         QTest::newRow("interlaced PNG 14 x 6, by 2") << "png-i" << QSize(14, 6) << QSize(5, 3) << QSize(7, 3);
         QTest::newRow("interlaced PNG 300 x 72, by 2") << "png-i" << QSize(300, 72) << QSize(100, 32) << QSize(150, 36);
         QTest::newRow("PNG 300 x 72, by 3") << "png" << QSize(300, 72) << QSize(100, 24) << QSize(100, 24);
