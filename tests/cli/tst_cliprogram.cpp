@@ -250,6 +250,14 @@ private slots:
         QCOMPARE(test::readFile(dir.filePath("anim-00.bin")), QByteArray(1024, '\xff'));
         QCOMPARE(test::readFile(dir.filePath("anim-01.bin")), QByteArray(1024, '\0'));
         QCOMPARE(test::readFile(dir.filePath("anim-02.bin")), QByteArray(1024, '\xff'));
+        // Into FLASH pages: as many pages as frames say nothing more; fewer name what is left out.
+        const Run fit = run({"send", "--dry-run", "--flash", "10-12", "--frames", dir.filePath("anim.gif")});
+        QCOMPARE(fit.code, 0);
+        QCOMPARE(fit.errLines, QStringList{});
+        QVERIFY(QByteArray::fromHex(fit.out).startsWith("FS10\r\nTS"));
+        const Run cut = run({"send", "--dry-run", "--flash", "11-12", "--frames", dir.filePath("anim.gif")});
+        QCOMPARE(cut.code, 0);
+        QCOMPARE(cut.errLines, QStringList{"pixelwright-cli: " + dir.filePath("anim.gif") + ": 3 frames; pages 11-12 take the first 2, the other 1 are not sent"});
     }
 
     void previewAndRoundTrip()

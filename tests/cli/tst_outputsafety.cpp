@@ -213,6 +213,7 @@ private slots:
         } cases[] = {
             {{dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
             {{in}, dir.filePath("a.bin") + ": is a folder", 3},
+            {{in, "-o", "/dev/full"}, "/dev/full: no space left on the disk", 3},  // a device that takes no byte
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"convert"} + c.args);
