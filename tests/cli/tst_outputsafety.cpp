@@ -214,6 +214,7 @@ private slots:
             {{dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
             {{in}, dir.filePath("a.bin") + ": is a folder", 3},
             {{in, "-o", "/dev/full"}, "/dev/full: no space left on the disk", 3},  // a device that takes no byte
+            {{in, "-o", dir.filePath("none") + "/"}, dir.filePath("none") + "/: no such folder", 3},
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"convert"} + c.args);
