@@ -3,7 +3,20 @@
 # whether the test suite notices each. Never builds in, or edits, the working tree.
 #
 #   tools/mutate.sh [options] [MUTANTS_FILE]        (default: tools/mutants.txt)
+#   tools/mutate.sh --random N [--seed S] [--files GLOB] [options]
 #
+#   --random N      N mutants drawn at random over the code under src/ by
+#                   tools/randmutants.py (an operator changes one line: a comparison, an
+#                   integer, && and ||, a condition negated, a call deleted, a returned value
+#                   made its type's default, + and -, break and continue), each run against the
+#                   whole suite: first the tests of the mutated file's part (tests/core,
+#                   tests/cli or tests/gui), then the rest, stopping at the first failure. A
+#                   mutant that does not build is skipped and the next one drawn takes its
+#                   place. The seed is printed; the same seed over the same tree draws the same
+#                   mutants. The threshold is 90 unless --threshold says otherwise.
+#   --seed S        the seed for --random (default: a new one, printed)
+#   --files GLOB    --random draws only from these files, e.g. 'src/cli/*' or 'src/core/pngreader.cpp'
+#   --test-jobs N   tests run at once in a mutant's run (2)
 #   --check         only check that each mutant applies to the working tree (its search
 #                   occurs exactly once); builds and runs nothing
 #   --keep DIR      work in DIR and keep it: a later run re-syncs the tree into it and
@@ -29,10 +42,14 @@ keep=""
 only=""
 all_tests=0
 check=0
-threshold=95
+threshold=""
 jobs=2
 run_limit=600
 exclude='^(smoke_shell|fuzz_replay_limits_.*)$'
+random_count=0
+seed=""
+files_glob=""
+test_jobs=2
 
 usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
 while [ $# -gt 0 ]; do
@@ -45,13 +62,24 @@ while [ $# -gt 0 ]; do
     --jobs) jobs=$2; shift 2 ;;
     --run-limit) run_limit=$2; shift 2 ;;
     --exclude) exclude=$2; shift 2 ;;
+    --random) random_count=$2; shift 2 ;;
+    --seed) seed=$2; shift 2 ;;
+    --files) files_glob=$2; shift 2 ;;
+    --test-jobs) test_jobs=$2; shift 2 ;;
     -h|--help) usage 0 ;;
     -*) echo "mutate.sh: unknown option $1" >&2; usage 1 >&2 ;;
     *) mutants=$1; shift ;;
   esac
 done
-mutants=$(realpath "${mutants:-$root/tools/mutants.txt}") || exit 2
-[ -f "$mutants" ] || { echo "mutate.sh: $mutants: no such file" >&2; exit 2; }
+if [ "$random_count" -gt 0 ]; then
+  [ -z "$mutants" ] || { echo "mutate.sh: --random takes no mutants file" >&2; exit 2; }
+  seed=${seed:-$(( $(od -An -N4 -tu4 /dev/urandom) % 1000000 ))}
+  threshold=${threshold:-90}
+else
+  mutants=$(realpath "${mutants:-$root/tools/mutants.txt}") || exit 2
+  [ -f "$mutants" ] || { echo "mutate.sh: $mutants: no such file" >&2; exit 2; }
+  threshold=${threshold:-95}
+fi
 
 if [ "$check" -eq 1 ]; then
   work=$(mktemp -d /tmp/pixelwright-mutate.XXXXXX) || exit 2
@@ -118,9 +146,10 @@ targets_for() {
 # Runs the tests matching $1 (empty: all) in their own process group, bounded, and sets
 # `failed` to the first test that failed, or to nothing when all passed. Whatever a test left
 # running is ended with the group.
-run_tests() {
+run_tests() {  # $3: tests left out besides --exclude
   local regex=$1 log=$2 rc
-  local args=(--test-dir "$build" --timeout 60 --stop-on-failure --output-on-failure -E "$exclude")
+  local args=(--test-dir "$build" --timeout 60 --stop-on-failure --output-on-failure --parallel "$test_jobs"
+              -E "$exclude${3:+|$3}")
   [ -n "$regex" ] && args+=(-R "$regex")
   QT_QPA_PLATFORM=offscreen timeout -k 10 "$run_limit" ctest "${args[@]}" </dev/null >"$log" 2>&1 &
   group=$!
@@ -154,7 +183,11 @@ wanted() {  # $1: mutant number; true when --only names it (or is not given)
 trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
 
 start=$(date +%s)
-echo "mutants: $mutants"
+if [ "$random_count" -gt 0 ]; then
+  echo "mutants: $random_count at random, seed $seed (the same again: --random $random_count --seed $seed${files_glob:+ --files '$files_glob'})"
+else
+  echo "mutants: $mutants"
+fi
 if [ "$check" -eq 0 ]; then
 echo "work folder: $work${keep:+ (kept)}"
 sync_tree
@@ -173,14 +206,35 @@ if [ -n "$failed" ]; then
 fi
 fi
 
-total=0 killed=0 survived=0 bad=0 n=0
+# The tests of one part of the code (core, cli, gui) as a CTest regular expression.
+part_tests() {
+  [ -d "$build/tests/$1" ] || return 0
+  ctest --test-dir "$build/tests/$1" -N | sed -n 's/^ *Test *#[0-9]*: //p' | paste -sd'|' | sed 's/.*/^(&)$/'
+}
+
+if [ "$random_count" -gt 0 ]; then
+  mutants=$work/random-$seed.txt
+  # A pool larger than the run: the mutants that do not build are replaced from it.
+  python3 "$root/tools/randmutants.py" --seed "$seed" --count $((random_count * 3)) \
+    ${files_glob:+--files "$files_glob"} "$tree" >"$mutants" || exit 2
+  all_tests=1
+  declare -A part_regex
+  for part in core cli gui; do part_regex[$part]=$(part_tests "$part"); done
+fi
+
+total=0 killed=0 survived=0 bad=0 n=0 skipped=0
 survivors=()
+desc=""
 while IFS= read -r line <&3 || [ -n "$line" ]; do
   line=$(trim "$line")
-  case "$line" in ''|'#'*) continue ;; esac
+  case "$line" in
+    '# @ '*) desc=${line#\# @ }; continue ;;
+    ''|'#'*) continue ;;
+  esac
+  [ "$random_count" -gt 0 ] && [ "$total" -ge "$random_count" ] && break
   n=$((n + 1))
   wanted "$n" || continue
-  total=$((total + 1))
+  [ "$random_count" -gt 0 ] || total=$((total + 1))
   label=$(printf 'M%02d' "$n")
   search=""
   if [[ "$line" == *' => '* || "$line" == *' =>' ]]; then
@@ -237,8 +291,34 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     continue
   fi
   t0=$(date +%s)
-  mapfile -t targets < <(targets_for "$tests")
-  if ! build_tree "$logs/$label-build.log" "${targets[@]}"; then
+  [ -n "$desc" ] && shown=$desc
+  desc=""
+  [ "$random_count" -gt 0 ] || mapfile -t targets < <(targets_for "$tests")
+  if [ "$random_count" -gt 0 ]; then
+    # The tests of the mutated part first, built alone; then the rest of the suite.
+    part=${file#src/}; part=${part%%/*}
+    first=${part_regex[$part]:-}
+    mapfile -t targets < <(targets_for "$first")
+    if ! build_tree "$logs/$label-build.log" "${targets[@]}"; then
+      cp "$work/saved/original" "$tree/$file"
+      current=""
+      skipped=$((skipped + 1))
+      echo "$label  skipped: does not build  $shown"
+      continue
+    fi
+    total=$((total + 1))
+    failed=""
+    [ -n "$first" ] && run_tests "$first" "$logs/$label-test.log"
+    if [ -z "$failed" ] && [ -n "$first" ] && ! build_tree "$logs/$label-build2.log"; then
+      failed="the build of the other tests"
+    elif [ -z "$failed" ]; then
+      run_tests "" "$logs/$label-test2.log" "$first"
+    fi
+    case "$failed" in
+      "") verdict="SURVIVED"; survived=$((survived + 1)); survivors+=("$label $shown") ;;
+      *) verdict="killed by $failed"; killed=$((killed + 1)) ;;
+    esac
+  elif ! build_tree "$logs/$label-build.log" "${targets[@]}"; then
     verdict="killed (build)"
     killed=$((killed + 1))
   else
@@ -264,5 +344,7 @@ score=0
 [ "$total" -gt 0 ] && score=$(awk -v k="$killed" -v t="$total" 'BEGIN { printf "%.1f", 100 * k / t }')
 echo
 [ ${#survivors[@]} -gt 0 ] && printf 'survived: %s\n' "${survivors[@]}"
+[ "$random_count" -gt 0 ] && echo "seed $seed: $total mutants built and run ($random_count asked), $skipped more drawn that do not build"
+[ "$random_count" -gt 0 ] && [ "$total" -lt "$random_count" ] && echo "the pool ran out: fewer mutants than asked"
 echo "score: $killed of $total mutants killed ($score%), $survived survived, $bad bad; threshold $threshold%; $(( ($(date +%s) - start + 59) / 60 )) min"
 awk -v s="$score" -v t="$threshold" 'BEGIN { exit !(s >= t) }' && [ "$bad" -eq 0 ]

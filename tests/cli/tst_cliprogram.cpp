@@ -120,6 +120,90 @@ private slots:
         }
     }
 
+    // Every numeric option at both ends of its range and one step past each: the ends give
+    // their documented effect on a grey picture (all white or all black), a step past is refused.
+    void optionRangesAtBothEnds()
+    {
+        QTemporaryDir dir;
+        QByteArray bin(1024, '\0');
+        bin[0] = '\x5a';
+        QVERIFY(test::writeFile(dir.filePath("a.bin"), bin) && QDir(dir.path()).mkdir("ports"));
+        const QByteArray white(1024, '\xff'), black(1024, '\0');
+        enum Kind { Convert, Preview, Send, Ports };
+        const struct {
+            Kind kind;
+            QStringList args;
+            int grey;         // the picture's grey, for convert
+            QByteArray what;  // the output, the preview's size or the stream's start; empty: refused
+        } cases[] = {
+            {Convert, {"--threshold", "0"}, 1, white},  // white only strictly above
+            {Convert, {"--threshold", "255"}, 255, black},
+            {Convert, {"--threshold", "-1"}, 0, {}},
+            {Convert, {"--threshold", "256"}, 0, {}},
+            {Convert, {"--brightness", "-100"}, 255, black},
+            {Convert, {"--brightness", "100"}, 0, white},
+            {Convert, {"--brightness", "-101"}, 0, {}},
+            {Convert, {"--brightness", "101"}, 0, {}},
+            {Convert, {"--contrast", "-100"}, 255, black},  // everything the middle grey
+            {Convert, {"--contrast", "100", "--threshold", "200"}, 130, white},
+            {Convert, {"--contrast", "-101"}, 0, {}},
+            {Convert, {"--contrast", "101"}, 0, {}},
+            {Convert, {"--gamma", "0.2"}, 200, black},  // darkens the middle
+            {Convert, {"--gamma", "5"}, 60, white},     // lightens it
+            {Convert, {"--gamma", "0.19"}, 0, {}},
+            {Convert, {"--gamma", "5.01"}, 0, {}},
+            {Preview, {"--scale", "1"}, 0, "128x64"},
+            {Preview, {"--scale", "16"}, 0, "2048x1024"},
+            {Preview, {"--scale", "0"}, 0, {}},
+            {Preview, {"--scale", "17"}, 0, {}},
+            {Send, {"--vram", "--time", "1"}, 0, "DT1\r\n"},
+            {Send, {"--vram", "--time", "5"}, 0, "DT5\r\n"},
+            {Send, {"--vram", "--time", "0"}, 0, {}},
+            {Send, {"--vram", "--time", "6"}, 0, {}},
+            {Send, {"--flash", "0"}, 0, "FS0\r\n"},
+            {Send, {"--flash", "12"}, 0, "FS12\r\n"},
+            {Send, {"--flash", "0-12"}, 0, "FS0\r\n"},
+            {Send, {"--flash", "-1"}, 0, {}},
+            {Send, {"--flash", "13"}, 0, {}},
+            {Send, {"--flash", "12-13"}, 0, {}},
+            {Ports, {"--link", "1"}, 0, "COM1"},
+            {Ports, {"--link", "16"}, 0, "COM16"},
+            {Ports, {"--link", "0"}, 0, {}},
+            {Ports, {"--link", "17"}, 0, {}},
+        };
+        for (const auto &c : cases) {
+            const QString grey = dir.filePath(QStringLiteral("grey%1.png").arg(c.grey));
+            test::solidImage(128, 64, QColor(c.grey, c.grey, c.grey)).save(grey);
+            QStringList args;
+            switch (c.kind) {
+            case Convert: args = QStringList{"convert", grey, "-o", "-"} + c.args; break;
+            case Preview: args = QStringList{"preview", dir.filePath("a.bin"), "-o", dir.filePath("p.png")} + c.args; break;
+            case Send: args = QStringList{"send", "--dry-run"} + c.args + QStringList{dir.filePath("a.bin")}; break;
+            case Ports: args = QStringList{"ports", "--dir", dir.filePath("ports")} + c.args + QStringList{"/dev/null"}; break;
+            }
+            const QString row = args.join(' ');
+            QFile::remove(dir.filePath("p.png"));
+            const Run r = run(args);
+            QVERIFY2(r.code == (c.what.isEmpty() ? 1 : 0), qPrintable(row + ": " + r.errLines.join('|')));
+            QByteArray got;
+            switch (c.kind) {
+            case Convert: got = r.out; break;
+            case Preview: {
+                const QImage image(dir.filePath("p.png"));
+                got = image.isNull() ? QByteArray() : QByteArray::number(image.width()) + 'x' + QByteArray::number(image.height());
+                const int n = image.height() / 64;  // each pixel an n x n square: row 0 black, row 1 white
+                QVERIFY(image.isNull() || (image.pixelColor(n - 1, n - 1) == Qt::black && image.pixelColor(n - 1, n) == Qt::white));
+                break;
+            }
+            case Send: got = QByteArray::fromHex(r.out).left(c.what.size()); break;
+            case Ports: got = entries(dir.filePath("ports")).join(',').toLatin1(); break;
+            }
+            if (c.kind == Ports && !c.what.isEmpty())
+                QVERIFY(run({"ports", "--dir", dir.filePath("ports"), "--unlink", c.args[1]}).code == 0);
+            QVERIFY2(got == c.what, qPrintable(row + ": " + got.left(16).toHex()));
+        }
+    }
+
     void convertManyFilesSomeBad()
     {
         QTemporaryDir dir, out;
@@ -205,6 +289,14 @@ private slots:
         QCOMPARE(test::readFile(dir.filePath("anim-00.bin")), QByteArray(1024, '\xff'));
         QCOMPARE(test::readFile(dir.filePath("anim-01.bin")), QByteArray(1024, '\0'));
         QCOMPARE(test::readFile(dir.filePath("anim-02.bin")), QByteArray(1024, '\xff'));
+        // Into FLASH pages: as many pages as frames say nothing more; fewer name what is left out.
+        const Run fit = run({"send", "--dry-run", "--flash", "10-12", "--frames", dir.filePath("anim.gif")});
+        QCOMPARE(fit.code, 0);
+        QCOMPARE(fit.errLines, QStringList{});
+        QVERIFY(QByteArray::fromHex(fit.out).startsWith("FS10\r\nTS"));
+        const Run cut = run({"send", "--dry-run", "--flash", "11-12", "--frames", dir.filePath("anim.gif")});
+        QCOMPARE(cut.code, 0);
+        QCOMPARE(cut.errLines, QStringList{"pixelwright-cli: " + dir.filePath("anim.gif") + ": 3 frames; pages 11-12 take the first 2; 1 frame was not sent"});
     }
 
     void previewAndRoundTrip()

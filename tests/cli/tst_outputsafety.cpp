@@ -58,6 +58,36 @@ class TstOutputSafety : public QObject {
 private slots:
     // Every route by which an output could land on an input of the same run: found before
     // anything is written, the run stops with exit 1, both paths named, nothing written.
+    // Two inputs whose outputs share one name: the first input's output is written and kept,
+    // the second is refused, naming the clash, with the exit code of an output not written.
+    void inputsSharingAnOutputName_data()
+    {
+        QTest::addColumn<QStringList>("inputs");  // the first black, the second white
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("beside their inputs") << QStringList{"a.png", "a.jpg"} << QStringList{} << "a.bin";
+        QTest::newRow("into one folder") << QStringList{"a.png", "sub/a.png"} << QStringList{"-o", "out"} << "out/a.bin";
+        QTest::newRow("another format") << QStringList{"a.jpg", "a.png"} << QStringList{"--format", "hex"} << "a.hex";
+    }
+    void inputsSharingAnOutputName()
+    {
+        QFETCH(QStringList, inputs);
+        QFETCH(QStringList, options);
+        QFETCH(QString, output);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("sub") && QDir(dir.path()).mkpath("out"));
+        const QString first = picture(dir, inputs[0], Qt::black), second = picture(dir, inputs[1], Qt::white);
+        const QStringList format = options.value(0) == "--format" ? options : QStringList{};
+        const QByteArray firstAlone = run(QStringList{"convert", first, "-o", "-"} + format).out;
+        QVERIFY(!firstAlone.isEmpty() && firstAlone != run(QStringList{"convert", second, "-o", "-"} + format).out);
+        if (options.value(0) == "-o")
+            options[1] = dir.filePath(options[1]);
+        const Run r = run(QStringList{"convert", first, second} + options);
+        QCOMPARE(r.code, 3);
+        QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + second + ": the output " + dir.filePath(output) + " was already written from " + first});
+        QCOMPARE(readFile(dir.filePath(output)), firstAlone);
+    }
+
     void outputsNeverReplaceAnInput_data()
     {
         QTest::addColumn<QStringList>("args");  // "%" stands for the folder
@@ -212,6 +242,8 @@ private slots:
             {{in, "-o", dir.filePath("dangling.bin")},
              dir.filePath("dangling.bin") + ": a link to " + dir.filePath("nowhere/t.bin") + ", whose folder does not exist", 3},
             {{dir.filePath("two\nlines\x01\u0085.png"), in, "-o", dir.filePath("made/")}, dir.filePath("two\\nlines\\x01\\x85.png") + ": no such file", 2},
+            {{in, "-o", "/dev/full"}, "/dev/full: no space left on the disk", 3},  // a device that takes no byte
+            {{in, "-o", dir.filePath("none") + "/"}, dir.filePath("none") + "/: no such folder", 3},
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"convert"} + c.args);

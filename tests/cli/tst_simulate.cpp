@@ -199,7 +199,8 @@ private slots:
         const QString text = QString::fromUtf8(shown);
         const QString blank = QChar(0x2502) + QString(128, ' ') + QChar(0x2502), lit = QChar(0x2502) + QString(128, QChar(0x2588)) + QChar(0x2502);
         QVERIFY(text.contains(blank));               // the power-up screen
-        QVERIFY(text.indexOf("\x1b[34A\x1b[J") < text.indexOf("DP\r\n"));   // erased before the lines
+        const qsizetype erased = text.indexOf("\x1b[34A\x1b[J");
+        QVERIFY(erased >= 0 && erased < text.indexOf("DP\r\n"));   // erased before the lines
         QVERIFY(text.lastIndexOf(lit) > text.indexOf("DP\r\n"));          // redrawn after DP
     }
 
@@ -216,6 +217,12 @@ private slots:
         QCOMPARE(run({"simulate", "--socket", dir.filePath("s"), "--snapshot", dir.filePath("none/screen.png")}).code, 3);
         QCOMPARE(run({"simulate", "--socket", dir.filePath(QString(120, 'x'))}).code, 3);   // too long for a socket
         QVERIFY(!QFileInfo::exists(dir.filePath("s")));
+        // A second module on the port number of a running one is refused, and says why.
+        Simulate first({"--socket", dir.filePath("s5"), "--link", "5", "--dir", dir.path(), "--fast"});
+        QVERIFY(first.ready(dir.filePath("COM5")));
+        const Run second = run({"simulate", "--link", "5", "--dir", dir.path()});
+        QCOMPARE(second.code, 3);
+        QVERIFY2(second.err.contains("already leads to a running simulator"), qPrintable(second.err));
     }
 };
 

@@ -170,6 +170,8 @@ private slots:
         QTest::newRow("atkinson, the rows below") << "atkinson" << column << Pixels{{0, 2}};
         // White where 100 > 128 + (2M+1)*8 - 128, i.e. M <= 5 in [[0,8,2,10],[12,4,14,6],[3,11,1,9],[15,7,13,5]].
         QTest::newRow("bayer4") << "bayer4" << patch(4, 4, 100) << Pixels{{0, 0}, {2, 0}, {1, 1}, {0, 2}, {2, 2}, {3, 3}};
+        // 24 is the level of M = 1 ((2M+1)*8 = 24): white only strictly above a level, so M = 0 alone.
+        QTest::newRow("bayer4, on a level") << "bayer4" << patch(4, 4, 24) << Pixels{{0, 0}};
         // Row 0 of the 8x8 matrix is 0 32 8 40 2 34 10 42: white where (2M+1)*2 < 44, M <= 10. (The
         // matrix mirrored over its diagonal, 0 48 12 60 3 51 15 63, would light only 0 and 4.)
         QTest::newRow("bayer8") << "bayer8" << patch(8, 1, 44) << Pixels{{0, 0}, {2, 0}, {4, 0}, {6, 0}};

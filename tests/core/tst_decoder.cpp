@@ -252,6 +252,30 @@ private slots:
 
     // Small pictures whose whole is known: the corner is Qt's own decode cut at 128 x 64, the
     // shrunk picture Qt's smooth scaling of it to the size each factor gives.
+    // A GIF is decoded whole onto its logical screen, bounded at 32 million pixels: a screen
+    // just within loads, one just past is refused by its size.
+    void gifScreenAtItsPixelLimit_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("5600 x 5600, within") << 5600 << "";
+        QTest::newRow("5700 x 5700, past") << 5700 << "too large to decode safely (5700 × 5700 GIF)";
+    }
+    void gifScreenAtItsPixelLimit()
+    {
+        QFETCH(int, side);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("screen.gif");
+        QVERIFY(writeFile(path, animatedGif({solidImage(16, 16, Qt::white)}, QSize(side, side))));
+        QSize full;
+        QString why;
+        const QImage shrunk = readPictureReduced(path, QSize(128, 64), &full, &why);
+        QCOMPARE(full, QSize(side, side));
+        QCOMPARE(why, refusal);
+        QCOMPARE(shrunk.isNull(), !refusal.isEmpty());
+    }
+
     void smallPictures_data()
     {
         QTest::addColumn<QString>("format");
@@ -259,6 +283,8 @@ private slots:
         QTest::addColumn<QSize>("atLeast");
         QTest::addColumn<QSize>("reduced");
         QTest::newRow("interlaced PNG 5 x 3") << "png-i" << QSize(5, 3) << QSize(128, 64) << QSize(5, 3);
+        // Narrower than 5: the passes starting at column 4 have rows but no columns.
+        QTest::newRow("interlaced PNG 3 x 9") << "png-i" << QSize(3, 9) << QSize(128, 64) << QSize(3, 9);
         QTest::newRow("interlaced PNG 14 x 6, by 2") << "png-i" << QSize(14, 6) << QSize(5, 3) << QSize(7, 3);
         QTest::newRow("interlaced PNG 300 x 72, by 2") << "png-i" << QSize(300, 72) << QSize(100, 32) << QSize(150, 36);
         QTest::newRow("PNG 300 x 72, by 3") << "png" << QSize(300, 72) << QSize(100, 24) << QSize(100, 24);

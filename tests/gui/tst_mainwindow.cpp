@@ -1,15 +1,21 @@
 // The main window as the user meets it: start-up with its settings file, the lists, the
 // conversion, BIN files and the confirmations before a transfer.
 #include "common/testsupport.h"
+#include "gui/aboutdialog.h"
+#include "gui/commandconsole.h"
+#include "gui/conversionstudio.h"
 #include "gui/picturearea.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QToolBar>
 #include <QtTest>
+#include <tuple>
 
 using pw::test::Rig;
 using Answer = pw::MessageBoxes::Answer;
@@ -32,6 +38,35 @@ void clickToolbarButton(pw::MainWindow &window, const char *name)
     QWidget *button = window.toolBar()->widgetForAction(action(window, name));
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// What a command left that the user could notice: the file dialogs asked for, the boxes, the
+// status, the windows shown, the clipboard, the picture taken in, the exits.
+QString aftermath(Rig &rig, const QImage &clipboardBefore)
+{
+    pw::MainWindow &w = *rig.window;
+    QStringList seen;
+    for (const pw::FileDialogRequest &r : rig.dialogs.requests)
+        seen << (r.mode == pw::FileDialogRequest::Mode::Save ? "save " : "open ") + r.labels.join(',');
+    for (const QString &text : rig.boxes.texts())
+        seen << "box " + text;
+    if (!w.statusLabel()->text().isEmpty())
+        seen << "status " + w.statusLabel()->text();
+    if (w.console() && w.console()->isVisible())
+        seen << "console";
+    if (w.studio() && w.studio()->isVisible())
+        seen << "studio";
+    if (w.about() && w.about()->isVisible())
+        seen << "about";
+    if (QGuiApplication::clipboard()->image() != clipboardBefore)
+        seen << "copied";
+    if (w.sourcePicture())
+        seen << "pasted";
+    if (rig.exits)
+        seen << "exit";
+    if (!rig.port.written().isEmpty())
+        seen << "sent";
+    return seen.join(" | ");
 }
 
 }  // namespace
@@ -66,6 +101,75 @@ private slots:
         QCOMPARE(rig.boxes.texts(), QStringList{"画像ファイルを開いて下さい。"});  // 全フレームをFLASHへ送信, with nothing open
     }
 
+    // Each menu item and toolbar button runs its own command and no neighbour's: every action
+    // shown anywhere is in the table, and from either place leaves only its own traces.
+    void everyActionRunsItsOwnCommand()
+    {
+        const QString noPicture = QStringLiteral("画像ファイルを開いて下さい。");
+        const QMap<QString, QString> expected{
+            {"openPictureAction", "open PIcture(*.BMP),PIcture(*.JPG)"},
+            {"openBinFileAction", "open Bin(*.bin)"},
+            {"savePictureAsBmpAction", "save *.BMP"},
+            {"saveBinFileAction", "save Binary(*.BIN)"},
+            {"exportImageAction", "save Cヘッダー(*.h),XBM(*.xbm),PBM(*.pbm),16進テキスト(*.txt),PNGプレビュー(*.png)"},
+            {"exitAction", "exit"},
+            {"convertPictureAction", "status 完了!!"},
+            {"sendToDisplayMemoryAction", "box 画像を書換しますか？"},
+            {"sendToFlashPageAction", "box フラッシュページ 7 の画像を書換しますか？"},
+            {"openConsoleAction", "console"},
+            {"openStudioAction", "studio"},
+            {"sendFramesToFlashAction", "box " + noPicture},
+            {"showAboutAction", "about"},
+            {"copyPictureAction", "copied"},
+            {"pastePictureAction", "pasted"},
+            {"closePictureMenuAction", ""},
+        };
+        const QImage marker = pw::test::solidImage(3, 2, Qt::red);
+        // How the user reaches each action: every menu's items, then every toolbar button.
+        QList<QPair<QString, std::function<void(pw::MainWindow &)>>> ways;
+        Rig layout;
+        QList<QMenu *> menus{layout.window->pictureMenu()};
+        for (QAction *entry : layout.window->menuBar()->actions())
+            menus << entry->menu();
+        for (QMenu *menu : menus)
+            for (QAction *item : menu->actions())
+                if (!item->isSeparator())
+                    ways.append({item->objectName(), [name = item->objectName()](pw::MainWindow &w) { action(w, qPrintable(name))->trigger(); }});
+        for (QAction *button : layout.window->toolBar()->actions())
+            if (!button->isSeparator())
+                ways.append({button->objectName(), [name = button->objectName()](pw::MainWindow &w) {
+                                 clickToolbarButton(w, qPrintable(name));
+                             }});
+        QSet<QString> reached;
+        for (const auto &[name, use] : ways) {
+            QVERIFY2(expected.contains(name), qPrintable(name + ": not in the table"));
+            reached << name;
+            const QByteArray record("\"3\",\"1\"\r\n");
+            Rig rig(&record);
+            rig.window->pageList()->setCurrentIndex(7);
+            rig.boxes.answers = {Answer::No, Answer::No};
+            rig.window->show();
+            QGuiApplication::clipboard()->setImage(marker);
+            use(*rig.window);
+            QCOMPARE(aftermath(rig, marker), expected[name]);
+        }
+        QCOMPARE(reached.size(), expected.size());
+    }
+
+    // In the 実行 menu two items share the access key A: the key runs the first, コマンド送信.
+    void sharedAccessKeyRunsTheFirstItem()
+    {
+        Rig rig;
+        rig.window->show();
+        auto *menu = rig.window->findChild<QMenu *>(QStringLiteral("runMenu"));
+        QVERIFY(menu);
+        menu->popup(rig.window->mapToGlobal(QPoint(0, 0)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QTest::keyClick(menu, Qt::Key_A);
+        QVERIFY(rig.window->console() && rig.window->console()->isVisible());
+        QVERIFY(!rig.window->studio() && rig.boxes.shown.isEmpty());
+    }
+
     void startupRestoresAndRewritesSettings_data()
     {
         QTest::addColumn<QByteArray>("before");  // "-" for no file
@@ -81,6 +185,12 @@ private slots:
         QTest::newRow("missing") << QByteArray("-") << QByteArray("\"3\",\"1\"\r\n") << "3/1/0" << QStringList();
         QTest::newRow("one value") << QByteArray("\"2\"\r\n") << QByteArray("\"2\",\"1\"\r\n") << "2/1/0" << QStringList();
         QTest::newRow("bad time") << QByteArray("\"9\",\"4\"") << QByteArray("\"3\",\"4\"\r\n") << "3/4/0" << QStringList();
+        // The ends of the rewrite times (1-5) and the ports (1-16), and one step past each.
+        QTest::newRow("lowest ends") << QByteArray("\"1\",\"1\"") << QByteArray("\"1\",\"1\"\r\n") << "1/1/0" << QStringList();
+        QTest::newRow("highest ends") << QByteArray("\"5\",\"16\"") << QByteArray("\"5\",\"16\"\r\n") << "5/16/0" << QStringList();
+        QTest::newRow("time 0") << QByteArray("\"0\",\"2\"") << QByteArray("\"3\",\"2\"\r\n") << "3/2/0" << QStringList();
+        QTest::newRow("time 6") << QByteArray("\"6\",\"2\"") << QByteArray("\"3\",\"2\"\r\n") << "3/2/0" << QStringList();
+        QTest::newRow("port 0") << QByteArray("\"2\",\"0\"") << QByteArray("\"2\",\"0\"\r\n") << "2//" << loadError;
         QTest::newRow("blanks, LF, more values") << QByteArray(" 4 ,  12\n9\n") << QByteArray("\"4\",\"12\"\r\n") << "4/12/0"
                                                  << QStringList();
         QTest::newRow("comma in quotes") << QByteArray("\"1,2\",\"3\"") << QByteArray("\"3\",\"3\"\r\n") << "3/3/0" << QStringList();
@@ -106,6 +216,36 @@ private slots:
             QCOMPARE(shown.title, QStringLiteral("注意"));
         QCOMPARE(w.windowTitle(), kBase);
         QVERIFY(!rig.port.isOpen());
+    }
+
+    // The lists hold the device's ranges and no more; each end, chosen, is kept in the settings
+    // file, opens that port and goes out in the stream.
+    void listsHoldTheDeviceRangesAndTheirEndsGoOut()
+    {
+        Rig rig;
+        pw::MainWindow &w = *rig.window;
+        w.show();
+        const auto entries = [](QComboBox *list) {
+            QStringList texts;
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->itemText(i);
+            return texts.join(',');
+        };
+        QCOMPARE(entries(w.rewriteTimeList()), QStringLiteral("1,2,3,4,5"));
+        QCOMPARE(entries(w.portList()), QStringLiteral("1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"));
+        QCOMPARE(entries(w.pageList()), QStringLiteral("0,1,2,3,4,5,6,7,8,9,10,11,12"));
+        for (const auto &[time, port, page] : {std::tuple{"1", "1", "0"}, std::tuple{"5", "16", "12"}}) {
+            QVERIFY(w.selectListEntry(w.rewriteTimeList(), time) && w.selectListEntry(w.portList(), port)
+                    && w.selectListEntry(w.pageList(), page));
+            QCOMPARE(rig.settingsBytes(), QByteArray("\"") + time + "\",\"" + port + "\"\r\n");
+            rig.port.chunks.clear();
+            w.sendToDisplayMemory();
+            QVERIFY2(rig.port.written().startsWith(QByteArray("DT") + time + "\r\nTI"), rig.port.written().left(8).constData());
+            QCOMPARE(rig.port.portNumber, QByteArray(port).toInt());
+            rig.port.chunks.clear();
+            w.sendToFlashPage();
+            QVERIFY2(rig.port.written().startsWith(QByteArray("FS") + page + "\r\nTS"), rig.port.written().left(8).constData());
+        }
     }
 
     // Each choice rewrites the file at once; the port choice closes a port left open. A file

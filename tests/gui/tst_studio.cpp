@@ -10,6 +10,7 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <functional>
 
 using namespace pw;
 using namespace pw::test;
@@ -100,6 +101,61 @@ private slots:
         QTest::newRow("text: cut at the edge, contain, frames")
             << "テキスト=はみ出すほど長い一行のテキストです;Xオフセット=-20;フレーム=2;配置=全体を収める;ディザ=Atkinson"
             << QStringList{"--text", "はみ出すほど長い一行のテキストです", "--offset", "-20,0", "--fit", "contain", "--frames", "--dither", "atkinson"};
+        QTest::newRow("ends: gamma 0.2, threshold 0") << "ガンマ=0.2;しきい値=0" << QStringList{"--gamma", "0.2", "--threshold", "0"};
+        QTest::newRow("ends: gamma 5, contrast 100") << "ガンマ=5;コントラスト=100" << QStringList{"--gamma", "5", "--contrast", "100"};
+    }
+
+    // Opened over a picture, the studio shows at once the picture as prepared and what the
+    // settings make of it, not only after the first change.
+    void opensShowingTheResult()
+    {
+        Rig rig;
+        QVERIFY(noise(200, 100, QImage::Format_RGB32, 6).save(rig.path("photo.png")));
+        rig.window->openDroppedFiles({rig.path("photo.png")});
+        rig.window->openStudio();
+        const QImage shown = named<QLabel>(rig.window->studio(), "プレビュー")->pixmap().toImage();
+        QVERIFY(!named<QLabel>(rig.window->studio(), "変換前")->pixmap().isNull());
+        rig.window->convertPicture();
+        QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+    }
+
+    // Each number's control takes both ends of its range and goes no step past either; the
+    // slider's own ends are the same values.
+    void controlsKeepToTheirRanges()
+    {
+        Rig rig;
+        rig.window->openStudio();
+        ConversionStudio *studio = rig.window->studio();
+        const struct {
+            QString label;
+            double low, high, step;
+            std::function<double(const ConversionSettings &)> value;
+        } numbers[] = {
+            {"明るさ", -100, 100, 1, [](const ConversionSettings &s) { return double(s.tone.brightness); }},
+            {"コントラスト", -100, 100, 1, [](const ConversionSettings &s) { return double(s.tone.contrast); }},
+            {"ガンマ", 0.2, 5, 0.01, [](const ConversionSettings &s) { return s.tone.gamma; }},
+            {"しきい値", 0, 255, 1, [](const ConversionSettings &s) { return double(s.threshold.threshold); }},
+        };
+        for (const auto &n : numbers) {
+            QAbstractSpinBox *box = named<QAbstractSpinBox>(studio, n.label);
+            QSlider *slider = named<QSlider>(studio, n.label);
+            QVERIFY2(box && slider, qPrintable(n.label));
+            const auto type = [box](double v) {
+                box->clear();
+                QTest::keyClicks(box, QString::number(v));
+                QTest::keyClick(box, Qt::Key_Enter);
+            };
+            for (const double end : {n.low, n.high}) {
+                const double past = end == n.low ? end - n.step : end + n.step;
+                type(end);
+                QVERIFY2(qFuzzyCompare(n.value(rig.window->conversionSettings()), end), qPrintable(n.label));
+                type(past);  // the box takes no keystroke that would lead out of the range
+                const double now = n.value(rig.window->conversionSettings());
+                QVERIFY2(now >= n.low - 1e-9 && now <= n.high + 1e-9, qPrintable(n.label + ": " + QString::number(now)));
+                QTest::keyClick(slider, end == n.low ? Qt::Key_Home : Qt::Key_End);
+                QVERIFY2(qFuzzyCompare(n.value(rig.window->conversionSettings()), end), qPrintable(n.label + " slider"));
+            }
+        }
     }
     void windowBinEqualsCommandLine()
     {
@@ -277,6 +333,7 @@ private slots:
         QVERIFY(rig.window->pictureArea()->surface() != today);
         named<QPushButton>(studio, "既定に戻す")->click();
         QVERIFY(rig.window->conversionSettings() == ConversionSettings{} && studio->settings() == ConversionSettings{});
+        QCOMPARE(named<QSpinBox>(studio, "フレーム")->value(), 0);  // the controls show the defaults too
         QCOMPARE(rig.window->pictureArea()->surface(), today);
         QTest::keyClick(studio, Qt::Key_Escape);
         QVERIFY(!studio->isVisible());
@@ -300,6 +357,9 @@ private slots:
                                  << with("threshold=128", "threshold=90").replace("fit=crop", "fit=cover").replace("gamma=1.00", "gamma=2.00");
         const QByteArray ends = with("brightness=0", "brightness=-100").replace("contrast=0", "contrast=100").replace("gamma=1.00", "gamma=0.20").replace("threshold=128", "threshold=255");
         QTest::newRow("the ends of each range") << ends << ends;
+        const QByteArray otherEnds = with("brightness=0", "brightness=100").replace("contrast=0", "contrast=-100").replace("gamma=1.00", "gamma=5.00").replace("threshold=128", "threshold=0").replace("frame=0", "frame=9999").replace("rotate=0", "rotate=270");
+        QTest::newRow("the other ends") << otherEnds << otherEnds;
+        QTest::newRow("past the other ends") << QByteArray("brightness=-101\ncontrast=101\ngamma=5.01\nthreshold=-1\nframe=-1\nrotate=360") << defaults;
         QTest::newRow("out of range") << QByteArray("brightness=101\ncontrast=-101\ngamma=0.19\nthreshold=256\nframe=10000\nflip=x") << defaults;
         QTest::newRow("damaged") << QByteArray("\xff\xfe\x00threshold=\x01\n=\n\xe3\x81", 19) << defaults;
         QTest::newRow("huge: its prefix") << QByteArray("threshold=77\n") + QByteArray(8 << 20, 'x') + "\nthreshold=9\n" << with("threshold=128", "threshold=77");

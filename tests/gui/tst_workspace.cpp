@@ -125,6 +125,22 @@ private slots:
         }
     }
 
+    // A theme change repaints an empty area in the new button face; a picture shown stays.
+    void emptyAreaFollowsTheThemeAndAPictureStays()
+    {
+        Rig empty, shown;
+        shown.window->pictureArea()->setPicture(pw::test::solidImage(128, 64, Qt::blue));
+        const QPalette before = QApplication::palette();
+        QPalette theme = before;
+        theme.setColor(QPalette::Button, QColor(10, 200, 30));
+        QApplication::setPalette(theme);
+        QCoreApplication::processEvents();
+        const QRgb emptyPixel = empty.window->pictureArea()->surface().pixel(5, 5), shownPixel = shown.window->pictureArea()->surface().pixel(5, 5);
+        QApplication::setPalette(before);
+        QCOMPARE(emptyPixel, qRgb(10, 200, 30));
+        QCOMPARE(shownPixel, qRgb(0, 0, 255));
+    }
+
     void clipboardAndBmpExportTakeTheAreaSurface()
     {
         Rig rig;
