@@ -4,6 +4,7 @@
 #include "cli/textcmd.h"
 
 #include "core/pictureloader.h"
+#include "core/silencing.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

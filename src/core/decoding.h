@@ -4,7 +4,7 @@
 // the block-average shrinking. For the readers only; everything else goes through
 // pictureloader.h.
 
-#include "core/pictureloader.h"
+#include "core/picturesource.h"
 
 #include <QIODevice>
 #include <QSize>
@@ -76,31 +76,5 @@ private:
 // Shrinks a picture read whole with the same block averages, a row at a time in RGBA.
 QImage shrinkImage(const QImage &image, int factor);
 
-// libpng's reader for any request, with its cost bound: only the rows up to the last one the
-// corner or region needs, or the whole picture shrunk as its rows come in.
-LoadedPicture readPng(QIODevice &device, const PictureRequest &request);
-bool isPng(QIODevice &device);
-
-// What a JPEG's decoder will hold before the first row comes out, from the markers up to the
-// first scan.
-struct JpegHeader {
-    bool readable = false;
-    QSize size;
-    bool progressive = false;
-    qint64 wholeBytes = 0;  // coefficients held at once; 0 when decoded row by row
-};
-JpegHeader readJpegHeader(QIODevice &device);
-bool isJpeg(QIODevice &device);
-
-// The size a BMP or GIF header declares (for a GIF, its logical screen, which the decoder
-// allocates whole whatever its frames' sizes), with the format's name, and whether an
-// uncompressed BMP is too short for it; invalid for other formats. Qt's plugins do not report
-// sizes they refuse outright, and read a short BMP without a word.
-struct DeclaredSize {
-    QSize size;
-    QString kind;
-    bool truncated = false;  // the file cannot hold the pixels it declares
-};
-DeclaredSize peekDeclaredSize(QIODevice &device);
 
 }  // namespace pw::decoding

@@ -2,7 +2,10 @@
 // decoded, whichever part of the picture it needs.
 #include "core/pictureloader.h"
 
+#include "core/declaredsize.h"
 #include "core/decoding.h"
+#include "core/jpegheader.h"
+#include "core/pngreader.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The small value types of the loader: where a picture comes from, what part of it is wanted,
 // and what came of reading it.
-#include "core/pictureloader.h"
+#include "core/picturesource.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,4 +1,6 @@
 // libpng's reader: only the rows a region needs, or the whole picture shrunk row by row.
+#include "core/pngreader.h"
+
 #include "core/decoding.h"
 
 #include <QRect>

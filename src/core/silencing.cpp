@@ -1,4 +1,6 @@
-#include "core/pictureloader.h"
+#include "core/silencing.h"
+
+#include <QtGlobal>
 
 #include <cstdarg>
 #ifdef Q_OS_UNIX
