@@ -1,14 +1,15 @@
 #include "core/textsettings.h"
 
+#include "core/conversionoptions.h"
+
 namespace pw {
 
 namespace {
 
-std::optional<int> intIn(const QString &text, int low, int high)
+std::optional<int> wholeIn(const NumberOption &option, const QString &text)
 {
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+    const std::optional<double> value = readSettingNumber(option, text);
+    return value ? std::optional<int>(int(*value)) : std::nullopt;
 }
 
 std::optional<bool> flag(const QString &text)
@@ -93,7 +94,7 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
         if (!value.isEmpty() && value.size() <= 256)
             t.family = value;
     } else if (key == QLatin1String("text-size")) {
-        t.size = intIn(value, kMinTextSize, kMaxTextSize).value_or(t.size);
+        t.size = wholeIn(options::textSize, value).value_or(t.size);
     } else if (key == QLatin1String("bold")) {
         t.bold = flag(value).value_or(t.bold);
     } else if (key == QLatin1String("align")) {
@@ -102,8 +103,8 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
         t.valign = textVAlignFromName(name).value_or(t.valign);
     } else if (key == QLatin1String("text-offset")) {
         const QStringList xy = value.split(QLatin1Char(','));
-        const auto x = intIn(xy.value(0).trimmed(), -kMaxTextOffset, kMaxTextOffset);
-        const auto y = intIn(xy.value(1).trimmed(), -kMaxTextOffset, kMaxTextOffset);
+        const auto x = wholeIn(options::textOffset, xy.value(0).trimmed());
+        const auto y = wholeIn(options::textOffset, xy.value(1).trimmed());
         if (xy.size() == 2 && x && y) {
             t.offsetX = *x;
             t.offsetY = *y;

@@ -1,5 +1,7 @@
 #include "gui/textsection.h"
 
+#include "core/conversionoptions.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -56,9 +58,9 @@ TextSection::TextSection(QWidget *parent) : QGroupBox(QStringLiteral("テキス�
     font_->addItems(QFontDatabase::families());
     row(QStringLiteral("フォント"), font_);
     size_ = new QSpinBox;
-    size_->setRange(kMinTextSize, kMaxTextSize);
+    size_->setRange(options::textSize.low, options::textSize.high);
     size_->setSuffix(QStringLiteral(" px"));
-    row(QStringLiteral("サイズ"), size_);
+    row(options::textSize.caption, size_);
     bold_ = new QCheckBox(QStringLiteral("太字"));
     bold_->setAccessibleName(bold_->text());
     form->addRow(QString(), bold_);
@@ -71,7 +73,7 @@ TextSection::TextSection(QWidget *parent) : QGroupBox(QStringLiteral("テキス�
     offsetX_ = new QSpinBox;
     offsetY_ = new QSpinBox;
     for (QSpinBox *box : {offsetX_, offsetY_})
-        box->setRange(-kMaxTextOffset, kMaxTextOffset);
+        box->setRange(options::textOffset.low, options::textOffset.high);
     row(QStringLiteral("Xオフセット"), offsetX_);
     row(QStringLiteral("Yオフセット"), offsetY_);
     color_ = comboOf({QStringLiteral("黒"), QStringLiteral("白")}, {false, true});
