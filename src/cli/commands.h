@@ -43,6 +43,8 @@ QList<OptionSpec> conversionSpecs();
 bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QString &error);
 // A number option by its row of the table of conversion options.
 bool numberOption(const ParsedArgs &args, const NumberOption &option, int &value, QString &error);
+// A list option by its row: the choice's value; false with `error` listing the names.
+bool choiceOption(const ParsedArgs &args, const ListOption &option, int &value, QString &error);
 QByteArray conversionHelp();
 // --format and --layout by the core's lists; false or nullptr after the error line.
 bool formatOption(const ParsedArgs &args, Format &format);

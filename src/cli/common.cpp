@@ -117,22 +117,29 @@ bool numberOption(const ParsedArgs &args, const NumberOption &option, int &value
     return intOption(args, option.cliName, option.low, option.high, value, error);
 }
 
+bool choiceOption(const ParsedArgs &args, const ListOption &option, int &value, QString &error)
+{
+    const QList<Choice> &choices = option.choices();
+    if (!args.has(option.cliName))
+        return true;
+    const Choice *choice = choiceNamed(choices, args.value(option.cliName));
+    if (!choice) {
+        error = QStringLiteral("--%1 takes %2, not '%3'").arg(option.cliName, choiceNameList(choices), args.value(option.cliName));
+        return false;
+    }
+    value = choice->value;
+    return true;
+}
+
 namespace {
 
-// A list option's value by its name; false with `error` listing the names.
 template <typename T>
 bool choiceOption(const ParsedArgs &args, const ListOption &option, T &value, QString &error)
 {
-    const QString &name = option.cliName;
-    const QList<Choice> &choices = option.choices();
-    if (!args.has(name))
-        return true;
-    const Choice *choice = choiceNamed(choices, args.value(name));
-    if (!choice) {
-        error = QStringLiteral("--%1 takes %2, not '%3'").arg(name, choiceNameList(choices), args.value(name));
+    int chosen = int(value);
+    if (!choiceOption(args, option, chosen, error))
         return false;
-    }
-    value = T(choice->value);
+    value = T(chosen);
     return true;
 }
 

@@ -102,12 +102,11 @@ int textOptions(const ParsedArgs &args, TextOptions &t)
     t.fallback = args.has("font-fallback");
     if (args.has("font"))
         t.family = args.value("font");
-    if (args.has("align") && !textAlignFromName(args.value("align")))
-        return usage(QStringLiteral("--align takes left, center or right, not '%1'").arg(args.value("align")));
-    t.align = textAlignFromName(args.value("align")).value_or(t.align);
-    if (args.has("valign") && !textVAlignFromName(args.value("valign")))
-        return usage(QStringLiteral("--valign takes top, middle or bottom, not '%1'").arg(args.value("valign")));
-    t.valign = textVAlignFromName(args.value("valign")).value_or(t.valign);
+    int align = int(t.align), valign = int(t.valign), white = int(t.white);
+    if (!choiceOption(args, options::align, align, error) || !choiceOption(args, options::valign, valign, error))
+        return usage(error);
+    t.align = TextAlign(align);
+    t.valign = TextVAlign(valign);
     if (args.has("offset")) {
         const QStringList xy = args.value("offset").split(QLatin1Char(','));
         bool okX = false, okY = false;
@@ -121,12 +120,9 @@ int textOptions(const ParsedArgs &args, TextOptions &t)
         t.offsetX = x;
         t.offsetY = y;
     }
-    if (args.has("text-color")) {
-        const QString color = args.value("text-color");
-        if (color != QLatin1String("black") && color != QLatin1String("white"))
-            return usage(QStringLiteral("--text-color takes black or white, not '%1'").arg(color));
-        t.white = color == QLatin1String("white");
-    }
+    if (!choiceOption(args, options::textColor, white, error))
+        return usage(error);
+    t.white = white != 0;
     if (args.has("text-file") && !readTextFile(args.value("text-file"), t.text, error))
         return fail(error, BadInput);
     if (args.has("text"))

@@ -66,6 +66,35 @@ const QList<Choice> &formatChoices()
     return list;
 }
 
+const QList<Choice> &alignChoices()
+{
+    static const QList<Choice> list{
+        {QStringLiteral("left"), QStringLiteral("左"), int(TextAlign::Left)},
+        {QStringLiteral("center"), QStringLiteral("中央"), int(TextAlign::Center)},
+        {QStringLiteral("right"), QStringLiteral("右"), int(TextAlign::Right)},
+    };
+    return list;
+}
+
+const QList<Choice> &valignChoices()
+{
+    static const QList<Choice> list{
+        {QStringLiteral("top"), QStringLiteral("上"), int(TextVAlign::Top)},
+        {QStringLiteral("middle"), QStringLiteral("中央"), int(TextVAlign::Middle)},
+        {QStringLiteral("bottom"), QStringLiteral("下"), int(TextVAlign::Bottom)},
+    };
+    return list;
+}
+
+const QList<Choice> &textColorChoices()
+{
+    static const QList<Choice> list{
+        {QStringLiteral("black"), QStringLiteral("黒"), 0},
+        {QStringLiteral("white"), QStringLiteral("白"), 1},
+    };
+    return list;
+}
+
 const Choice *choiceNamed(const QList<Choice> &choices, const QString &name)
 {
     for (const Choice &choice : choices)
@@ -119,6 +148,9 @@ const ListOption fit{QStringLiteral("fit"), QStringLiteral("fit"), QStringLitera
 const ListOption rotate{QStringLiteral("rotate"), QStringLiteral("rotate"), QStringLiteral("回転"), rotateChoices};
 const ListOption dither{QStringLiteral("dither"), QStringLiteral("dither"), QStringLiteral("ディザ"), ditherChoices};
 const ListOption layout{QStringLiteral("layout"), QStringLiteral("layout"), QStringLiteral("バイト順"), layoutChoices};
+const ListOption align{QStringLiteral("align"), QStringLiteral("align"), QStringLiteral("横位置"), alignChoices};
+const ListOption valign{QStringLiteral("valign"), QStringLiteral("valign"), QStringLiteral("縦位置"), valignChoices};
+const ListOption textColor{QStringLiteral("text-color"), QStringLiteral("text-color"), QStringLiteral("文字色"), textColorChoices};
 }  // namespace options
 
 QList<const NumberOption *> numberOptions()

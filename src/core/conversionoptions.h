@@ -26,6 +26,9 @@ const QList<Choice> &ditherChoices();   // a new dither: its enum value and algo
 const QList<Choice> &rotateChoices();
 const QList<Choice> &layoutChoices();   // value: the index in layouts()
 const QList<Choice> &formatChoices();   // value: Format; formats have no studio caption
+const QList<Choice> &alignChoices();
+const QList<Choice> &valignChoices();
+const QList<Choice> &textColorChoices();  // value: 1 for white
 
 const Choice *choiceNamed(const QList<Choice> &choices, const QString &name);
 const Choice *choiceOf(const QList<Choice> &choices, int value);
@@ -75,7 +78,9 @@ std::optional<double> readSettingNumber(const NumberOption &option, const QStrin
 // `text` as the command line takes it.
 std::optional<double> readArgumentNumber(const NumberOption &option, const QString &text);
 
-// A list option: its names and captions are its choices.
+// A list option: its names and captions are its choices. conversion.ini reads a name in any
+// case; the command line takes it only as listed (--dither Bayer4 is refused, dither=Bayer4 in
+// the file is read), so that a script's typo never passes silently.
 struct ListOption {
     QString cliName;  // --NAME on the command line
     QString iniKey;   // its conversion.ini key
@@ -88,6 +93,9 @@ extern const ListOption fit;
 extern const ListOption rotate;
 extern const ListOption dither;
 extern const ListOption layout;
+extern const ListOption align;
+extern const ListOption valign;
+extern const ListOption textColor;
 }  // namespace options
 
 // Every number option, for the tests that walk them all.

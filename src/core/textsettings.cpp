@@ -77,10 +77,10 @@ QList<QPair<QString, QString>> textSettingLines(const TextOptions &t)
             {QStringLiteral("font"), t.family},
             {QStringLiteral("text-size"), QString::number(t.size)},
             {QStringLiteral("bold"), flagName(t.bold)},
-            {QStringLiteral("align"), textAlignName(t.align)},
-            {QStringLiteral("valign"), textVAlignName(t.valign)},
+            {options::align.iniKey, choiceOf(alignChoices(), int(t.align))->name},
+            {options::valign.iniKey, choiceOf(valignChoices(), int(t.valign))->name},
             {QStringLiteral("text-offset"), QStringLiteral("%1,%2").arg(t.offsetX).arg(t.offsetY)},
-            {QStringLiteral("text-color"), t.white ? QStringLiteral("white") : QStringLiteral("black")},
+            {options::textColor.iniKey, choiceOf(textColorChoices(), int(t.white))->name},
             {QStringLiteral("text-fallback"), flagName(t.fallback)}};
 }
 
@@ -97,10 +97,12 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
         t.size = wholeIn(options::textSize, value).value_or(t.size);
     } else if (key == QLatin1String("bold")) {
         t.bold = flag(value).value_or(t.bold);
-    } else if (key == QLatin1String("align")) {
-        t.align = textAlignFromName(name).value_or(t.align);
-    } else if (key == QLatin1String("valign")) {
-        t.valign = textVAlignFromName(name).value_or(t.valign);
+    } else if (key == options::align.iniKey) {
+        if (const Choice *choice = choiceNamed(alignChoices(), name))
+            t.align = TextAlign(choice->value);
+    } else if (key == options::valign.iniKey) {
+        if (const Choice *choice = choiceNamed(valignChoices(), name))
+            t.valign = TextVAlign(choice->value);
     } else if (key == QLatin1String("text-offset")) {
         const QStringList xy = value.split(QLatin1Char(','));
         const auto x = wholeIn(options::textOffset, xy.value(0).trimmed());
@@ -109,9 +111,9 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
             t.offsetX = *x;
             t.offsetY = *y;
         }
-    } else if (key == QLatin1String("text-color")) {
-        if (name == QLatin1String("black") || name == QLatin1String("white"))
-            t.white = name == QLatin1String("white");
+    } else if (key == options::textColor.iniKey) {
+        if (const Choice *choice = choiceNamed(textColorChoices(), name))
+            t.white = choice->value != 0;
     } else if (key == QLatin1String("text-fallback")) {
         t.fallback = flag(value).value_or(t.fallback);
     } else {
