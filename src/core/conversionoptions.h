@@ -101,6 +101,9 @@ extern const ListOption textColor;
 // Every number option, for the tests that walk them all.
 QList<const NumberOption *> numberOptions();
 
+// Mirrors: the command line takes --flip h, v, hv or vh, given again to add up; conversion.ini
+// keeps one line, none, h, v or hv (in any case), the studio two boxes.
+
 // Colours: the command line takes any colour Qt names (#rgb, #rrggbb, "red"); conversion.ini
 // takes only #rrggbb or "default", because a colour name could read differently on another Qt.
 enum class ColourRule { AnyName, HexOnly };
