@@ -40,10 +40,10 @@ int wholeIn(const NumberOption &option, const QString &text, int current)
 void take(ConversionSettings &s, const QString &key, const QString &value)
 {
     const QString name = value.toLower();
-    if (key == QLatin1String("fit")) {
+    if (key == options::fit.iniKey) {
         if (const auto fit = fitFromName(name))
             s.fit = *fit;
-    } else if (key == QLatin1String("rotate")) {
+    } else if (key == options::rotate.iniKey) {
         bool ok = false;
         if (const int turn = value.toInt(&ok); ok && choiceOf(rotateChoices(), turn))
             s.rotate = turn;
@@ -52,15 +52,15 @@ void take(ConversionSettings &s, const QString &key, const QString &value)
             s.flipHorizontal = name.contains(QLatin1Char('h'));
             s.flipVertical = name.contains(QLatin1Char('v'));
         }
-    } else if (key == QLatin1String("brightness")) {
+    } else if (key == options::brightness.iniKey) {
         s.tone.brightness = wholeIn(options::brightness, value, s.tone.brightness);
-    } else if (key == QLatin1String("contrast")) {
+    } else if (key == options::contrast.iniKey) {
         s.tone.contrast = wholeIn(options::contrast, value, s.tone.contrast);
-    } else if (key == QLatin1String("gamma")) {
+    } else if (key == options::gamma.iniKey) {
         s.tone.gamma = readSettingNumber(options::gamma, value).value_or(s.tone.gamma);
-    } else if (key == QLatin1String("threshold")) {
+    } else if (key == options::threshold.iniKey) {
         s.threshold.threshold = wholeIn(options::threshold, value, s.threshold.threshold);
-    } else if (key == QLatin1String("dither")) {
+    } else if (key == options::dither.iniKey) {
         if (const auto dither = ditherFromName(name))
             s.threshold.dither = *dither;
     } else if (key == QLatin1String("invert")) {
@@ -71,10 +71,10 @@ void take(ConversionSettings &s, const QString &key, const QString &value)
             s.background.reset();
         else if (readColour(value, ColourRule::HexOnly, color))
             s.background = color;
-    } else if (key == QLatin1String("layout")) {
+    } else if (key == options::layout.iniKey) {
         if (findLayout(name))
             s.layout = name;
-    } else if (key == QLatin1String("frame")) {
+    } else if (key == options::frame.iniKey) {
         s.frame = wholeIn(options::frame, value, s.frame);
     } else {
         takeTextSetting(s.text, key, value);
@@ -107,23 +107,23 @@ bool ConversionSettings::operator==(const ConversionSettings &o) const
 
 QByteArray formatConversionSettings(const ConversionSettings &s)
 {
-    const QList<QPair<const char *, QString>> lines{
-        {"fit", fitName(s.fit)},
-        {"rotate", QString::number(s.rotate)},
-        {"flip", flipName(s)},
-        {"brightness", QString::number(s.tone.brightness)},
-        {"contrast", QString::number(s.tone.contrast)},
-        {"gamma", QString::number(s.tone.gamma, 'f', 2)},
-        {"threshold", QString::number(s.threshold.threshold)},
-        {"dither", ditherName(s.threshold.dither)},
-        {"invert", s.threshold.invert ? QStringLiteral("1") : QStringLiteral("0")},
-        {"background", s.background ? s.background->name(QColor::HexRgb) : kDefaultBackground},
-        {"layout", s.layout},
-        {"frame", QString::number(s.frame)},
+    const QList<QPair<QString, QString>> lines{
+        {options::fit.iniKey, fitName(s.fit)},
+        {options::rotate.iniKey, QString::number(s.rotate)},
+        {QStringLiteral("flip"), flipName(s)},
+        {options::brightness.iniKey, QString::number(s.tone.brightness)},
+        {options::contrast.iniKey, QString::number(s.tone.contrast)},
+        {options::gamma.iniKey, QString::number(s.tone.gamma, 'f', 2)},  // hundredths, as the file is read
+        {options::threshold.iniKey, QString::number(s.threshold.threshold)},
+        {options::dither.iniKey, ditherName(s.threshold.dither)},
+        {QStringLiteral("invert"), s.threshold.invert ? QStringLiteral("1") : QStringLiteral("0")},
+        {QStringLiteral("background"), s.background ? s.background->name(QColor::HexRgb) : kDefaultBackground},
+        {options::layout.iniKey, s.layout},
+        {options::frame.iniKey, QString::number(s.frame)},
     };
     QByteArray out;
     for (const auto &line : lines)
-        out += QByteArray(line.first) + '=' + line.second.toUtf8() + '\n';
+        out += line.first.toUtf8() + '=' + line.second.toUtf8() + '\n';
     for (const auto &line : textSettingLines(s.text))
         out += line.first.toUtf8() + '=' + line.second.toUtf8() + '\n';
     return out;

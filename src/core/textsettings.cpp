@@ -75,11 +75,11 @@ QList<QPair<QString, QString>> textSettingLines(const TextOptions &t)
         return {};
     return {{QStringLiteral("text"), quoteText(t.text)},
             {QStringLiteral("font"), t.family},
-            {QStringLiteral("text-size"), QString::number(t.size)},
+            {options::textSize.iniKey, QString::number(t.size)},
             {QStringLiteral("bold"), flagName(t.bold)},
             {options::align.iniKey, choiceOf(alignChoices(), int(t.align))->name},
             {options::valign.iniKey, choiceOf(valignChoices(), int(t.valign))->name},
-            {QStringLiteral("text-offset"), QStringLiteral("%1,%2").arg(t.offsetX).arg(t.offsetY)},
+            {options::textOffset.iniKey, QStringLiteral("%1,%2").arg(t.offsetX).arg(t.offsetY)},
             {options::textColor.iniKey, choiceOf(textColorChoices(), int(t.white))->name},
             {QStringLiteral("text-fallback"), flagName(t.fallback)}};
 }
@@ -93,7 +93,7 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
         // Any name is kept: a font that is not installed is reported where the text is drawn.
         if (!value.isEmpty() && value.size() <= 256)
             t.family = value;
-    } else if (key == QLatin1String("text-size")) {
+    } else if (key == options::textSize.iniKey) {
         t.size = wholeIn(options::textSize, value).value_or(t.size);
     } else if (key == QLatin1String("bold")) {
         t.bold = flag(value).value_or(t.bold);
@@ -103,7 +103,7 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
     } else if (key == options::valign.iniKey) {
         if (const Choice *choice = choiceNamed(valignChoices(), name))
             t.valign = TextVAlign(choice->value);
-    } else if (key == QLatin1String("text-offset")) {
+    } else if (key == options::textOffset.iniKey) {
         const QStringList xy = value.split(QLatin1Char(','));
         const auto x = wholeIn(options::textOffset, xy.value(0).trimmed());
         const auto y = wholeIn(options::textOffset, xy.value(1).trimmed());
