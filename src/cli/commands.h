@@ -3,6 +3,8 @@
 #include "cli/args.h"
 
 #include "core/conversion.h"
+#include "core/conversionoptions.h"
+#include "core/encoders.h"
 
 #include <QByteArray>
 #include <QString>
@@ -39,7 +41,14 @@ void setInterrupted(bool on);  // as a signal would; tests use it
 // The conversion options shared by convert and send.
 QList<OptionSpec> conversionSpecs();
 bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QString &error);
-extern const char *const kConversionHelp;
+// A number option by its row of the table of conversion options.
+bool numberOption(const ParsedArgs &args, const NumberOption &option, int &value, QString &error);
+// A list option by its row: the choice's value; false with `error` listing the names.
+bool choiceOption(const ParsedArgs &args, const ListOption &option, int &value, QString &error);
+QByteArray conversionHelp();
+// --format and --layout by the core's lists; false or nullptr after the error line.
+bool formatOption(const ParsedArgs &args, Format &format);
+const Layout *layoutOption(const ParsedArgs &args);
 extern const char *const kExitCodesHelp;
 
 }  // namespace pw::cli

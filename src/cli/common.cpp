@@ -5,28 +5,12 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "core/conversionoptions.h"
 #include "core/outputfile.h"
 
 #include <csignal>
 
 namespace pw::cli {
-
-const char *const kConversionHelp =
-    "Conversion (the defaults are the window's conversion, bit for bit):\n"
-    "  --threshold N     0-255: white where (30R+59G+11B) div 100 is strictly above N (128)\n"
-    "  --dither MODE     none (default), floyd-steinberg, atkinson, bayer4, bayer8\n"
-    "  --invert          swap black and white\n"
-    "  --rotate DEG      0, 90, 180, 270 (clockwise, before fitting)\n"
-    "  --flip h|v|hv     mirror left-right, upside down, or both (after rotating);\n"
-    "                    given again, the mirrors add up (h and v: half a turn)\n"
-    "  --fit MODE        crop (default: unscaled from the top-left corner, cut at 128x64),\n"
-    "                    contain, cover, stretch\n"
-    "  --background COLOR  behind transparency and where the picture does not reach\n"
-    "                    (#rrggbb or a name; default #efefef, the window's picture area)\n"
-    "  --brightness N    -100..100: adds N% of full white to each colour (0)\n"
-    "  --contrast N      -100..100: spreads (N > 0) or narrows (N < 0) the colours around\n"
-    "                    middle grey (0)\n"
-    "  --gamma G         0.2..5: lightens the middle tones above 1, darkens them below (1)\n";
 
 const char *const kExitCodesHelp =
     "Exit codes: 0 done, 1 usage, 2 an input could not be read or is not a picture,\n"
@@ -115,55 +99,70 @@ bool interrupted() { return interruptFlag != 0; }
 
 void setInterrupted(bool on) { interruptFlag = on ? 1 : 0; }
 
+QByteArray conversionHelp() { return pw::conversionHelp(); }
+
 QList<OptionSpec> conversionSpecs()
 {
-    return {{"threshold", {}, true}, {"dither", {}, true},     {"invert", {}, false},   {"rotate", {}, true},
-            {"flip", {}, true, true},      {"fit", {}, true},        {"background", {}, true}, {"brightness", {}, true},
-            {"contrast", {}, true},  {"gamma", {}, true}};
+    return {{options::threshold.cliName, {}, true}, {options::dither.cliName, {}, true}, {"invert", {}, false},
+            {options::rotate.cliName, {}, true},   {"flip", {}, true, true},  {options::fit.cliName, {}, true},
+            {"background", {}, true},   {options::brightness.cliName, {}, true}, {options::contrast.cliName, {}, true},
+            {options::gamma.cliName, {}, true}};
 }
 
-bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QString &error)
+bool formatOption(const ParsedArgs &args, Format &format)
 {
-    PrepareOptions &prepare = options.prepare;
-    ThresholdOptions &threshold = options.threshold;
-    if (!intOption(args, QStringLiteral("threshold"), 0, 255, threshold.threshold, error)
-        || !intOption(args, QStringLiteral("brightness"), -100, 100, prepare.tone.brightness, error)
-        || !intOption(args, QStringLiteral("contrast"), -100, 100, prepare.tone.contrast, error))
+    if (!args.has("format"))
+        return true;
+    const Choice *choice = choiceNamed(formatChoices(), args.value("format"));
+    if (!choice) {
+        errorLine(QStringLiteral("--format takes %1, not '%2'").arg(choiceNameList(formatChoices()), args.value("format")));
         return false;
-    threshold.invert = args.has(QStringLiteral("invert"));
-    if (args.has("dither")) {
-        const auto dither = ditherFromName(args.value("dither"));
-        if (!dither) {
-            error = QStringLiteral("--dither takes none, floyd-steinberg, atkinson, bayer4 or bayer8, not '%1'").arg(args.value("dither"));
-            return false;
-        }
-        threshold.dither = *dither;
     }
-    if (args.has("fit")) {
-        const auto fit = fitFromName(args.value("fit"));
-        if (!fit) {
-            error = QStringLiteral("--fit takes crop, contain, cover or stretch, not '%1'").arg(args.value("fit"));
-            return false;
-        }
-        prepare.fit = *fit;
+    format = Format(choice->value);
+    return true;
+}
+
+const Layout *layoutOption(const ParsedArgs &args)
+{
+    const Layout *layout = findLayout(args.has("layout") ? args.value("layout") : deviceLayout().name);
+    if (!layout)
+        errorLine(QStringLiteral("--layout takes %1, not '%2'").arg(choiceNameList(layoutChoices()), args.value("layout")));
+    return layout;
+}
+
+bool numberOption(const ParsedArgs &args, const NumberOption &option, int &value, QString &error)
+{
+    return intOption(args, option.cliName, option.low, option.high, value, error);
+}
+
+bool choiceOption(const ParsedArgs &args, const ListOption &option, int &value, QString &error)
+{
+    const QList<Choice> &choices = option.choices();
+    if (!args.has(option.cliName))
+        return true;
+    const Choice *choice = choiceNamed(choices, args.value(option.cliName));
+    if (!choice) {
+        error = QStringLiteral("--%1 takes %2, not '%3'").arg(option.cliName, choiceNameList(choices), args.value(option.cliName));
+        return false;
     }
-    if (args.has("rotate")) {
-        const QString text = args.value("rotate");
-        if (!QStringList{"0", "90", "180", "270"}.contains(text)) {
-            error = QStringLiteral("--rotate takes 0, 90, 180 or 270, not '%1'").arg(text);
-            return false;
-        }
-        prepare.rotate = text.toInt();
-    }
-    if (args.has("gamma")) {
-        bool ok = false;
-        const double gamma = args.value("gamma").toDouble(&ok);
-        if (!ok || !(gamma >= 0.2 && gamma <= 5.0)) {
-            error = QStringLiteral("--gamma takes a number from 0.2 to 5, not '%1'").arg(args.value("gamma"));
-            return false;
-        }
-        prepare.tone.gamma = gamma;
-    }
+    value = choice->value;
+    return true;
+}
+
+namespace {
+
+template <typename T>
+bool choiceOption(const ParsedArgs &args, const ListOption &option, T &value, QString &error)
+{
+    int chosen = int(value);
+    if (!choiceOption(args, option, chosen, error))
+        return false;
+    value = T(chosen);
+    return true;
+}
+
+bool flipOption(const ParsedArgs &args, PrepareOptions &prepare, QString &error)
+{
     bool horizontal = false, vertical = false;
     for (const QString &value : args.values("flip")) {
         if (!QStringList{"h", "v", "hv", "vh"}.contains(value)) {
@@ -174,13 +173,37 @@ bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QStri
         vertical = vertical || value.contains(QLatin1Char('v'));
     }
     setMirrors(prepare, horizontal, vertical);
-    if (args.has("background")) {
-        const QColor color = QColor::fromString(args.value("background"));
-        if (!color.isValid()) {
-            error = QStringLiteral("--background: '%1' is not a colour").arg(args.value("background"));
+    return true;
+}
+
+}  // namespace
+
+bool conversionOptions(const ParsedArgs &args, ConversionOptions &options, QString &error)
+{
+    PrepareOptions &prepare = options.prepare;
+    ThresholdOptions &threshold = options.threshold;
+    if (!numberOption(args, options::threshold, threshold.threshold, error)
+        || !numberOption(args, options::brightness, prepare.tone.brightness, error)
+        || !numberOption(args, options::contrast, prepare.tone.contrast, error))
+        return false;
+    threshold.invert = args.has(QStringLiteral("invert"));
+    if (!choiceOption(args, options::dither, threshold.dither, error) || !choiceOption(args, options::fit, prepare.fit, error)
+        || !choiceOption(args, options::rotate, prepare.rotate, error))
+        return false;
+    if (const QString name = options::gamma.cliName; args.has(name)) {
+        const std::optional<double> gamma = readArgumentNumber(options::gamma, args.value(name));
+        if (!gamma) {
+            error = QStringLiteral("--gamma takes a number from %1 to %2, not '%3'")
+                        .arg(QString::number(options::gamma.lowValue()), QString::number(options::gamma.highValue()), args.value(name));
             return false;
         }
-        prepare.background = color;
+        prepare.tone.gamma = *gamma;
+    }
+    if (!flipOption(args, prepare, error))
+        return false;
+    if (args.has("background") && !readColour(args.value("background"), ColourRule::AnyName, prepare.background)) {
+        error = QStringLiteral("--background: '%1' is not a colour").arg(args.value("background"));
+        return false;
     }
     return true;
 }

@@ -122,19 +122,13 @@ int runConvert(const QStringList &argv)
         return Usage;
     }
     if (args.has("help")) {
-        writeStdout(QByteArray(kHelp) + kConversionHelp + kTextHelp + kExitCodesHelp);
+        writeStdout(QByteArray(kHelp) + conversionHelp() + textHelp() + kExitCodesHelp);
         return Done;
     }
     Format format = Format::Bin;
-    if (args.has("format") && !formatFromName(args.value("format"), format)) {
-        errorLine(QStringLiteral("--format takes bin, c, hex, pbm, xbm or png, not '%1'").arg(args.value("format")));
+    const Layout *layout = nullptr;
+    if (!formatOption(args, format) || !(layout = layoutOption(args)))
         return Usage;
-    }
-    const Layout *layout = findLayout(args.has("layout") ? args.value("layout") : QStringLiteral("page-lsb"));
-    if (!layout) {
-        errorLine(QStringLiteral("--layout takes page-lsb, page-msb, row-msb or row-lsb, not '%1'").arg(args.value("layout")));
-        return Usage;
-    }
     if (const int code = textOptions(args, options.text); code != Done)
         return code;
     const QStringList inputs = args.operands;
@@ -192,7 +186,7 @@ int runConvert(const QStringList &argv)
                 const QString id = identifierFrom(isStdin ? QStringLiteral("image") : stemOf(input) + frameSuffix(frame, naming.frames));
                 return hand({encodeImage(image, format, *layout, id), frame++, {}, Done});
             };
-            if (!isStdin && input.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)) {
+            if (!isStdin && isBinFileName(input, BinNameRule::CommandLine)) {
                 LoadError error = checkReadable(input);
                 MonoImage image{};
                 if (error == LoadError::None && !readBinFile(input, image))

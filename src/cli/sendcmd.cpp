@@ -66,7 +66,7 @@ PortChoice portChoice(const QString &text, const QString &programDir)
 
 bool loadImage(const QString &input, const ConversionOptions &options, MonoImage &image, QString &error)
 {
-    if (input.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)) {
+    if (isBinFileName(input, BinNameRule::CommandLine)) {
         LoadError reason = checkReadable(input);
         if (reason == LoadError::None && !readBinFile(input, image))
             reason = LoadError::Unreadable;
@@ -114,7 +114,7 @@ int runSend(const QStringList &argv, const QString &programDir)
     if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error)))
         return usage(error);
     if (args.has("help")) {
-        writeStdout(QByteArray(kHelp) + kConversionHelp + kTextHelp + kExitCodesHelp);
+        writeStdout(QByteArray(kHelp) + conversionHelp() + textHelp() + kExitCodesHelp);
         return Done;
     }
     if (!intOption(args, "time", protocol::kRewriteTimes.low, protocol::kRewriteTimes.high, time, error) || !intOption(args, "timeout", 0, 24 * 3600, timeout, error))
@@ -178,7 +178,7 @@ int runSend(const QStringList &argv, const QString &programDir)
                 return usage(QStringLiteral("--flash takes a page 0-12 or a range such as 0-12, not '%1'").arg(args.value("flash")));
         }
         if (args.has("frames")) {
-            if (!args.has("flash") || inputs.size() != 1 || inputs[0].endsWith(QLatin1String(".bin"), Qt::CaseInsensitive))
+            if (!args.has("flash") || inputs.size() != 1 || isBinFileName(inputs[0], BinNameRule::CommandLine))
                 return usage(QStringLiteral("--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])"));
             if (!args.value("flash").contains(QLatin1Char('-')))
                 last = protocol::kPages.high;

@@ -56,19 +56,23 @@ bool readTextFile(const QString &path, QString &text, QString &error)
 
 }  // namespace
 
-const char *const kTextHelp =
+// The two number lines come from the table of conversion options.
+QByteArray textHelp()
+{
+    return QByteArray(
     "Text, drawn in black or white over the converted picture (or, with no picture, over the\n"
     "background alone); dither, tone and threshold never touch it:\n"
     "  --text TEXT       the text; a line break in it starts a new line\n"
     "  --text-file FILE  the text from a UTF-8 file\n"
     "  --font FAMILY     an installed family (MisakiGothic; see 'pixelwright-cli fonts')\n"
-    "  --size PX         6-64: the font's size in pixels (8)\n"
+    ) + options::textSize.helpLines() + QByteArray(
     "  --bold            bold\n"
     "  --align A         left (default), center, right\n"
     "  --valign V        top (default), middle, bottom\n"
-    "  --offset X,Y      -128..128 each: moves the text right and down (0,0)\n"
+    ) + options::textOffset.helpLines() + QByteArray(
     "  --text-color C    black (default) or white\n"
-    "  --font-fallback   other fonts draw the characters FAMILY lacks (else they are refused)\n";
+    "  --font-fallback   other fonts draw the characters FAMILY lacks (else they are refused)\n");
+}
 
 QList<OptionSpec> textSpecs()
 {
@@ -92,33 +96,33 @@ int textOptions(const ParsedArgs &args, TextOptions &t)
     auto usage = [&](const QString &text) { return fail(text, Usage); };
     if (args.has("text") && args.has("text-file"))
         return usage(QStringLiteral("--text and --text-file cannot be used together"));
-    if (!intOption(args, "size", kMinTextSize, kMaxTextSize, t.size, error))
+    if (!numberOption(args, options::textSize, t.size, error))
         return usage(error);
     t.bold = args.has("bold");
     t.fallback = args.has("font-fallback");
     if (args.has("font"))
         t.family = args.value("font");
-    if (args.has("align") && !textAlignFromName(args.value("align")))
-        return usage(QStringLiteral("--align takes left, center or right, not '%1'").arg(args.value("align")));
-    t.align = textAlignFromName(args.value("align")).value_or(t.align);
-    if (args.has("valign") && !textVAlignFromName(args.value("valign")))
-        return usage(QStringLiteral("--valign takes top, middle or bottom, not '%1'").arg(args.value("valign")));
-    t.valign = textVAlignFromName(args.value("valign")).value_or(t.valign);
+    int align = int(t.align), valign = int(t.valign), white = int(t.white);
+    if (!choiceOption(args, options::align, align, error) || !choiceOption(args, options::valign, valign, error))
+        return usage(error);
+    t.align = TextAlign(align);
+    t.valign = TextVAlign(valign);
     if (args.has("offset")) {
         const QStringList xy = args.value("offset").split(QLatin1Char(','));
         bool okX = false, okY = false;
         const int x = xy.value(0).toInt(&okX), y = xy.value(1).toInt(&okY);
-        if (xy.size() != 2 || !okX || !okY || qAbs(x) > kMaxTextOffset || qAbs(y) > kMaxTextOffset)
-            return usage(QStringLiteral("--offset takes X,Y, each a whole number from -128 to 128, not '%1'").arg(args.value("offset")));
+        const NumberOption &range = options::textOffset;
+        if (xy.size() != 2 || !okX || !okY || x < range.low || x > range.high || y < range.low || y > range.high)
+            return usage(QStringLiteral("--offset takes X,Y, each a whole number from %1 to %2, not '%3'")
+                             .arg(range.low)
+                             .arg(range.high)
+                             .arg(args.value("offset")));
         t.offsetX = x;
         t.offsetY = y;
     }
-    if (args.has("text-color")) {
-        const QString color = args.value("text-color");
-        if (color != QLatin1String("black") && color != QLatin1String("white"))
-            return usage(QStringLiteral("--text-color takes black or white, not '%1'").arg(color));
-        t.white = color == QLatin1String("white");
-    }
+    if (!choiceOption(args, options::textColor, white, error))
+        return usage(error);
+    t.white = white != 0;
     if (args.has("text-file") && !readTextFile(args.value("text-file"), t.text, error))
         return fail(error, BadInput);
     if (args.has("text"))

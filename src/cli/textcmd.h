@@ -9,7 +9,7 @@ namespace pw::cli {
 
 // The text options shared by convert and send.
 QList<OptionSpec> textSpecs();
-extern const char *const kTextHelp;
+QByteArray textHelp();
 
 // Reads the text options into `text` and checks them before anything is converted: the font
 // installed, each character in it (unless --font-fallback), --text-file valid UTF-8. Says once

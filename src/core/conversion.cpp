@@ -1,65 +1,49 @@
 #include "core/conversion.h"
 
+#include "core/conversionoptions.h"
+
 #include <new>
 
 namespace pw {
 
 namespace {
 
-const QList<QPair<QString, Fit>> &fits()
-{
-    static const QList<QPair<QString, Fit>> table{{QStringLiteral("crop"), Fit::Crop},
-                                                  {QStringLiteral("contain"), Fit::Contain},
-                                                  {QStringLiteral("cover"), Fit::Cover},
-                                                  {QStringLiteral("stretch"), Fit::Stretch}};
-    return table;
-}
-
-const QList<QPair<QString, Dither>> &dithers()
-{
-    static const QList<QPair<QString, Dither>> table{{QStringLiteral("none"), Dither::None},
-                                                     {QStringLiteral("floyd-steinberg"), Dither::FloydSteinberg},
-                                                     {QStringLiteral("atkinson"), Dither::Atkinson},
-                                                     {QStringLiteral("bayer4"), Dither::Bayer4},
-                                                     {QStringLiteral("bayer8"), Dither::Bayer8}};
-    return table;
-}
-
-template <typename T>
-std::optional<T> fromName(const QList<QPair<QString, T>> &table, const QString &name)
-{
-    for (const auto &entry : table)
-        if (entry.first == name)
-            return entry.second;
-    return std::nullopt;
-}
-
-template <typename T>
-QString nameOf(const QList<QPair<QString, T>> &table, T value)
-{
-    for (const auto &entry : table)
-        if (entry.second == value)
-            return entry.first;
-    return {};
-}
-
-template <typename T>
-QStringList names(const QList<QPair<QString, T>> &table)
+QStringList names(const QList<Choice> &choices)
 {
     QStringList list;
-    for (const auto &entry : table)
-        list << entry.first;
+    for (const Choice &choice : choices)
+        list << choice.name;
     return list;
 }
 
 }  // namespace
 
-QStringList fitNames() { return names(fits()); }
-QStringList ditherNames() { return names(dithers()); }
-std::optional<Fit> fitFromName(const QString &name) { return fromName(fits(), name); }
-std::optional<Dither> ditherFromName(const QString &name) { return fromName(dithers(), name); }
-QString fitName(Fit fit) { return nameOf(fits(), fit); }
-QString ditherName(Dither dither) { return nameOf(dithers(), dither); }
+QStringList fitNames() { return names(fitChoices()); }
+QStringList ditherNames() { return names(ditherChoices()); }
+
+std::optional<Fit> fitFromName(const QString &name)
+{
+    const Choice *choice = choiceNamed(fitChoices(), name);
+    return choice ? std::optional<Fit>(Fit(choice->value)) : std::nullopt;
+}
+
+std::optional<Dither> ditherFromName(const QString &name)
+{
+    const Choice *choice = choiceNamed(ditherChoices(), name);
+    return choice ? std::optional<Dither>(Dither(choice->value)) : std::nullopt;
+}
+
+QString fitName(Fit fit)
+{
+    const Choice *choice = choiceOf(fitChoices(), int(fit));
+    return choice ? choice->name : QString();
+}
+
+QString ditherName(Dither dither)
+{
+    const Choice *choice = choiceOf(ditherChoices(), int(dither));
+    return choice ? choice->name : QString();
+}
 
 void setMirrors(PrepareOptions &options, bool horizontal, bool vertical)
 {

@@ -1,12 +1,12 @@
 #include "core/conversionsettings.h"
 
+#include "core/conversionoptions.h"
 #include "core/files.h"
 #include "core/layouts.h"
 #include "core/settingsfile.h"
 #include "core/textsettings.h"
 
 #include <QRegularExpression>
-#include <cmath>
 
 namespace pw {
 
@@ -22,13 +22,6 @@ QString flipName(const ConversionSettings &s)
                                               : QStringLiteral("none");
 }
 
-std::optional<int> intIn(const QString &text, int low, int high)
-{
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
-}
-
 std::optional<bool> flag(const QString &text)
 {
     if (text == QLatin1String("1") || text == QLatin1String("true") || text == QLatin1String("yes"))
@@ -38,57 +31,51 @@ std::optional<bool> flag(const QString &text)
     return std::nullopt;
 }
 
-// The gamma as the window sets it: hundredths from 0.20 to 5.00.
-std::optional<double> gammaFrom(const QString &text)
+int wholeIn(const NumberOption &option, const QString &text, int current)
 {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    const long hundredths = std::lround(value * 100.0);
-    return hundredths >= 20 && hundredths <= 500 ? std::optional<double>(double(hundredths) / 100.0) : std::nullopt;
+    return int(readSettingNumber(option, text).value_or(current));
 }
 
 // One "key=value" line into the settings; anything unreadable is left as it was.
 void take(ConversionSettings &s, const QString &key, const QString &value)
 {
     const QString name = value.toLower();
-    if (key == QLatin1String("fit")) {
+    if (key == options::fit.iniKey) {
         if (const auto fit = fitFromName(name))
             s.fit = *fit;
-    } else if (key == QLatin1String("rotate")) {
-        if (const auto turn = intIn(value, 0, 270); turn && *turn % 90 == 0)
-            s.rotate = *turn;
+    } else if (key == options::rotate.iniKey) {
+        bool ok = false;
+        if (const int turn = value.toInt(&ok); ok && choiceOf(rotateChoices(), turn))
+            s.rotate = turn;
     } else if (key == QLatin1String("flip")) {
         if (name == QLatin1String("none") || name == QLatin1String("h") || name == QLatin1String("v") || name == QLatin1String("hv")) {
             s.flipHorizontal = name.contains(QLatin1Char('h'));
             s.flipVertical = name.contains(QLatin1Char('v'));
         }
-    } else if (key == QLatin1String("brightness")) {
-        s.tone.brightness = intIn(value, -100, 100).value_or(s.tone.brightness);
-    } else if (key == QLatin1String("contrast")) {
-        s.tone.contrast = intIn(value, -100, 100).value_or(s.tone.contrast);
-    } else if (key == QLatin1String("gamma")) {
-        s.tone.gamma = gammaFrom(value).value_or(s.tone.gamma);
-    } else if (key == QLatin1String("threshold")) {
-        s.threshold.threshold = intIn(value, 0, 255).value_or(s.threshold.threshold);
-    } else if (key == QLatin1String("dither")) {
+    } else if (key == options::brightness.iniKey) {
+        s.tone.brightness = wholeIn(options::brightness, value, s.tone.brightness);
+    } else if (key == options::contrast.iniKey) {
+        s.tone.contrast = wholeIn(options::contrast, value, s.tone.contrast);
+    } else if (key == options::gamma.iniKey) {
+        s.tone.gamma = readSettingNumber(options::gamma, value).value_or(s.tone.gamma);
+    } else if (key == options::threshold.iniKey) {
+        s.threshold.threshold = wholeIn(options::threshold, value, s.threshold.threshold);
+    } else if (key == options::dither.iniKey) {
         if (const auto dither = ditherFromName(name))
             s.threshold.dither = *dither;
     } else if (key == QLatin1String("invert")) {
         s.threshold.invert = flag(name).value_or(s.threshold.invert);
     } else if (key == QLatin1String("background")) {
-        // Only #rrggbb: a colour name would read differently on another Qt.
-        const QColor color = QColor::fromString(value);
+        QColor color;
         if (name == kDefaultBackground)
             s.background.reset();
-        else if (value.size() == 7 && value.startsWith(QLatin1Char('#')) && color.isValid())
+        else if (readColour(value, ColourRule::HexOnly, color))
             s.background = color;
-    } else if (key == QLatin1String("layout")) {
+    } else if (key == options::layout.iniKey) {
         if (findLayout(name))
             s.layout = name;
-    } else if (key == QLatin1String("frame")) {
-        s.frame = intIn(value, 0, kMaxFrameSetting).value_or(s.frame);
+    } else if (key == options::frame.iniKey) {
+        s.frame = wholeIn(options::frame, value, s.frame);
     } else {
         takeTextSetting(s.text, key, value);
     }
@@ -120,23 +107,23 @@ bool ConversionSettings::operator==(const ConversionSettings &o) const
 
 QByteArray formatConversionSettings(const ConversionSettings &s)
 {
-    const QList<QPair<const char *, QString>> lines{
-        {"fit", fitName(s.fit)},
-        {"rotate", QString::number(s.rotate)},
-        {"flip", flipName(s)},
-        {"brightness", QString::number(s.tone.brightness)},
-        {"contrast", QString::number(s.tone.contrast)},
-        {"gamma", QString::number(s.tone.gamma, 'f', 2)},
-        {"threshold", QString::number(s.threshold.threshold)},
-        {"dither", ditherName(s.threshold.dither)},
-        {"invert", s.threshold.invert ? QStringLiteral("1") : QStringLiteral("0")},
-        {"background", s.background ? s.background->name(QColor::HexRgb) : kDefaultBackground},
-        {"layout", s.layout},
-        {"frame", QString::number(s.frame)},
+    const QList<QPair<QString, QString>> lines{
+        {options::fit.iniKey, fitName(s.fit)},
+        {options::rotate.iniKey, QString::number(s.rotate)},
+        {QStringLiteral("flip"), flipName(s)},
+        {options::brightness.iniKey, QString::number(s.tone.brightness)},
+        {options::contrast.iniKey, QString::number(s.tone.contrast)},
+        {options::gamma.iniKey, QString::number(s.tone.gamma, 'f', 2)},  // hundredths, as the file is read
+        {options::threshold.iniKey, QString::number(s.threshold.threshold)},
+        {options::dither.iniKey, ditherName(s.threshold.dither)},
+        {QStringLiteral("invert"), s.threshold.invert ? QStringLiteral("1") : QStringLiteral("0")},
+        {QStringLiteral("background"), s.background ? s.background->name(QColor::HexRgb) : kDefaultBackground},
+        {options::layout.iniKey, s.layout},
+        {options::frame.iniKey, QString::number(s.frame)},
     };
     QByteArray out;
     for (const auto &line : lines)
-        out += QByteArray(line.first) + '=' + line.second.toUtf8() + '\n';
+        out += line.first.toUtf8() + '=' + line.second.toUtf8() + '\n';
     for (const auto &line : textSettingLines(s.text))
         out += line.first.toUtf8() + '=' + line.second.toUtf8() + '\n';
     return out;

@@ -31,8 +31,6 @@ struct ConversionSettings {
     bool operator!=(const ConversionSettings &other) const { return !(*this == other); }
 };
 
-constexpr int kMaxFrameSetting = 9999;
-
 // "key=value" lines, one for each setting, in a fixed order.
 QByteArray formatConversionSettings(const ConversionSettings &settings);
 

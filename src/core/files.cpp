@@ -37,4 +37,12 @@ bool readBinFile(const QString &path, MonoImage &image)
     return true;
 }
 
+bool isBinFileName(const QString &path, BinNameRule rule)
+{
+    if (rule == BinNameRule::CommandLine)
+        return path.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive);
+    const QString tail = path.right(3);
+    return tail == QLatin1String("BIN") || tail == QLatin1String("bin");
+}
+
 }  // namespace pw

@@ -20,4 +20,11 @@ QByteArray binBytes(const MonoImage &image);
 // zero (black), so nothing of the previous image survives. On failure `image` is untouched.
 bool readBinFile(const QString &path, MonoImage &image);
 
+// Whether a name is taken as a BIN file rather than a picture. The two front ends have always
+// decided this differently and their users rely on each: a file dropped on the window is a BIN
+// file when its name ends in exactly "BIN" or "bin" (no dot needed, mixed case not), the
+// command line takes a name ending in ".bin" in any case.
+enum class BinNameRule { Window, CommandLine };
+bool isBinFileName(const QString &path, BinNameRule rule);
+
 }  // namespace pw

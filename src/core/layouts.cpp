@@ -61,10 +61,10 @@ MonoImage unpackDevice(const QByteArray &bytes)
 const QList<Layout> &layouts()
 {
     static const QList<Layout> table{
-        {QStringLiteral("page-lsb"), packDevice, unpackDevice},  // the device's own
-        {QStringLiteral("page-msb"), pack<pageMsb>, unpack<pageMsb>},
-        {QStringLiteral("row-msb"), pack<rowMsb>, unpack<rowMsb>},
-        {QStringLiteral("row-lsb"), pack<rowLsb>, unpack<rowLsb>},  // XBM's order
+        {QStringLiteral("page-lsb"), QStringLiteral("ページ・下位ビットが上"), packDevice, unpackDevice},  // the device's own
+        {QStringLiteral("page-msb"), QStringLiteral("ページ・上位ビットが上"), pack<pageMsb>, unpack<pageMsb>},
+        {QStringLiteral("row-msb"), QStringLiteral("行・上位ビットが左"), pack<rowMsb>, unpack<rowMsb>},
+        {QStringLiteral("row-lsb"), QStringLiteral("行・下位ビットが左"), pack<rowLsb>, unpack<rowLsb>},  // XBM's order
     };
     return table;
 }

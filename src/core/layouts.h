@@ -11,6 +11,7 @@ namespace pw {
 // Byte orders of other displays and libraries. Every layout keeps 1 = white.
 struct Layout {
     QString name;
+    QString caption;  // the studio's
     QByteArray (*pack)(const MonoImage &image);
     MonoImage (*unpack)(const QByteArray &bytes);  // a short input is padded with black
 };

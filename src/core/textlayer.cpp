@@ -66,38 +66,6 @@ bool TextOptions::operator==(const TextOptions &o) const
            && offsetX == o.offsetX && offsetY == o.offsetY && white == o.white && fallback == o.fallback;
 }
 
-std::optional<TextAlign> textAlignFromName(const QString &name)
-{
-    if (name == QLatin1String("left"))
-        return TextAlign::Left;
-    if (name == QLatin1String("center"))
-        return TextAlign::Center;
-    if (name == QLatin1String("right"))
-        return TextAlign::Right;
-    return std::nullopt;
-}
-
-std::optional<TextVAlign> textVAlignFromName(const QString &name)
-{
-    if (name == QLatin1String("top"))
-        return TextVAlign::Top;
-    if (name == QLatin1String("middle"))
-        return TextVAlign::Middle;
-    if (name == QLatin1String("bottom"))
-        return TextVAlign::Bottom;
-    return std::nullopt;
-}
-
-QString textAlignName(TextAlign align)
-{
-    return align == TextAlign::Left ? QStringLiteral("left") : align == TextAlign::Center ? QStringLiteral("center") : QStringLiteral("right");
-}
-
-QString textVAlignName(TextVAlign valign)
-{
-    return valign == TextVAlign::Top ? QStringLiteral("top") : valign == TextVAlign::Middle ? QStringLiteral("middle") : QStringLiteral("bottom");
-}
-
 TextLayer layoutText(const TextOptions &o)
 {
     TextLayer layer;

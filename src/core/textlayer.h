@@ -37,10 +37,6 @@ struct TextOptions {
 };
 
 // The options' names as the command line and conversion.ini spell them.
-std::optional<TextAlign> textAlignFromName(const QString &name);    // left, center, right
-std::optional<TextVAlign> textVAlignFromName(const QString &name);  // top, middle, bottom
-QString textAlignName(TextAlign align);
-QString textVAlignName(TextVAlign valign);
 
 // The family as the font database names it (case aside, and the Misaki fonts by either of
 // their names), or empty when no installed font has that name: Qt would otherwise quietly

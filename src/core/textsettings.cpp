@@ -1,14 +1,15 @@
 #include "core/textsettings.h"
 
+#include "core/conversionoptions.h"
+
 namespace pw {
 
 namespace {
 
-std::optional<int> intIn(const QString &text, int low, int high)
+std::optional<int> wholeIn(const NumberOption &option, const QString &text)
 {
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+    const std::optional<double> value = readSettingNumber(option, text);
+    return value ? std::optional<int>(int(*value)) : std::nullopt;
 }
 
 std::optional<bool> flag(const QString &text)
@@ -74,12 +75,12 @@ QList<QPair<QString, QString>> textSettingLines(const TextOptions &t)
         return {};
     return {{QStringLiteral("text"), quoteText(t.text)},
             {QStringLiteral("font"), t.family},
-            {QStringLiteral("text-size"), QString::number(t.size)},
+            {options::textSize.iniKey, QString::number(t.size)},
             {QStringLiteral("bold"), flagName(t.bold)},
-            {QStringLiteral("align"), textAlignName(t.align)},
-            {QStringLiteral("valign"), textVAlignName(t.valign)},
-            {QStringLiteral("text-offset"), QStringLiteral("%1,%2").arg(t.offsetX).arg(t.offsetY)},
-            {QStringLiteral("text-color"), t.white ? QStringLiteral("white") : QStringLiteral("black")},
+            {options::align.iniKey, choiceOf(alignChoices(), int(t.align))->name},
+            {options::valign.iniKey, choiceOf(valignChoices(), int(t.valign))->name},
+            {options::textOffset.iniKey, QStringLiteral("%1,%2").arg(t.offsetX).arg(t.offsetY)},
+            {options::textColor.iniKey, choiceOf(textColorChoices(), int(t.white))->name},
             {QStringLiteral("text-fallback"), flagName(t.fallback)}};
 }
 
@@ -92,25 +93,27 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
         // Any name is kept: a font that is not installed is reported where the text is drawn.
         if (!value.isEmpty() && value.size() <= 256)
             t.family = value;
-    } else if (key == QLatin1String("text-size")) {
-        t.size = intIn(value, kMinTextSize, kMaxTextSize).value_or(t.size);
+    } else if (key == options::textSize.iniKey) {
+        t.size = wholeIn(options::textSize, value).value_or(t.size);
     } else if (key == QLatin1String("bold")) {
         t.bold = flag(value).value_or(t.bold);
-    } else if (key == QLatin1String("align")) {
-        t.align = textAlignFromName(name).value_or(t.align);
-    } else if (key == QLatin1String("valign")) {
-        t.valign = textVAlignFromName(name).value_or(t.valign);
-    } else if (key == QLatin1String("text-offset")) {
+    } else if (key == options::align.iniKey) {
+        if (const Choice *choice = choiceNamed(alignChoices(), name))
+            t.align = TextAlign(choice->value);
+    } else if (key == options::valign.iniKey) {
+        if (const Choice *choice = choiceNamed(valignChoices(), name))
+            t.valign = TextVAlign(choice->value);
+    } else if (key == options::textOffset.iniKey) {
         const QStringList xy = value.split(QLatin1Char(','));
-        const auto x = intIn(xy.value(0).trimmed(), -kMaxTextOffset, kMaxTextOffset);
-        const auto y = intIn(xy.value(1).trimmed(), -kMaxTextOffset, kMaxTextOffset);
+        const auto x = wholeIn(options::textOffset, xy.value(0).trimmed());
+        const auto y = wholeIn(options::textOffset, xy.value(1).trimmed());
         if (xy.size() == 2 && x && y) {
             t.offsetX = *x;
             t.offsetY = *y;
         }
-    } else if (key == QLatin1String("text-color")) {
-        if (name == QLatin1String("black") || name == QLatin1String("white"))
-            t.white = name == QLatin1String("white");
+    } else if (key == options::textColor.iniKey) {
+        if (const Choice *choice = choiceNamed(textColorChoices(), name))
+            t.white = choice->value != 0;
     } else if (key == QLatin1String("text-fallback")) {
         t.fallback = flag(value).value_or(t.fallback);
     } else {

@@ -1,5 +1,6 @@
 #include "gui/conversionstudio.h"
 
+#include "core/conversionoptions.h"
 #include "core/encoders.h"
 #include "gui/textsection.h"
 
@@ -27,11 +28,11 @@ namespace {
 constexpr int kPreparedScale = 2;
 constexpr int kPreviewScale = 4;
 
-QComboBox *comboOf(const QStringList &texts, const QVariantList &values)
+QComboBox *comboOf(const ListOption &option)
 {
     auto *combo = new QComboBox;
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        combo->addItem(texts[i], values[i]);
+    for (const Choice &choice : option.choices())
+        combo->addItem(choice.caption, choice.value);
     return combo;
 }
 
@@ -57,70 +58,7 @@ ConversionStudio::ConversionStudio(QWidget *parent) : QDialog(parent)
     };
 
     form_ = new QFormLayout;
-    const auto row = [this](const QString &label, QWidget *control) {
-        control->setAccessibleName(label);
-        auto *caption = new QLabel(label);
-        caption->setBuddy(control);
-        form_->addRow(caption, control);
-    };
-    const auto check = [this](const QString &label) {
-        auto *box = new QCheckBox(label);
-        box->setAccessibleName(label);
-        form_->addRow(QString(), box);
-        connect(box, &QCheckBox::toggled, this, &ConversionStudio::changed);
-        return box;
-    };
-
-    fit_ = comboOf({QStringLiteral("左上から切り取り"), QStringLiteral("全体を収める"), QStringLiteral("全体を覆う"), QStringLiteral("引き伸ばす")},
-                   {int(Fit::Crop), int(Fit::Contain), int(Fit::Cover), int(Fit::Stretch)});
-    row(QStringLiteral("配置"), fit_);
-    rotate_ = comboOf({QStringLiteral("0°"), QStringLiteral("90°"), QStringLiteral("180°"), QStringLiteral("270°")}, {0, 90, 180, 270});
-    row(QStringLiteral("回転"), rotate_);
-    flipHorizontal_ = check(QStringLiteral("左右反転"));
-    flipVertical_ = check(QStringLiteral("上下反転"));
-
-    brightness_ = new QSpinBox;
-    QSlider *brightnessSlider = addSliderRow(QStringLiteral("明るさ"), -100, 100, brightness_);
-    contrast_ = new QSpinBox;
-    QSlider *contrastSlider = addSliderRow(QStringLiteral("コントラスト"), -100, 100, contrast_);
-    gamma_ = new QDoubleSpinBox;
-    gamma_->setDecimals(2);
-    gamma_->setSingleStep(0.01);
-    gamma_->setRange(0.2, 5.0);
-    QSlider *gammaSlider = addSliderRow(QStringLiteral("ガンマ"), 20, 500, gamma_);
-    threshold_ = new QSpinBox;
-    QSlider *thresholdSlider = addSliderRow(QStringLiteral("しきい値"), 0, 255, threshold_);
-
-    // The number boxes one width, so that the sliders line up.
-    const int boxWidth = gamma_->sizeHint().width();
-    for (QWidget *box : std::initializer_list<QWidget *>{brightness_, contrast_, gamma_, threshold_})
-        box->setFixedWidth(boxWidth);
-
-    dither_ = comboOf({QStringLiteral("なし"), QStringLiteral("Floyd–Steinberg"), QStringLiteral("Atkinson"), QStringLiteral("Bayer 4×4"),
-                       QStringLiteral("Bayer 8×8")},
-                      {int(Dither::None), int(Dither::FloydSteinberg), int(Dither::Atkinson), int(Dither::Bayer4), int(Dither::Bayer8)});
-    row(QStringLiteral("ディザ"), dither_);
-    invert_ = check(QStringLiteral("白黒反転"));
-    background_ = new QPushButton;
-    background_->setAutoDefault(false);
-    row(QStringLiteral("背景色"), background_);
-    connect(background_, &QPushButton::clicked, this, &ConversionStudio::chooseBackground);
-    layout_ = comboOf({QStringLiteral("ページ・下位ビットが上"), QStringLiteral("ページ・上位ビットが上"), QStringLiteral("行・上位ビットが左"),
-                       QStringLiteral("行・下位ビットが左")},
-                      {QStringLiteral("page-lsb"), QStringLiteral("page-msb"), QStringLiteral("row-msb"), QStringLiteral("row-lsb")});
-    row(QStringLiteral("バイト順"), layout_);
-    frame_ = new QSpinBox;
-    row(QStringLiteral("フレーム"), frame_);
-    setFrameCount(1);
-    for (QComboBox *combo : {fit_, rotate_, dither_, layout_})
-        connect(combo, &QComboBox::currentIndexChanged, this, &ConversionStudio::changed);
-    connect(frame_, &QSpinBox::valueChanged, this, [this](int value) {
-        if (!showing_) {
-            frameSetting_ = value;
-            changed();
-        }
-    });
-
+    QList<QWidget *> order = addOptionRows();
     auto *reset = new QPushButton(QStringLiteral("既定に戻す"));
     auto *close = new QPushButton(QStringLiteral("閉じる"));
     for (QPushButton *button : {reset, close}) {
@@ -134,6 +72,92 @@ ConversionStudio::ConversionStudio(QWidget *parent) : QDialog(parent)
     buttons->addWidget(reset);
     buttons->addWidget(close);
 
+    auto *options = new QVBoxLayout;
+    options->addLayout(form_);
+    text_ = new TextSection;
+    connect(text_, &TextSection::changed, this, &ConversionStudio::changed);
+    options->addWidget(text_);
+    options->addStretch();
+    options->addLayout(buttons);
+    auto *main = new QHBoxLayout(this);
+    main->addLayout(options);
+    main->addLayout(addPictureViews());
+
+    // Down the window, each slider before its number box; the text section after the frame,
+    // before the buttons.
+    order << reset << close;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    QWidget *previous = frame_;
+    for (QWidget *control : text_->tabOrder())
+        setTabOrder(std::exchange(previous, control), control);
+    setAreaBackground(palette().color(QPalette::Button));
+    setSettings({});
+}
+
+QList<QWidget *> ConversionStudio::addOptionRows()
+{
+    const auto row = [this](const QString &label, QWidget *control) {
+        control->setAccessibleName(label);
+        auto *caption = new QLabel(label);
+        caption->setBuddy(control);
+        form_->addRow(caption, control);
+    };
+    const auto check = [this](const QString &label) {
+        auto *box = new QCheckBox(label);
+        box->setAccessibleName(label);
+        form_->addRow(QString(), box);
+        connect(box, &QCheckBox::toggled, this, &ConversionStudio::changed);
+        return box;
+    };
+    fit_ = comboOf(options::fit);
+    row(options::fit.caption, fit_);
+    rotate_ = comboOf(options::rotate);
+    row(options::rotate.caption, rotate_);
+    flipHorizontal_ = check(QStringLiteral("左右反転"));
+    flipVertical_ = check(QStringLiteral("上下反転"));
+    brightness_ = new QSpinBox;
+    QSlider *brightnessSlider = addSliderRow(options::brightness, brightness_);
+    contrast_ = new QSpinBox;
+    QSlider *contrastSlider = addSliderRow(options::contrast, contrast_);
+    gamma_ = new QDoubleSpinBox;
+    gamma_->setDecimals(2);  // hundredths, as conversion.ini keeps it
+    gamma_->setSingleStep(1.0 / options::gamma.scale);
+    gamma_->setRange(options::gamma.lowValue(), options::gamma.highValue());
+    QSlider *gammaSlider = addSliderRow(options::gamma, gamma_);
+    threshold_ = new QSpinBox;
+    QSlider *thresholdSlider = addSliderRow(options::threshold, threshold_);
+    // The number boxes one width, so that the sliders line up.
+    const int boxWidth = gamma_->sizeHint().width();
+    for (QWidget *box : std::initializer_list<QWidget *>{brightness_, contrast_, gamma_, threshold_})
+        box->setFixedWidth(boxWidth);
+    dither_ = comboOf(options::dither);
+    row(options::dither.caption, dither_);
+    invert_ = check(QStringLiteral("白黒反転"));
+    background_ = new QPushButton;
+    background_->setAutoDefault(false);
+    row(QStringLiteral("背景色"), background_);
+    connect(background_, &QPushButton::clicked, this, &ConversionStudio::chooseBackground);
+    layout_ = comboOf(options::layout);
+    row(options::layout.caption, layout_);
+    frame_ = new QSpinBox;
+    row(options::frame.caption, frame_);
+    setFrameCount(1);
+    for (QComboBox *combo : {fit_, rotate_, dither_, layout_})
+        connect(combo, &QComboBox::currentIndexChanged, this, &ConversionStudio::changed);
+    connect(frame_, &QSpinBox::valueChanged, this, [this](int value) {
+        if (!showing_) {
+            frameSetting_ = value;
+            changed();
+        }
+    });
+    return {fit_,           rotate_,   flipHorizontal_, flipVertical_, brightnessSlider, brightness_, contrastSlider,
+            contrast_,      gammaSlider, gamma_,        thresholdSlider, threshold_,     dither_,     invert_,
+            background_,    layout_,   frame_};
+}
+
+QLayout *ConversionStudio::addPictureViews()
+{
     prepared_ = pictureView(kPreparedScale);
     prepared_->setAccessibleName(QStringLiteral("変換前"));
     preview_ = pictureView(kPreviewScale);
@@ -144,35 +168,13 @@ ConversionStudio::ConversionStudio(QWidget *parent) : QDialog(parent)
     pictures->addWidget(new QLabel(QStringLiteral("プレビュー")));
     pictures->addWidget(preview_);
     pictures->addStretch();
-
-    auto *options = new QVBoxLayout;
-    options->addLayout(form_);
-    text_ = new TextSection;
-    connect(text_, &TextSection::changed, this, &ConversionStudio::changed);
-    options->addWidget(text_);
-    options->addStretch();
-    options->addLayout(buttons);
-    auto *main = new QHBoxLayout(this);
-    main->addLayout(options);
-    main->addLayout(pictures);
-
-    // Down the window, each slider before its number box.
-    const QList<QWidget *> order{fit_,      rotate_,         flipHorizontal_, flipVertical_, brightnessSlider, brightness_,
-                                 contrastSlider, contrast_,  gammaSlider,     gamma_,        thresholdSlider,  threshold_,
-                                 dither_,   invert_,         background_,     layout_,       frame_,           reset,
-                                 close};
-    for (qsizetype i = 1; i < order.size(); ++i)
-        setTabOrder(order[i - 1], order[i]);
-    // The text section after the frame, before the buttons.
-    QWidget *previous = frame_;
-    for (QWidget *control : text_->tabOrder())
-        setTabOrder(std::exchange(previous, control), control);
-    setAreaBackground(palette().color(QPalette::Button));
-    setSettings({});
+    return pictures;
 }
 
-QSlider *ConversionStudio::addSliderRow(const QString &label, int low, int high, QWidget *box)
+QSlider *ConversionStudio::addSliderRow(const NumberOption &option, QWidget *box)
 {
+    const QString &label = option.caption;
+    const int low = option.low, high = option.high;
     auto *slider = new QSlider(Qt::Horizontal);
     slider->setRange(low, high);
     slider->setPageStep(qMax(1, (high - low) / 20));
@@ -216,7 +218,7 @@ ConversionSettings ConversionStudio::settings() const
     s.threshold.dither = Dither(dither_->currentData().toInt());
     s.threshold.invert = invert_->isChecked();
     s.frame = frameSetting_;
-    s.layout = layout_->currentData().toString();
+    s.layout = layoutChoices().value(layout_->currentData().toInt()).name;
     s.text = text_->options();
     return s;
 }
@@ -236,7 +238,8 @@ void ConversionStudio::setSettings(const ConversionSettings &s)
     selectData(dither_, int(s.threshold.dither));
     invert_->setChecked(s.threshold.invert);
     chosenBackground_ = s.background;
-    selectData(layout_, s.layout);
+    const Choice *layout = choiceNamed(layoutChoices(), s.layout);
+    selectData(layout_, layout ? layout->value : -1);
     frameSetting_ = s.frame;
     frame_->setValue(qMin(s.frame, frame_->maximum()));
     text_->setOptions(s.text);

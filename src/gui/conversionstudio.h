@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/conversionoptions.h"
 #include "core/conversionsettings.h"
 #include "core/monoimage.h"
 
@@ -13,6 +14,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QFormLayout;
 class QLabel;
+class QLayout;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -58,7 +60,10 @@ signals:
     void settingsChanged(const ConversionSettings &settings);
 
 private:
-    QSlider *addSliderRow(const QString &label, int low, int high, QWidget *box);
+    // The option rows of the form; returns their controls in tab order.
+    QList<QWidget *> addOptionRows();
+    QSlider *addSliderRow(const NumberOption &option, QWidget *box);
+    QLayout *addPictureViews();
     void changed();
     void chooseBackground();
     void resetToDefaults();

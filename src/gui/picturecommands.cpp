@@ -46,9 +46,8 @@ void MainWindow::openDroppedFiles(const QStringList &paths)
         return;
     // Several files at once: the first is loaded and the rest ignored.
     const QString path = paths.constFirst();
-    const QString tail = path.right(3);
     bool ok = false;
-    if (tail == QLatin1String("BIN") || tail == QLatin1String("bin")) {
+    if (isBinFileName(path, BinNameRule::Window)) {
         // The area keeps its picture although the working image now holds the file, which
         // stays as it is until an option changes.
         ok = loadBinFile(path);

@@ -1,5 +1,7 @@
 #include "gui/textsection.h"
 
+#include "core/conversionoptions.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -13,11 +15,11 @@ namespace pw {
 
 namespace {
 
-QComboBox *comboOf(const QStringList &texts, const QVariantList &values)
+QComboBox *comboOf(const ListOption &option)
 {
     auto *combo = new QComboBox;
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        combo->addItem(texts[i], values[i]);
+    for (const Choice &choice : option.choices())
+        combo->addItem(choice.caption, choice.value);
     return combo;
 }
 
@@ -56,26 +58,24 @@ TextSection::TextSection(QWidget *parent) : QGroupBox(QStringLiteral("テキス�
     font_->addItems(QFontDatabase::families());
     row(QStringLiteral("フォント"), font_);
     size_ = new QSpinBox;
-    size_->setRange(kMinTextSize, kMaxTextSize);
+    size_->setRange(options::textSize.low, options::textSize.high);
     size_->setSuffix(QStringLiteral(" px"));
-    row(QStringLiteral("サイズ"), size_);
+    row(options::textSize.caption, size_);
     bold_ = new QCheckBox(QStringLiteral("太字"));
     bold_->setAccessibleName(bold_->text());
     form->addRow(QString(), bold_);
-    align_ = comboOf({QStringLiteral("左"), QStringLiteral("中央"), QStringLiteral("右")},
-                     {int(TextAlign::Left), int(TextAlign::Center), int(TextAlign::Right)});
-    row(QStringLiteral("横位置"), align_);
-    valign_ = comboOf({QStringLiteral("上"), QStringLiteral("中央"), QStringLiteral("下")},
-                      {int(TextVAlign::Top), int(TextVAlign::Middle), int(TextVAlign::Bottom)});
-    row(QStringLiteral("縦位置"), valign_);
+    align_ = comboOf(options::align);
+    row(options::align.caption, align_);
+    valign_ = comboOf(options::valign);
+    row(options::valign.caption, valign_);
     offsetX_ = new QSpinBox;
     offsetY_ = new QSpinBox;
     for (QSpinBox *box : {offsetX_, offsetY_})
-        box->setRange(-kMaxTextOffset, kMaxTextOffset);
+        box->setRange(options::textOffset.low, options::textOffset.high);
     row(QStringLiteral("Xオフセット"), offsetX_);
     row(QStringLiteral("Yオフセット"), offsetY_);
-    color_ = comboOf({QStringLiteral("黒"), QStringLiteral("白")}, {false, true});
-    row(QStringLiteral("文字色"), color_);
+    color_ = comboOf(options::textColor);
+    row(options::textColor.caption, color_);
     fallback_ = new QCheckBox(QStringLiteral("ない文字は他のフォントで"));
     fallback_->setAccessibleName(fallback_->text());
     form->addRow(QString(), fallback_);
@@ -119,7 +119,7 @@ TextOptions TextSection::options() const
     o.valign = TextVAlign(valign_->currentData().toInt());
     o.offsetX = offsetX_->value();
     o.offsetY = offsetY_->value();
-    o.white = color_->currentData().toBool();
+    o.white = color_->currentData().toInt() != 0;
     o.fallback = fallback_->isChecked();
     return o;
 }
@@ -142,7 +142,7 @@ void TextSection::setOptions(const TextOptions &o)
     selectData(valign_, int(o.valign));
     offsetX_->setValue(o.offsetX);
     offsetY_->setValue(o.offsetY);
-    selectData(color_, o.white);
+    selectData(color_, int(o.white));
     fallback_->setChecked(o.fallback);
     showing_ = wasShowing;
     showNotice();

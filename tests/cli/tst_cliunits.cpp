@@ -4,6 +4,8 @@
 #include "common/testfiles.h"
 #include "cli/commands.h"
 #include "cli/send.h"
+#include "cli/textcmd.h"
+#include "core/conversionoptions.h"
 
 #include <QBuffer>
 #include <QtTest>
@@ -59,6 +61,34 @@ private slots:
         QVERIFY(!busy.isOpen());
     }
 
+
+    // Each number option of the table: the command line takes exactly its ends, one step
+    // beyond is refused, and a number between the steps is taken as typed (not rounded as
+    // conversion.ini rounds it). conversion.ini's ends: tst_conversionsettings; the studio's: tst_studio.
+    void numberRangeEnds()
+    {
+        QList<OptionSpec> known = conversionSpecs();
+        known << textSpecs();
+        for (const NumberOption *option : numberOptions()) {
+            if (option->cliName.isEmpty())
+                continue;
+            const auto accepts = [&](double value) {
+                QString text = QString::number(value, 'g', 10);
+                if (option == &options::textOffset)
+                    text += QLatin1Char(',') + text;
+                ParsedArgs args;
+                QString error;
+                ConversionOptions read;
+                return parseArgs({QStringLiteral("--") + option->cliName, text}, known, args, error)
+                       && conversionOptions(args, read, error) && textOptions(args, read.text) == Done;
+            };
+            const double step = 1.0 / option->scale;
+            QVERIFY2(accepts(option->lowValue()) && accepts(option->highValue()), qPrintable(option->cliName));
+            QVERIFY2(!accepts(option->lowValue() - step) && !accepts(option->highValue() + step), qPrintable(option->cliName));
+            if (option->rule == NumberRule::Hundredths)
+                QVERIFY(!accepts(option->lowValue() - step / 10) && accepts(option->lowValue() + step / 10));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TstCliUnits)

@@ -3,6 +3,7 @@
 // keyboard, conversion.ini, the export, and all frames into FLASH pages over the fake port.
 #include "common/testsupport.h"
 #include "core/conversion.h"
+#include "core/conversionoptions.h"
 #include "core/encoders.h"
 #include "gui/conversionstudio.h"
 #include "gui/picturearea.h"
@@ -72,6 +73,30 @@ QImage noise(int width, int height, QImage::Format format, quint32 seed)
 class TstStudio : public QObject {
     Q_OBJECT
 private slots:
+    // The studio's number boxes end exactly where the table's rows end (the frame box follows
+    // the picture's frames instead). The command line's ends: tst_cliunits; conversion.ini's:
+    // tst_conversionsettings.
+    void numberBoxesEndAtTheTablesEnds()
+    {
+        ConversionStudio studio;
+        for (const NumberOption *option : numberOptions()) {
+            if (option == &options::frame)
+                continue;
+            const QStringList captions = option == &options::textOffset ? QStringList{"Xオフセット", "Yオフセット"} : QStringList{option->caption};
+            for (const QString &caption : captions) {
+                QAbstractSpinBox *box = named<QAbstractSpinBox>(&studio, caption);
+                QVERIFY2(box, qPrintable(caption));
+                box->setFocus();
+                for (const auto &[key, end] : {std::pair{Qt::Key_PageUp, option->highValue()}, std::pair{Qt::Key_PageDown, option->lowValue()}}) {
+                    for (int i = 0; i < 100; ++i)
+                        QTest::keyClick(box, key);
+                    const double shown = box->property("value").toDouble();
+                    QVERIFY2(qFuzzyCompare(shown + 1, end + 1), qPrintable(caption));
+                }
+            }
+        }
+    }
+
     void windowBinEqualsCommandLine_data()
     {
         QTest::addColumn<QString>("settings");
