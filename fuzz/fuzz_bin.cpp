@@ -1,7 +1,7 @@
 // Any file opens as a BIN file: its first 1024 bytes become the image and whatever a short
 // file lacks is black, so nothing of the previous image may show through.
 
-#include "core/files.h"
+#include "core/storage/files.h"
 #include "fuzzinput.h"
 
 #include <algorithm>

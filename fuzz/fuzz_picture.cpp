@@ -2,7 +2,7 @@
 // within bounded memory (the replay and libFuzzer enforce both) and give either nothing or
 // a picture no larger than the corner asked for.
 
-#include "core/pictureloader.h"
+#include "core/picture/pictureloader.h"
 #include "fuzzinput.h"
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)

@@ -4,7 +4,7 @@
 // comes from the input's last two bytes, which stay part of the picture (most formats end in
 // bytes a reader never looks at, so a picture file from anywhere is an input as it is).
 
-#include "core/conversion.h"
+#include "core/convert/conversion.h"
 #include "fuzzinput.h"
 
 #include <QByteArray>

@@ -2,7 +2,7 @@
 // quote, binary junk. Only its first kSettingsReadLimit bytes may count, at most two values
 // come back, and plain values survive being written back and read again.
 
-#include "core/settingsfile.h"
+#include "core/storage/settingsfile.h"
 #include "fuzzinput.h"
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)

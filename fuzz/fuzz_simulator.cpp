@@ -3,7 +3,7 @@
 // the rest is the stream. Cut or whole, the module must report the same commands and end with
 // the same memories, never hold more than a line's bound, and print only plain ASCII lines.
 
-#include "core/displaymodule.h"
+#include "core/simulator/displaymodule.h"
 #include "fuzzinput.h"
 
 #include <QStringList>

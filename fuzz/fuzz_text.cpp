@@ -3,8 +3,9 @@
 // a text file is refused exactly when it is not UTF-8, at a place inside it, and what it holds
 // lays out on the display without trouble.
 
-#include "core/conversionsettings.h"
-#include "core/textlayer.h"
+#include "core/text/textfile.h"
+#include "core/convert/conversionsettings.h"
+#include "core/text/textlayer.h"
 #include "fuzzinput.h"
 
 #include <QGuiApplication>

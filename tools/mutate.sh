@@ -15,7 +15,7 @@
 #                   place. The seed is printed; the same seed over the same tree draws the same
 #                   mutants. The threshold is 90 unless --threshold says otherwise.
 #   --seed S        the seed for --random (default: a new one, printed)
-#   --files GLOB    --random draws only from these files, e.g. 'src/cli/*' or 'src/core/pngreader.cpp'
+#   --files GLOB    --random draws only from these files, e.g. 'src/cli/*' or 'src/core/picture/pngreader.cpp'
 #   --test-jobs N   tests run at once in a mutant's run (2)
 #   --check         only check that each mutant applies to the working tree (its search
 #                   occurs exactly once); builds and runs nothing

@@ -9,10 +9,10 @@
 //   studio-driver corner PICTURE          the same for readPictureCorner alone
 //   studio-driver screenshot PICTURE OUT.png
 #include "common/fakeport.h"
-#include "core/pictureloader.h"
-#include "gui/conversionstudio.h"
-#include "gui/mainwindow.h"
-#include "gui/picturearea.h"
+#include "core/picture/pictureloader.h"
+#include "gui/studio/conversionstudio.h"
+#include "gui/mainwindow/mainwindow.h"
+#include "gui/mainwindow/picturearea.h"
 
 #include <QAbstractButton>
 #include <QApplication>

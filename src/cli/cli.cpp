@@ -2,7 +2,7 @@
 #include "cli/commands.h"
 #include "cli/textcmd.h"
 
-#include "core/outputfile.h"
+#include "core/storage/outputfile.h"
 #include "pixelwright/version.h"
 
 #include <QCoreApplication>

@@ -2,9 +2,9 @@
 
 #include "cli/args.h"
 
-#include "core/conversion.h"
-#include "core/conversionoptions.h"
-#include "core/encoders.h"
+#include "core/convert/conversion.h"
+#include "core/convert/conversionoptions.h"
+#include "core/image/encoders.h"
 
 #include <QByteArray>
 #include <QString>

@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <cstdio>
 
-#include "core/conversionoptions.h"
-#include "core/outputfile.h"
+#include "core/convert/conversionoptions.h"
+#include "core/storage/outputfile.h"
 
 #include <csignal>
 

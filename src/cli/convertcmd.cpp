@@ -2,10 +2,10 @@
 #include "cli/commands.h"
 #include "cli/textcmd.h"
 
-#include "core/batch.h"
-#include "core/encoders.h"
-#include "core/files.h"
-#include "core/outputfile.h"
+#include "core/convert/batch.h"
+#include "core/image/encoders.h"
+#include "core/storage/files.h"
+#include "core/storage/outputfile.h"
 
 #include <QDir>
 #include <QFileInfo>

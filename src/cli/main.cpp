@@ -3,8 +3,8 @@
 #include "cli/commands.h"
 #include "cli/textcmd.h"
 
-#include "core/pictureloader.h"
-#include "core/silencing.h"
+#include "core/picture/pictureloader.h"
+#include "core/picture/silencing.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

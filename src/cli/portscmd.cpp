@@ -1,9 +1,9 @@
 // ports: the serial ports present and where the window's port numbers lead; --link N DEVICE.
 #include "cli/commands.h"
 
-#include "core/serialport.h"
-#include "core/socketline.h"
-#include "core/protocol.h"
+#include "core/link/serialport.h"
+#include "core/link/socketline.h"
+#include "core/link/protocol.h"
 
 #include <QDir>
 #include <QFileInfo>

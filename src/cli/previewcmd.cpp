@@ -1,8 +1,8 @@
 // preview IN.bin [-o OUT.png]: the 1024-byte image back as a picture, or drawn in the terminal.
 #include "cli/commands.h"
 
-#include "core/encoders.h"
-#include "core/outputfile.h"
+#include "core/image/encoders.h"
+#include "core/storage/outputfile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/monoimage.h"
-#include "core/serialport.h"
-#include "core/transfer.h"
-#include "core/waiter.h"
+#include "core/image/monoimage.h"
+#include "core/link/serialport.h"
+#include "core/link/transfer.h"
+#include "core/link/waiter.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

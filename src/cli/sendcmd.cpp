@@ -3,10 +3,10 @@
 #include "cli/send.h"
 #include "cli/textcmd.h"
 
-#include "core/encoders.h"
-#include "core/files.h"
-#include "core/qtserialport.h"
-#include "core/protocol.h"
+#include "core/image/encoders.h"
+#include "core/storage/files.h"
+#include "core/link/qtserialport.h"
+#include "core/link/protocol.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,14 +1,14 @@
 // simulate: a display module on a Unix socket, to try the whole job without the device.
 #include "cli/commands.h"
-#include "core/encoders.h"
+#include "core/image/encoders.h"
 
 #ifdef Q_OS_UNIX
 #include "cli/simulateoutput.h"
 #endif
-#include "core/outputfile.h"
-#include "core/simulator.h"
-#include "core/socketline.h"
-#include "core/protocol.h"
+#include "core/storage/outputfile.h"
+#include "core/simulator/simulator.h"
+#include "core/link/socketline.h"
+#include "core/link/protocol.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 
 // What `simulate` shows on its standard output (and the few lines for standard error). Unix only.
 
-#include "core/encoders.h"
-#include "core/monoimage.h"
+#include "core/image/encoders.h"
+#include "core/image/monoimage.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,10 @@
 // The text options of convert and send, and the fonts command.
 #include "cli/textcmd.h"
 
+#include "core/text/textfonts.h"
+#include "core/text/textfile.h"
 #include "cli/commands.h"
-#include "core/files.h"
+#include "core/storage/files.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,8 +2,8 @@
 
 #include "cli/args.h"
 
-#include "core/conversion.h"
-#include "core/encoders.h"
+#include "core/convert/conversion.h"
+#include "core/image/encoders.h"
 
 namespace pw::cli {
 

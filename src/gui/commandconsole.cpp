@@ -1,9 +1,12 @@
 #include "gui/commandconsole.h"
 
-#include "core/transfer.h"
-#include "gui/mainwindow.h"
+#include "core/link/transfer.h"
+#include "core/storage/settingsfile.h"
+#include "core/link/serialport.h"
+#include "gui/platform/filedialog.h"
+#include "gui/platform/messageboxes.h"
 #include "gui/waitgate.h"
-#include "core/protocol.h"
+#include "core/link/protocol.h"
 #include "ui_commandconsole.h"
 
 #include <QApplication>
@@ -21,8 +24,8 @@ const QString kFileSent = QStringLiteral("コマンドファイルを送信し�
 
 }  // namespace
 
-CommandConsole::CommandConsole(MainWindow &main, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::CommandConsole>()), main_(main)
+CommandConsole::CommandConsole(const ConsoleSeams &seams, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::CommandConsole>()), main_(seams)
 {
     ui->setupUi(this);
     // A small fixed window of its own, even when it has the main window as parent.
@@ -45,10 +48,10 @@ void CommandConsole::sendTypedLine()
         return;
     sending_ = true;
     closeRequested_ = false;
-    SerialPort &port = main_.port();
+    SerialPort &port = main_.port;
     // The system's 8-bit code page, as every text the program writes to the port.
     const QByteArray line = protocol::commandLine(ui->Text1->text().toLocal8Bit());
-    bool ok = openPortSequence(port, main_.settings().portNumber) && port.writeText(line);
+    bool ok = openPortSequence(port, main_.settings.portNumber) && port.writeText(line);
     Waiter::End end = Waiter::End::Failed;
     if (ok) {
         // Closing the port drops what is still queued, so wait until the line is out.
@@ -72,7 +75,7 @@ void CommandConsole::sendTypedLine()
         return;
     }
     if (!ok) {
-        main_.boxes().inform(this, kCaution, kPortError);
+        main_.boxes.inform(this, kCaution, kPortError);
         return;
     }
     port.close();
@@ -82,7 +85,7 @@ void CommandConsole::sendCommandFile()
 {
     if (sending_)
         return;
-    SharedFileDialog &dialog = main_.fileDialog();
+    SharedFileDialog &dialog = main_.fileDialog;
     dialog.setFilter(QStringLiteral("*.*|*.*"));
     if (!dialog.showOpen(this))
         return;
@@ -95,8 +98,8 @@ void CommandConsole::sendCommandFile()
         return;
     setWindowTitle(consoleCaption_ + QLatin1Char('(') + QDir::toNativeSeparators(path) + QLatin1Char(')'));
 
-    SerialPort &port = main_.port();
-    if (!openPortSequence(port, main_.settings().portNumber))
+    SerialPort &port = main_.port;
+    if (!openPortSequence(port, main_.settings.portNumber))
         return;
     sending_ = true;
     // Nothing the user does may reach the program until the file is out; a large file keeps
@@ -126,7 +129,7 @@ void CommandConsole::sendCommandFile()
     }
     {
         WaitGate::Opening open(gate);
-        main_.boxes().inform(this, QString(), kFileSent);
+        main_.boxes.inform(this, QString(), kFileSent);
     }
     end();
     port.close();
@@ -136,11 +139,11 @@ void CommandConsole::closeEvent(QCloseEvent *event)
 {
     if (sending_)
         closeRequested_ = true;  // the running send closes the port once its bytes are out
-    else if (main_.port().isOpen())
-        main_.port().close();
+    else if (main_.port.isOpen())
+        main_.port.close();
     event->accept();
-    main_.show();
-    main_.repaint();
+    main_.mainWindow.show();
+    main_.mainWindow.repaint();
 }
 
 }  // namespace pw

@@ -11,14 +11,26 @@ class CommandConsole;
 
 namespace pw {
 
-class MainWindow;
+class MessageBoxes;
+class SerialPort;
+class SharedFileDialog;
+struct Settings;
+
+// What the console borrows from the main window: it owns no port, dialog or setting of its own.
+struct ConsoleSeams {
+    SerialPort &port;
+    const Settings &settings;  // the port number
+    MessageBoxes &boxes;
+    SharedFileDialog &fileDialog;
+    QWidget &mainWindow;  // hidden while the console is open, shown again when it closes
+};
 
 // The command console: sends one typed command line, or the raw bytes of a command file, to
-// the device over the main window's port. It owns no port, dialog or setting of its own.
+// the device over the main window's port.
 class CommandConsole : public QWidget {
     Q_OBJECT
 public:
-    explicit CommandConsole(MainWindow &main, QWidget *parent = nullptr);
+    explicit CommandConsole(const ConsoleSeams &seams, QWidget *parent = nullptr);
     ~CommandConsole() override;
 
     // Sends the typed line with CR LF, then closes the port once the bytes are out.
@@ -35,7 +47,7 @@ protected:
 
 private:
     std::unique_ptr<Ui::CommandConsole> ui;
-    MainWindow &main_;
+    ConsoleSeams main_;
     QString consoleCaption_;
     // A send is running; presses of either button are ignored meanwhile.
     bool sending_ = false;

@@ -1,7 +1,7 @@
 // The window program's start: Qt, the Japanese translation of Qt's own dialogs, the platform
 // pieces, and the splash, which opens the main window or ends the program.
-#include "core/qtserialport.h"
-#include "gui/platform.h"
+#include "core/link/qtserialport.h"
+#include "gui/platform/platform.h"
 #include "gui/splashscreen.h"
 
 #include <QApplication>

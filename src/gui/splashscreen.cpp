@@ -1,7 +1,7 @@
 #include "gui/splashscreen.h"
 
 #include "gui/icons.h"
-#include "gui/mainwindow.h"
+#include "gui/mainwindow/mainwindow.h"
 #include "gui/programinfo.h"
 #include "ui_splashscreen.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gui/platform.h"
+#include "gui/platform/platform.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/waiter.h"
+#include "core/link/waiter.h"
 
 #include <QObject>
 #include <atomic>

@@ -4,7 +4,7 @@
 // in the background. The test target defines PW_CLI_PROGRAM.
 
 #include "common/testfiles.h"
-#include "core/socketline.h"
+#include "core/link/socketline.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/send.h"
 #include "cli/textcmd.h"
-#include "core/conversionoptions.h"
+#include "core/convert/conversionoptions.h"
 
 #include <QBuffer>
 #include <QtTest>

@@ -3,7 +3,7 @@
 #include "cli/simulateprocess.h"
 #include "common/simulated.h"
 #include "common/testfiles.h"
-#include "core/socketline.h"
+#include "core/link/socketline.h"
 
 #include <QProcess>
 #include <QtTest>

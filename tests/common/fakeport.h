@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/serialport.h"
+#include "core/link/serialport.h"
 
 #include <QHash>
 #include <QList>

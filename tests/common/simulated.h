@@ -3,7 +3,7 @@
 // A simulated display module for tests: run in this process, its socket and files in a
 // temporary folder the test owns; and the snapshot read back as the device's 1024 bytes.
 
-#include "core/simulator.h"
+#include "core/simulator/simulator.h"
 
 #include <QImage>
 #include <QStringList>

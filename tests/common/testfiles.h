@@ -6,7 +6,7 @@
 #include <QList>
 #include <QRandomGenerator>
 
-#include "core/monoimage.h"
+#include "core/image/monoimage.h"
 
 namespace pw::test {
 

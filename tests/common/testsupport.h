@@ -2,9 +2,9 @@
 
 #include "common/fakeport.h"
 #include "common/testfiles.h"
-#include "gui/filedialog.h"
-#include "gui/mainwindow.h"
-#include "gui/messageboxes.h"
+#include "gui/platform/filedialog.h"
+#include "gui/mainwindow/mainwindow.h"
+#include "gui/platform/messageboxes.h"
 
 #include <QImage>
 #include <QTemporaryDir>

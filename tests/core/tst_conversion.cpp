@@ -1,8 +1,8 @@
 // The conversion's units: the threshold rule, dithers, layouts, fits, turning, encoders, the
 // preview, and the default conversion against the window's own path.
 #include "common/testfiles.h"
-#include "core/conversion.h"
-#include "core/encoders.h"
+#include "core/convert/conversion.h"
+#include "core/image/encoders.h"
 
 #include <QImageWriter>
 #include <QRandomGenerator>

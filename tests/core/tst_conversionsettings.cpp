@@ -1,7 +1,7 @@
 // conversion.ini: what is written, what survives a round trip, what damage leaves, and each
 // number option's ends as the table of conversion options declares them.
-#include "core/conversionoptions.h"
-#include "core/conversionsettings.h"
+#include "core/convert/conversionoptions.h"
+#include "core/convert/conversionsettings.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 // command line, in bounded time and memory however large or hostile the file.
 #include "common/headerfields.h"
 #include "common/testfiles.h"
-#include "core/pictureloader.h"
+#include "core/picture/pictureloader.h"
 
 #include <QPainter>
 #include <QtTest>

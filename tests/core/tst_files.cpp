@@ -1,6 +1,6 @@
 // Which names are BIN files: the window's rule and the command line's differ, and users of each
 // rely on theirs.
-#include "core/files.h"
+#include "core/storage/files.h"
 
 #include <QtTest>
 

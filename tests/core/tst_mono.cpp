@@ -1,11 +1,11 @@
 // The working image, the conversion and the BIN file.
 #include "common/testfiles.h"
-#include "core/conversion.h"
-#include "core/files.h"
-#include "core/monoimage.h"
-#include "core/outputfile.h"
-#include "core/settingsfile.h"
-#include "core/transfer.h"
+#include "core/convert/conversion.h"
+#include "core/storage/files.h"
+#include "core/image/monoimage.h"
+#include "core/storage/outputfile.h"
+#include "core/storage/settingsfile.h"
+#include "core/link/transfer.h"
 #include "common/fakeport.h"
 
 #include <QPainter>

@@ -1,9 +1,9 @@
 // The Qt serial backend over a pseudo-terminal the test opens itself (never a real device).
 #include "common/testfiles.h"
-#include "core/linewatcher.h"
-#include "core/monoimage.h"
-#include "core/qtserialport.h"
-#include "core/transfer.h"
+#include "core/link/linewatcher.h"
+#include "core/image/monoimage.h"
+#include "core/link/qtserialport.h"
+#include "core/link/transfer.h"
 
 #include <QtTest>
 

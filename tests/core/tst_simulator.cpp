@@ -2,10 +2,10 @@
 // speaking to it over its socket (in this process, in a temporary folder).
 #include "common/simulated.h"
 #include "common/testfiles.h"
-#include "core/displaymodule.h"
-#include "core/qtserialport.h"
-#include "core/socketline.h"
-#include "core/transfer.h"
+#include "core/simulator/displaymodule.h"
+#include "core/link/qtserialport.h"
+#include "core/link/socketline.h"
+#include "core/link/transfer.h"
 
 #include <QtTest>
 

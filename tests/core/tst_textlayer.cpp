@@ -1,9 +1,11 @@
 // Text over the picture: the two pixel fonts' glyphs exactly (goldens drawn as art, so a
 // failure shows the difference), text pixels untouched by the dither, the bounds of a huge text,
 // the refusal of a missing font, the text file reader and conversion.ini's text lines.
-#include "core/conversion.h"
-#include "core/conversionsettings.h"
-#include "core/textsettings.h"
+#include "core/text/textfonts.h"
+#include "core/text/textfile.h"
+#include "core/convert/conversion.h"
+#include "core/convert/conversionsettings.h"
+#include "core/convert/textsettings.h"
 
 #include <QElapsedTimer>
 #include <QFontDatabase>

@@ -3,8 +3,8 @@
 #include "common/testsupport.h"
 #include "gui/aboutdialog.h"
 #include "gui/commandconsole.h"
-#include "gui/conversionstudio.h"
-#include "gui/picturearea.h"
+#include "gui/studio/conversionstudio.h"
+#include "gui/mainwindow/picturearea.h"
 
 #include <QClipboard>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 // The real Qt message boxes and file dialog, offscreen, driven with the keyboard as a user
 // would: Enter answers a box with its default button, and a save that would replace a file
 // asks first with Yes as the default.
-#include "gui/filedialog.h"
-#include "gui/messageboxes.h"
+#include "gui/platform/filedialog.h"
+#include "gui/platform/messageboxes.h"
 
 #include <QFileDialog>
 #include <QLibraryInfo>

@@ -2,10 +2,10 @@
 // folder, through the real Qt port: what the user does, and what the module shows.
 #include "common/simulated.h"
 #include "common/testsupport.h"
-#include "core/qtserialport.h"
+#include "core/link/qtserialport.h"
 #include "gui/commandconsole.h"
-#include "gui/mainwindow.h"
-#include "gui/transfertexts.h"
+#include "gui/mainwindow/mainwindow.h"
+#include "gui/mainwindow/transfertexts.h"
 
 #include <QtTest>
 #include <QtWidgets>

@@ -2,12 +2,12 @@
 // the command line's over pictures and option sets, the defaults against today's path, the
 // keyboard, conversion.ini, the export, and all frames into FLASH pages over the fake port.
 #include "common/testsupport.h"
-#include "core/conversion.h"
-#include "core/conversionoptions.h"
-#include "core/encoders.h"
-#include "gui/conversionstudio.h"
-#include "gui/picturearea.h"
-#include "gui/transfertexts.h"
+#include "core/convert/conversion.h"
+#include "core/convert/conversionoptions.h"
+#include "core/image/encoders.h"
+#include "gui/studio/conversionstudio.h"
+#include "gui/mainwindow/picturearea.h"
+#include "gui/mainwindow/transfertexts.h"
 
 #include <QtTest>
 #include <QtWidgets>

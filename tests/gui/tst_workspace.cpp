@@ -2,8 +2,8 @@
 // export, and the shared file dialog between uses.
 #include "common/headerfields.h"
 #include "common/testsupport.h"
-#include "gui/picturearea.h"
-#include "core/pictureloader.h"
+#include "gui/mainwindow/picturearea.h"
+#include "core/picture/pictureloader.h"
 
 #include <QtTest>
 #include <QtWidgets>

@@ -1,4 +1,4 @@
-#include "core/pictureloader.h"
+#include "core/picture/pictureloader.h"
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "core/linewatcher.h"
+#include "core/link/linewatcher.h"
 #include "gui/waitgate.h"
 #include <QApplication>
 #include <QElapsedTimer>

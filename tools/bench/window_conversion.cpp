@@ -1,4 +1,4 @@
-#include "core/monoimage.h"
+#include "core/image/monoimage.h"
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRandomGenerator>
