@@ -30,6 +30,10 @@ int main(int argc, char *argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+    // convert and send stop cleanly on Ctrl-C and SIGTERM from the first moment, before Qt
+    // starts (which takes a while on a busy machine); they look at the flag once they run.
+    if (!args.isEmpty() && (args.constFirst() == QLatin1String("convert") || args.constFirst() == QLatin1String("send")))
+        pw::cli::catchInterrupts();
     // Text needs the font database, which only a QGuiApplication has; the offscreen platform
     // draws fonts as the window does and needs no display.
     defaultHandler = qInstallMessageHandler(keepSevereMessages);
