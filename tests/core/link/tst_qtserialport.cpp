@@ -53,7 +53,7 @@ struct SleepWaiter final : Waiter {
 
 }  // namespace
 
-class TstQtPort : public QObject {
+class TstQtSerialPort : public QObject {
     Q_OBJECT
 private slots:
     void qtBackendOverPty()
@@ -173,5 +173,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstQtPort)
-#include "tst_qtport.moc"
+QTEST_GUILESS_MAIN(TstQtSerialPort)
+#include "tst_qtserialport.moc"

@@ -35,7 +35,7 @@ MonoImage filled(std::uint8_t value)
 
 }  // namespace
 
-class TstMono : public QObject {
+class TstMonoImage : public QObject {
     Q_OBJECT
 private slots:
     // The bars that a fit leaves and the picture's fully transparent parts are the background
@@ -278,5 +278,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstMono)
-#include "tst_mono.moc"
+QTEST_MAIN(TstMonoImage)
+#include "tst_monoimage.moc"

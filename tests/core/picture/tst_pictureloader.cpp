@@ -111,7 +111,7 @@ static int distance(const QImage &a, const QImage &b)
     return worst;
 }
 
-class TstDecoder : public QObject {
+class TstPictureLoader : public QObject {
     Q_OBJECT
 private slots:
     void hostilePictures_data()
@@ -322,5 +322,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstDecoder)
-#include "tst_decoder.moc"
+QTEST_GUILESS_MAIN(TstPictureLoader)
+#include "tst_pictureloader.moc"
