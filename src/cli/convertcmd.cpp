@@ -107,17 +107,25 @@ struct Piece {
 // Frames a worker holds ahead of its turn: a few hundred kilobytes.
 constexpr std::size_t kHeldPieces = 64;
 
-}  // namespace
+// A run's inputs and what it makes of them, once the command line has been checked.
+struct ConvertRun {
+    ConversionOptions options;
+    Format format = Format::Bin;
+    const Layout *layout = nullptr;
+    Naming naming;
+    QStringList inputs;
+    QByteArray stdinBytes;
+    bool stdinTooLarge = false;
+};
 
-int runConvert(const QStringList &argv)
+// The options, the help and the text: Done to go on (or after the help), or the exit code.
+int parseConvertOptions(const QStringList &argv, ParsedArgs &args, ConvertRun &run)
 {
     QList<OptionSpec> known = conversionSpecs();
     known << textSpecs() << OptionSpec{"output", 'o', true} << OptionSpec{"format", {}, true} << OptionSpec{"layout", {}, true}
           << OptionSpec{"frames", {}, false} << OptionSpec{"help", 'h', false};
-    ParsedArgs args;
     QString error;
-    ConversionOptions options;
-    if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error))) {
+    if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, run.options, error))) {
         errorLine(error + QStringLiteral(" (see 'pixelwright-cli convert --help')"));
         return Usage;
     }
@@ -125,20 +133,21 @@ int runConvert(const QStringList &argv)
         writeStdout(QByteArray(kHelp) + conversionHelp() + textHelp() + kExitCodesHelp);
         return Done;
     }
-    Format format = Format::Bin;
-    const Layout *layout = nullptr;
-    if (!formatOption(args, format) || !(layout = layoutOption(args)))
+    if (!formatOption(args, run.format) || !(run.layout = layoutOption(args)))
         return Usage;
-    if (const int code = textOptions(args, options.text); code != Done)
-        return code;
-    const QStringList inputs = args.operands;
-    if (inputs.isEmpty() && !options.text.isEmpty())
-        return convertTextOnly(options, args.value("output"), format, *layout);
-    Naming naming;
+    return textOptions(args, run.options.text);
+}
+
+// The naming of the outputs, and every check made before anything is written: Done to go on,
+// or the exit code.
+int checkNaming(const ParsedArgs &args, ConvertRun &run)
+{
+    Naming &naming = run.naming;
+    const QStringList &inputs = run.inputs;
     naming.frames = args.has("frames");
     naming.out = args.value("output");
     naming.outDir = !naming.out.isEmpty() && naming.out != QLatin1String("-") && (QFileInfo(naming.out).isDir() || naming.out.endsWith('/'));
-    naming.extension = formatExtension(format);
+    naming.extension = formatExtension(run.format);
     if (inputs.isEmpty()) {
         errorLine(QStringLiteral("no input picture (see 'pixelwright-cli convert --help')"));
         return Usage;
@@ -164,58 +173,78 @@ int runConvert(const QStringList &argv)
         errorLine(clash + QStringLiteral("; nothing was written"));
         return Usage;
     }
-    catchInterrupts();
+    return Done;
+}
 
-    QByteArray stdinBytes;
-    bool stdinTooLarge = false;
-    if (inputs.contains(QStringLiteral("-")))
-        stdinTooLarge = !readStdin(stdinBytes, kStdinLimit);
-
-    // Each input is decoded, converted and encoded on a worker, a frame at a time; each output
-    // is written here as soon as it is ready, in the order of the inputs, as a run on one thread
-    // would write them: whatever fails later, what came before is on disk.
-    const auto produce = [&](int i, const std::function<bool(Piece &&)> &hand) {
-        const QString &input = inputs[i];
-        const bool isStdin = input == QLatin1String("-");
-        const auto failed = [&hand](const QString &reason) { hand({{}, 0, reason, BadInput}); };
-        try {
-            if (isStdin && stdinTooLarge)
-                return failed(QStringLiteral("too large to decode safely (more than 256 MB)"));
-            int frame = 0;
-            const auto encoded = [&](const MonoImage &image) {
-                const QString id = identifierFrom(isStdin ? QStringLiteral("image") : stemOf(input) + frameSuffix(frame, naming.frames));
-                return hand({encodeImage(image, format, *layout, id), frame++, {}, Done});
-            };
-            if (!isStdin && isBinFileName(input, BinNameRule::CommandLine)) {
-                LoadError error = checkReadable(input);
-                MonoImage image{};
-                if (error == LoadError::None && !readBinFile(input, image))
-                    error = LoadError::Unreadable;
-                if (error != LoadError::None)
-                    return failed(loadErrorText(LoadedPicture::failed(error)));
-                encoded(image);
-                return;
-            }
-            const PictureSource source = isStdin ? PictureSource::memory(stdinBytes) : PictureSource::file(input);
-            if (naming.frames) {
-                if (const LoadedPicture failure = convertFrames(source, options, encoded); !failure.ok())
-                    failed(loadErrorText(failure));
-                return;
-            }
-            const Conversion conversion = convertPicture(source, options);
-            if (!conversion.ok())
-                return failed(loadErrorText(conversion.failure));
-            encoded(conversion.images.constFirst());
-        } catch (const std::bad_alloc &) {
-            failed(QStringLiteral("too large to decode safely"));
+// On a worker: input i decoded, converted and encoded, each frame handed over as it is ready.
+void producePieces(const ConvertRun &run, int i, const std::function<bool(Piece &&)> &hand)
+{
+    const QString &input = run.inputs[i];
+    const bool isStdin = input == QLatin1String("-");
+    const auto failed = [&hand](const QString &reason) { hand({{}, 0, reason, BadInput}); };
+    try {
+        if (isStdin && run.stdinTooLarge)
+            return failed(QStringLiteral("too large to decode safely (more than 256 MB)"));
+        int frame = 0;
+        const auto encoded = [&](const MonoImage &image) {
+            const QString id = identifierFrom(isStdin ? QStringLiteral("image") : stemOf(input) + frameSuffix(frame, run.naming.frames));
+            return hand({encodeImage(image, run.format, *run.layout, id), frame++, {}, Done});
+        };
+        if (!isStdin && isBinFileName(input, BinNameRule::CommandLine)) {
+            LoadError error = checkReadable(input);
+            MonoImage image{};
+            if (error == LoadError::None && !readBinFile(input, image))
+                error = LoadError::Unreadable;
+            if (error != LoadError::None)
+                return failed(loadErrorText(LoadedPicture::failed(error)));
+            encoded(image);
+            return;
         }
-    };
+        const PictureSource source = isStdin ? PictureSource::memory(run.stdinBytes) : PictureSource::file(input);
+        if (run.naming.frames) {
+            if (const LoadedPicture failure = convertFrames(source, run.options, encoded); !failure.ok())
+                failed(loadErrorText(failure));
+            return;
+        }
+        const Conversion conversion = convertPicture(source, run.options);
+        if (!conversion.ok())
+            return failed(loadErrorText(conversion.failure));
+        encoded(conversion.images.constFirst());
+    } catch (const std::bad_alloc &) {
+        failed(QStringLiteral("too large to decode safely"));
+    }
+}
 
-    int worst = Done;
-    auto fail = [&worst](const QString &file, const QString &reason, int code) {
-        errorLine(file + QStringLiteral(": ") + reason);
-        worst = qMax(worst, code);
-    };
+// On the calling thread: each piece written in the order of the inputs, and the worst code.
+class PieceWriter {
+public:
+    explicit PieceWriter(const ConvertRun &run) : run_(run) {}
+
+    int worst() const { return worst_; }
+
+    bool consume(int i, Piece &piece)
+    {
+        if (interrupted())
+            return false;
+        const QString &input = run_.inputs[i];
+        const QString name = input == QLatin1String("-") ? QStringLiteral("stdin") : input;
+        if (piece.code != Done) {
+            fail(name, piece.reason, piece.code);
+            return true;
+        }
+        const QString target = run_.naming.target(input, piece.frame);
+        if (target != QLatin1String("-") && !claim(i, name, target, piece.frame))
+            return true;
+        QString reason;
+        if (!writeOutput(target, piece.output, reason)) {
+            if (interrupted())
+                return false;
+            fail(target, reason, BadOutput);
+        }
+        return !interrupted();
+    }
+
+private:
     // Which inputs wrote outputs, by the output of the first frame, with how many frames each
     // wrote there: an input's frames never clash with each other, and another input's clash only
     // when named alike in the same folder. A record per input, not per frame: memory stays flat.
@@ -224,42 +253,63 @@ int runConvert(const QStringList &argv)
         QString from;
         int frames;
     };
-    QHash<QString, QList<Claim>> written;
-    const auto consume = [&](int i, Piece &piece) {
-        if (interrupted())
-            return false;
-        const QString &input = inputs[i];
-        const QString name = input == QLatin1String("-") ? QStringLiteral("stdin") : input;
-        if (piece.code != Done) {
-            fail(name, piece.reason, piece.code);
-            return true;
-        }
-        const QString target = naming.target(input, piece.frame);
-        if (target != QLatin1String("-")) {
-            QList<Claim> &claims = written[QFileInfo(naming.target(input, 0)).absoluteFilePath()];
-            for (const Claim &claim : std::as_const(claims))
-                if (claim.input != i && piece.frame < claim.frames) {
-                    fail(name, QStringLiteral("the output %1 was already written from %2").arg(target, claim.from), BadOutput);
-                    return true;
-                }
-            if (claims.isEmpty() || claims.constLast().input != i)
-                claims.append({i, name, 0});
-            claims.last().frames = piece.frame + 1;
-        }
-        QString reason;
-        if (!writeOutput(target, piece.output, reason)) {
-            if (interrupted())
+
+    bool claim(int i, const QString &name, const QString &target, int frame)
+    {
+        QList<Claim> &claims = written_[QFileInfo(run_.naming.target(run_.inputs[i], 0)).absoluteFilePath()];
+        for (const Claim &other : std::as_const(claims))
+            if (other.input != i && frame < other.frames) {
+                fail(name, QStringLiteral("the output %1 was already written from %2").arg(target, other.from), BadOutput);
                 return false;
-            fail(target, reason, BadOutput);
-        }
-        return !interrupted();
-    };
-    runStreamed<Piece>(int(inputs.size()), batchWorkers(), kHeldPieces, produce, consume);
+            }
+        if (claims.isEmpty() || claims.constLast().input != i)
+            claims.append({i, name, 0});
+        claims.last().frames = frame + 1;
+        return true;
+    }
+
+    void fail(const QString &file, const QString &reason, int code)
+    {
+        errorLine(file + QStringLiteral(": ") + reason);
+        worst_ = qMax(worst_, code);
+    }
+
+    const ConvertRun &run_;
+    int worst_ = Done;
+    QHash<QString, QList<Claim>> written_;
+};
+
+}  // namespace
+
+int runConvert(const QStringList &argv)
+{
+    ParsedArgs args;
+    ConvertRun run;
+    if (const int code = parseConvertOptions(argv, args, run); code != Done || args.has("help"))
+        return code;
+    run.inputs = args.operands;
+    if (run.inputs.isEmpty() && !run.options.text.isEmpty())
+        return convertTextOnly(run.options, args.value("output"), run.format, *run.layout);
+    if (const int code = checkNaming(args, run); code != Done)
+        return code;
+    catchInterrupts();
+
+    if (run.inputs.contains(QStringLiteral("-")))
+        run.stdinTooLarge = !readStdin(run.stdinBytes, kStdinLimit);
+
+    // Each input is decoded, converted and encoded on a worker, a frame at a time; each output
+    // is written here as soon as it is ready, in the order of the inputs, as a run on one thread
+    // would write them: whatever fails later, what came before is on disk.
+    PieceWriter writer(run);
+    runStreamed<Piece>(
+        int(run.inputs.size()), batchWorkers(), kHeldPieces,
+        [&run](int i, const std::function<bool(Piece &&)> &hand) { producePieces(run, i, hand); },
+        [&writer](int i, Piece &piece) { return writer.consume(i, piece); });
     if (interrupted()) {
         errorLine(QStringLiteral("interrupted; the outputs written so far are complete"));
         return Interrupted;
     }
-    return worst;
+    return writer.worst();
 }
 
 }  // namespace pw::cli

@@ -75,6 +75,56 @@ bool portNumber(const QString &text, int &number)
     return ok && protocol::kPorts.contains(number);
 }
 
+#ifndef Q_OS_WIN
+int makeLink(const QString &linkPath, int number, QString device)
+{
+    if (!device.contains(QLatin1Char('/')))
+        device.prepend(QStringLiteral("/dev/"));
+    if (!QFileInfo::exists(device)) {
+        errorLine(device + QStringLiteral(": no such device"));
+        return PortFailed;
+    }
+    device = QFileInfo(device).absoluteFilePath();
+    // A new link beside the old one, renamed over it: the number never leads nowhere.
+    const QString temporary = linkPath + QStringLiteral(".%1.tmp").arg(::getpid());
+    QFile::remove(temporary);
+    if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(temporary).constData()) != 0
+        || ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(linkPath).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        QFile::remove(temporary);
+        errorLine(linkPath + QStringLiteral(": ") + reason);
+        return BadOutput;
+    }
+    writeStdout(QStringLiteral("port %1 -> %2\n").arg(number).arg(device).toUtf8());
+    return Done;
+}
+#endif
+
+#ifndef Q_OS_WIN
+// `device` linked as port `number` in `dir`, or with `unlink` the link removed.
+int changeLink(const QString &dir, int number, bool unlink, const QString &device)
+{
+    if (!QFileInfo(dir).isDir()) {
+        errorLine(dir + QStringLiteral(": no such folder"));
+        return BadOutput;
+    }
+    const QString linkPath = QDir(dir).filePath(QStringLiteral("COM%1").arg(number));
+    const QFileInfo existing(linkPath);
+    if ((existing.exists() || existing.isSymLink()) && !existing.isSymLink()) {
+        errorLine(linkPath + QStringLiteral(": exists and is not a link; left as it is"));
+        return BadOutput;
+    }
+    if (unlink) {
+        if (existing.isSymLink() && !QFile::remove(linkPath)) {
+            errorLine(linkPath + QStringLiteral(": could not be removed"));
+            return BadOutput;
+        }
+        return Done;
+    }
+    return makeLink(linkPath, number, device);
+}
+#endif
+
 }  // namespace
 
 int runPorts(const QStringList &argv, const QString &defaultDir)
@@ -110,43 +160,7 @@ int runPorts(const QStringList &argv, const QString &defaultDir)
     errorLine(QStringLiteral("on Windows port number N is COMN itself; there is nothing to link"));
     return Usage;
 #else
-    if (!QFileInfo(dir).isDir()) {
-        errorLine(dir + QStringLiteral(": no such folder"));
-        return BadOutput;
-    }
-    const QString linkPath = QDir(dir).filePath(QStringLiteral("COM%1").arg(number));
-    const QFileInfo existing(linkPath);
-    if ((existing.exists() || existing.isSymLink()) && !existing.isSymLink()) {
-        errorLine(linkPath + QStringLiteral(": exists and is not a link; left as it is"));
-        return BadOutput;
-    }
-    if (unlink) {
-        if (existing.isSymLink() && !QFile::remove(linkPath)) {
-            errorLine(linkPath + QStringLiteral(": could not be removed"));
-            return BadOutput;
-        }
-        return Done;
-    }
-    QString device = args.operands.constFirst();
-    if (!device.contains(QLatin1Char('/')))
-        device.prepend(QStringLiteral("/dev/"));
-    if (!QFileInfo::exists(device)) {
-        errorLine(device + QStringLiteral(": no such device"));
-        return PortFailed;
-    }
-    device = QFileInfo(device).absoluteFilePath();
-    // A new link beside the old one, renamed over it: the number never leads nowhere.
-    const QString temporary = linkPath + QStringLiteral(".%1.tmp").arg(::getpid());
-    QFile::remove(temporary);
-    if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(temporary).constData()) != 0
-        || ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(linkPath).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(temporary);
-        errorLine(linkPath + QStringLiteral(": ") + reason);
-        return BadOutput;
-    }
-    writeStdout(QStringLiteral("port %1 -> %2\n").arg(number).arg(device).toUtf8());
-    return Done;
+    return changeLink(dir, number, unlink, unlink ? QString() : args.operands.constFirst());
 #endif
 }
 

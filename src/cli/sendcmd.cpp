@@ -92,9 +92,14 @@ bool isTerminal(FILE *stream)
 #endif
 }
 
-}  // namespace
+int usage(const QString &text)
+{
+    errorLine(text + QStringLiteral(" (see 'pixelwright-cli send --help')"));
+    return int(Usage);
+}
 
-int runSend(const QStringList &argv, const QString &programDir)
+// The options: Done to go on (or after the help), or the exit code.
+int parseSendOptions(const QStringList &argv, ParsedArgs &args, ConversionOptions &options, int &time, int &timeout)
 {
     QList<OptionSpec> known = conversionSpecs();
     known << textSpecs() << OptionSpec{"port", {}, true} << OptionSpec{"vram", {}, false} << OptionSpec{"time", {}, true}
@@ -103,14 +108,7 @@ int runSend(const QStringList &argv, const QString &programDir)
           << OptionSpec{"help", 'h', false};
     // Ctrl-C is heard from the start: reading and converting come before the port is opened.
     catchInterrupts();
-    ParsedArgs args;
     QString error;
-    ConversionOptions options;
-    int time = 3, timeout = 30;
-    auto usage = [](const QString &text) {
-        errorLine(text + QStringLiteral(" (see 'pixelwright-cli send --help')"));
-        return int(Usage);
-    };
     if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error)))
         return usage(error);
     if (args.has("help")) {
@@ -124,134 +122,167 @@ int runSend(const QStringList &argv, const QString &programDir)
     const int modes = int(args.has("vram")) + int(args.has("flash")) + int(args.has("line")) + int(args.has("file"));
     if (modes != 1)
         return usage(QStringLiteral("send needs one of --vram, --flash, --line, --file"));
-    const bool dryRun = args.has("dry-run");
-    if (!dryRun && !args.has("port"))
+    if (!args.has("dry-run") && !args.has("port"))
         return usage(QStringLiteral("send needs --port"));
-    const QStringList inputs = args.operands;
+    return Done;
+}
 
-    // Every job, fully prepared before anything is opened; a command file is only opened.
-    QList<ImageStream> jobs;
+// Every job, fully prepared before anything is opened; a command file is only opened.
+struct SendJobs {
+    QList<ImageStream> images;
     QStringList doneTexts;
     QByteArray lineBytes;
-    QBuffer lineSource(&lineBytes);
+    QBuffer lineSource{&lineBytes};
     QFile fileSource;
     QIODevice *commands = nullptr;
     qint64 commandTotal = -1;
-    const PortChoice port = portChoice(args.value("port"), programDir);
-    if (args.has("line") || args.has("file")) {
-        if (!inputs.isEmpty())
-            return usage(QStringLiteral("--line and --file take no other operand"));
-        if (args.has("line")) {
-            lineBytes = protocol::commandLine(args.value("line").toLocal8Bit());
-            lineSource.open(QIODevice::ReadOnly);
-            commands = &lineSource;
-            commandTotal = lineBytes.size();
-        } else {
-            const QString path = args.value("file");
-            if (const LoadError reason = checkReadable(path); reason != LoadError::None) {
-                errorLine(path + QStringLiteral(": ") + loadErrorText(LoadedPicture::failed(reason)));
-                return BadInput;
-            }
-            fileSource.setFileName(path);
-            if (!fileSource.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-                errorLine(path + QStringLiteral(": ") + loadErrorText(LoadedPicture::failed(LoadError::Unreadable)));
-                return BadInput;
-            }
-            // A regular file says how much it holds; a device or a pipe goes on until its end.
-            if (QFileInfo(path).isFile() && !fileSource.isSequential()) {
-                commandTotal = fileSource.size();
-                if (commandTotal == 0) {
-                    errorLine(path + QStringLiteral(": empty, nothing to send"));
-                    return BadInput;
-                }
-            }
-            commands = &fileSource;
-        }
-    } else {
-        int first = 0, last = 0;
-        if (args.has("flash")) {
-            static const QRegularExpression pages(QStringLiteral("^(\\d{1,2})(?:-(\\d{1,2}))?$"));
-            const auto match = pages.match(args.value("flash"));
-            first = match.captured(1).toInt();
-            last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
-            if (!match.hasMatch() || first > last || !protocol::kPages.contains(last))
-                return usage(QStringLiteral("--flash takes a page 0-12 or a range such as 0-12, not '%1'").arg(args.value("flash")));
-        }
-        if (args.has("frames")) {
-            if (!args.has("flash") || inputs.size() != 1 || isBinFileName(inputs[0], BinNameRule::CommandLine))
-                return usage(QStringLiteral("--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])"));
-            if (!args.value("flash").contains(QLatin1Char('-')))
-                last = protocol::kPages.high;
-            // Only the frames that have a page are decoded; the others are only counted.
-            const PictureSource source = PictureSource::file(inputs[0]);
-            const int pages = last - first + 1;
-            QList<MonoImage> images;
-            const LoadedPicture failure = convertFrames(source, options, [&](const MonoImage &image) {
-                images << image;
-                return images.size() < pages;
-            });
-            if (!failure.ok()) {
-                errorLine(inputs[0] + QStringLiteral(": ") + loadErrorText(failure));
-                return BadInput;
-            }
-            const int count = images.size() < pages ? int(images.size()) : std::max(pages, frameCount(source));
-            if (count > pages)
-                errorLine(QStringLiteral("%1: %2 frames; pages %3-%4 take the first %5; %6")
-                              .arg(inputs[0]).arg(count).arg(first).arg(last).arg(pages)
-                              .arg(count - pages == 1 ? QStringLiteral("1 frame was not sent")
-                                                      : QStringLiteral("%1 frames were not sent").arg(count - pages)));
-            jobs = flashFrameStreams(images, first);
-            for (int k = 0; k < jobs.size(); ++k)
-                doneTexts << QStringLiteral("done: frame %1 written to FLASH page %2").arg(k).arg(first + k);
-        } else if (inputs.isEmpty() && !options.text.isEmpty()) {
-            const std::optional<MonoImage> image = convertBackground(options);
-            if (!image)
-                return usage(QStringLiteral("the text could not be drawn"));
-            jobs << (args.has("vram") ? displayMemoryStream(*image, time) : flashPageStream(*image, first));
-            doneTexts << (args.has("vram") ? QStringLiteral("done: the screen was rewritten")
-                                           : QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(first));
-        } else if (inputs.isEmpty() || inputs.size() > last - first + 1) {
-            return usage(args.has("vram") || first == last ? QStringLiteral("send takes one picture or BIN file")
-                                                           : QStringLiteral("pages %1-%2 take at most %3 files").arg(first).arg(last).arg(last - first + 1));
-        }
-        for (int k = 0; k < inputs.size() && !args.has("frames"); ++k) {
-            MonoImage image{};
-            if (!loadImage(inputs[k], options, image, error)) {
-                errorLine(inputs[k] + QStringLiteral(": ") + error);
-                return BadInput;
-            }
-            if (args.has("vram")) {
-                jobs << displayMemoryStream(image, time);
-                doneTexts << QStringLiteral("done: the screen was rewritten");
-            } else {
-                jobs << flashPageStream(image, first + k);
-                doneTexts << QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(first + k);
-            }
-        }
-    }
 
-    const auto stopped = [&port] {
-        errorLine(port.shownName + QStringLiteral(": interrupted; the port was closed"));
-        return int(Interrupted);
-    };
-    if (interrupted())
-        return stopped();
-    Reporter reporter(!dryRun && isTerminal(stderr), dryRun);
-    if (dryRun) {
-        for (const ImageStream &job : std::as_const(jobs))
-            writeStdout(hexLines(job.bytes()));
-        // Sixteen bytes a line: a piece a multiple of sixteen keeps the lines whole.
-        for (QByteArray piece; commands && !interrupted() && !(piece = commands->read(16 * 4096)).isEmpty();)
-            writeStdout(hexLines(piece));
-        return interrupted() ? stopped() : int(Done);
+    void add(const ImageStream &stream, const QString &doneText)
+    {
+        images << stream;
+        doneTexts << doneText;
     }
+};
+
+QString flashDoneText(int page) { return QStringLiteral("done: written to FLASH page %1 (the TF and DP commands show it)").arg(page); }
+
+// --line or --file: the commands to send.
+int prepareCommands(const ParsedArgs &args, SendJobs &jobs)
+{
+    if (!args.operands.isEmpty())
+        return usage(QStringLiteral("--line and --file take no other operand"));
+    if (args.has("line")) {
+        jobs.lineBytes = protocol::commandLine(args.value("line").toLocal8Bit());
+        jobs.lineSource.open(QIODevice::ReadOnly);
+        jobs.commands = &jobs.lineSource;
+        jobs.commandTotal = jobs.lineBytes.size();
+        return Done;
+    }
+    const QString path = args.value("file");
+    if (const LoadError reason = checkReadable(path); reason != LoadError::None) {
+        errorLine(path + QStringLiteral(": ") + loadErrorText(LoadedPicture::failed(reason)));
+        return BadInput;
+    }
+    jobs.fileSource.setFileName(path);
+    if (!jobs.fileSource.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        errorLine(path + QStringLiteral(": ") + loadErrorText(LoadedPicture::failed(LoadError::Unreadable)));
+        return BadInput;
+    }
+    // A regular file says how much it holds; a device or a pipe goes on until its end.
+    if (QFileInfo(path).isFile() && !jobs.fileSource.isSequential()) {
+        jobs.commandTotal = jobs.fileSource.size();
+        if (jobs.commandTotal == 0) {
+            errorLine(path + QStringLiteral(": empty, nothing to send"));
+            return BadInput;
+        }
+    }
+    jobs.commands = &jobs.fileSource;
+    return Done;
+}
+
+// --frames: frame k of the one input into page first + k, up to last.
+int prepareFrames(const ParsedArgs &args, const ConversionOptions &options, int first, int last, SendJobs &jobs)
+{
+    const QStringList &inputs = args.operands;
+    if (!args.has("flash") || inputs.size() != 1 || isBinFileName(inputs[0], BinNameRule::CommandLine))
+        return usage(QStringLiteral("--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])"));
+    if (!args.value("flash").contains(QLatin1Char('-')))
+        last = protocol::kPages.high;
+    // Only the frames that have a page are decoded; the others are only counted.
+    const PictureSource source = PictureSource::file(inputs[0]);
+    const int pages = last - first + 1;
+    QList<MonoImage> images;
+    const LoadedPicture failure = convertFrames(source, options, [&](const MonoImage &image) {
+        images << image;
+        return images.size() < pages;
+    });
+    if (!failure.ok()) {
+        errorLine(inputs[0] + QStringLiteral(": ") + loadErrorText(failure));
+        return BadInput;
+    }
+    const int count = images.size() < pages ? int(images.size()) : std::max(pages, frameCount(source));
+    if (count > pages)
+        errorLine(QStringLiteral("%1: %2 frames; pages %3-%4 take the first %5; %6")
+                      .arg(inputs[0]).arg(count).arg(first).arg(last).arg(pages)
+                      .arg(count - pages == 1 ? QStringLiteral("1 frame was not sent")
+                                              : QStringLiteral("%1 frames were not sent").arg(count - pages)));
+    jobs.images = flashFrameStreams(images, first);
+    for (int k = 0; k < jobs.images.size(); ++k)
+        jobs.doneTexts << QStringLiteral("done: frame %1 written to FLASH page %2").arg(k).arg(first + k);
+    return Done;
+}
+
+// --vram or --flash: the pictures, BIN files or the text alone, each to its page.
+int preparePictures(const ParsedArgs &args, const ConversionOptions &options, int time, SendJobs &jobs)
+{
+    const QStringList &inputs = args.operands;
+    int first = 0, last = 0;
+    if (args.has("flash")) {
+        static const QRegularExpression pages(QStringLiteral("^(\\d{1,2})(?:-(\\d{1,2}))?$"));
+        const auto match = pages.match(args.value("flash"));
+        first = match.captured(1).toInt();
+        last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
+        if (!match.hasMatch() || first > last || !protocol::kPages.contains(last))
+            return usage(QStringLiteral("--flash takes a page 0-12 or a range such as 0-12, not '%1'").arg(args.value("flash")));
+    }
+    if (args.has("frames"))
+        return prepareFrames(args, options, first, last, jobs);
+    const QString vramDone = QStringLiteral("done: the screen was rewritten");
+    if (inputs.isEmpty() && !options.text.isEmpty()) {
+        const std::optional<MonoImage> image = convertBackground(options);
+        if (!image)
+            return usage(QStringLiteral("the text could not be drawn"));
+        if (args.has("vram"))
+            jobs.add(displayMemoryStream(*image, time), vramDone);
+        else
+            jobs.add(flashPageStream(*image, first), flashDoneText(first));
+    } else if (inputs.isEmpty() || inputs.size() > last - first + 1) {
+        return usage(args.has("vram") || first == last ? QStringLiteral("send takes one picture or BIN file")
+                                                       : QStringLiteral("pages %1-%2 take at most %3 files").arg(first).arg(last).arg(last - first + 1));
+    }
+    for (int k = 0; k < inputs.size(); ++k) {
+        MonoImage image{};
+        QString error;
+        if (!loadImage(inputs[k], options, image, error)) {
+            errorLine(inputs[k] + QStringLiteral(": ") + error);
+            return BadInput;
+        }
+        if (args.has("vram"))
+            jobs.add(displayMemoryStream(image, time), vramDone);
+        else
+            jobs.add(flashPageStream(image, first + k), flashDoneText(first + k));
+    }
+    return Done;
+}
+
+int stopped(const PortChoice &port)
+{
+    errorLine(port.shownName + QStringLiteral(": interrupted; the port was closed"));
+    return int(Interrupted);
+}
+
+// --dry-run: the byte stream as hex on standard output.
+int printJobs(SendJobs &jobs, const PortChoice &port)
+{
+    for (const ImageStream &job : std::as_const(jobs.images))
+        writeStdout(hexLines(job.bytes()));
+    // Sixteen bytes a line: a piece a multiple of sixteen keeps the lines whole.
+    for (QByteArray piece; jobs.commands && !interrupted() && !(piece = jobs.commands->read(16 * 4096)).isEmpty();)
+        writeStdout(hexLines(piece));
+    return interrupted() ? stopped(port) : int(Done);
+}
+
+int sendJobs(SendJobs &jobs, const PortChoice &port, int timeout, Reporter &reporter, const QString &programDir)
+{
     QtSerialPort serial(programDir);
     if (!port.path.isEmpty())
         serial.setDeviceNameOverride(port.path);
-    for (int k = 0; k < jobs.size() || (k == 0 && jobs.isEmpty()); ++k) {
+    for (int k = 0; k < jobs.images.size() || (k == 0 && jobs.images.isEmpty()); ++k) {
         CliWaiter waiter(qint64(timeout) * 1000);
-        const int code = jobs.isEmpty() ? sendCommandJob(*commands, commandTotal, port.portText, serial, waiter, reporter, error)
-                                        : sendImageJob(jobs[k], port.portText, serial, waiter, reporter, doneTexts[k], error);
+        QString error;
+        const int code = jobs.images.isEmpty()
+                             ? sendCommandJob(*jobs.commands, jobs.commandTotal, port.portText, serial, waiter, reporter, error)
+                             : sendImageJob(jobs.images[k], port.portText, serial, waiter, reporter, jobs.doneTexts[k], error);
         if (code != Done) {
             if (serial.isOpen())
                 serial.close();
@@ -260,6 +291,29 @@ int runSend(const QStringList &argv, const QString &programDir)
         }
     }
     return Done;
+}
+
+}  // namespace
+
+int runSend(const QStringList &argv, const QString &programDir)
+{
+    ParsedArgs args;
+    ConversionOptions options;
+    int time = 3, timeout = 30;
+    if (const int code = parseSendOptions(argv, args, options, time, timeout); code != Done || args.has("help"))
+        return code;
+    const bool dryRun = args.has("dry-run");
+    SendJobs jobs;
+    const PortChoice port = portChoice(args.value("port"), programDir);
+    const int prepared = args.has("line") || args.has("file") ? prepareCommands(args, jobs) : preparePictures(args, options, time, jobs);
+    if (prepared != Done)
+        return prepared;
+    if (interrupted())
+        return stopped(port);
+    Reporter reporter(!dryRun && isTerminal(stderr), dryRun);
+    if (dryRun)
+        return printJobs(jobs, port);
+    return sendJobs(jobs, port, timeout, reporter, programDir);
 }
 
 }  // namespace pw::cli

@@ -42,74 +42,91 @@ void DisplayModule::feed(const char *bytes, qsizetype size)
     const char *const end = bytes + size;
     while (p < end) {
         switch (state_) {
-        case State::Line: {
-            // The first two bytes of a line decide whether raw data follows.
-            if (line_.size() < 2) {
-                const char c = *p++;
-                if (c == '\n' && line_.endsWith('\r')) {
-                    endLine();
-                } else if ((line_ += c) == protocol::kImageData || line_ == protocol::kPageData) {
-                    dataToPage_ = line_.at(1) == 'S';
-                    line_.clear();
-                    dataCount_ = 0;
-                    state_ = State::Data;
-                }
-                break;
-            }
-            const char *const lf = lineEnd(p, end, line_.endsWith('\r'));
-            const char *const stop = lf ? lf : end;
-            // The line may hold kMaxLine bytes and the CR of its end.
-            if (line_.size() + (stop - p) > kMaxLine + 1) {
-                skipFrom(line_.endsWith('\r'));
-                line_.clear();
-                report(Kind::LineTooLong);
-                break;
-            }
-            line_.append(p, stop - p);
-            p = stop;
-            if (lf) {
-                ++p;
-                endLine();
-            }
+        case State::Line:
+            p = feedLine(p, end);
             break;
-        }
-        case State::Data: {
-            const qsizetype n = std::min<qsizetype>(end - p, kImageBytes - dataCount_);
-            std::memcpy(data_.data() + dataCount_, p, std::size_t(n));
-            dataCount_ += int(n);
-            p += n;
-            if (dataCount_ == kImageBytes)
-                state_ = State::DataEnd;
+        case State::Data:
+            p = feedData(p, end);
             break;
-        }
         case State::DataEnd:
-        case State::DataLf: {
-            const char c = *p++;
-            if (c == '\n' && state_ == State::DataLf) {
-                endData();
-            } else if (c == '\r' && state_ == State::DataEnd) {
-                state_ = State::DataLf;
-            } else {
-                // The device cannot tell where the image went wrong: it keeps nothing of it
-                // and waits for the next line.
-                report(Kind::DataUnterminated, 0, dataName(dataToPage_));
-                skipFrom(c == '\r');
-            }
+        case State::DataLf:
+            p = feedDataEnd(p);
             break;
-        }
-        case State::Skip: {
-            const char *const lf = lineEnd(p, end, skipAfterCr_);
-            if (lf) {
-                state_ = State::Line;
-                p = lf + 1;
-            } else {
-                skipAfterCr_ = end[-1] == '\r';
-                p = end;
-            }
+        case State::Skip:
+            p = feedSkip(p, end);
             break;
-        }
         }
     }
+}
+
+const char *DisplayModule::feedLine(const char *p, const char *end)
+{
+    // The first two bytes of a line decide whether raw data follows.
+    if (line_.size() < 2) {
+        const char c = *p++;
+        if (c == '\n' && line_.endsWith('\r')) {
+            endLine();
+        } else if ((line_ += c) == protocol::kImageData || line_ == protocol::kPageData) {
+            dataToPage_ = line_.at(1) == 'S';
+            line_.clear();
+            dataCount_ = 0;
+            state_ = State::Data;
+        }
+        return p;
+    }
+    const char *const lf = lineEnd(p, end, line_.endsWith('\r'));
+    const char *const stop = lf ? lf : end;
+    // The line may hold kMaxLine bytes and the CR of its end.
+    if (line_.size() + (stop - p) > kMaxLine + 1) {
+        skipFrom(line_.endsWith('\r'));
+        line_.clear();
+        report(Kind::LineTooLong);
+        return p;
+    }
+    line_.append(p, stop - p);
+    p = stop;
+    if (lf) {
+        ++p;
+        endLine();
+    }
+    return p;
+}
+
+const char *DisplayModule::feedData(const char *p, const char *end)
+{
+    const qsizetype n = std::min<qsizetype>(end - p, kImageBytes - dataCount_);
+    std::memcpy(data_.data() + dataCount_, p, std::size_t(n));
+    dataCount_ += int(n);
+    if (dataCount_ == kImageBytes)
+        state_ = State::DataEnd;
+    return p + n;
+}
+
+const char *DisplayModule::feedDataEnd(const char *p)
+{
+    const char c = *p++;
+    if (c == '\n' && state_ == State::DataLf) {
+        endData();
+    } else if (c == '\r' && state_ == State::DataEnd) {
+        state_ = State::DataLf;
+    } else {
+        // The device cannot tell where the image went wrong: it keeps nothing of it
+        // and waits for the next line.
+        report(Kind::DataUnterminated, 0, dataName(dataToPage_));
+        skipFrom(c == '\r');
+    }
+    return p;
+}
+
+const char *DisplayModule::feedSkip(const char *p, const char *end)
+{
+    const char *const lf = lineEnd(p, end, skipAfterCr_);
+    if (lf) {
+        state_ = State::Line;
+        return lf + 1;
+    }
+    skipAfterCr_ = end[-1] == '\r';
+    return end;
 }
 
 void DisplayModule::skipFrom(bool afterCr)

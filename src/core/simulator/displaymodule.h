@@ -79,6 +79,11 @@ public:
 
 private:
     enum class State { Line, Data, DataEnd, DataLf, Skip };
+    // One per state: each takes bytes from p on and returns where it stopped.
+    const char *feedLine(const char *p, const char *end);
+    const char *feedData(const char *p, const char *end);
+    const char *feedDataEnd(const char *p);
+    const char *feedSkip(const char *p, const char *end);
     void endLine();
     void command(const QByteArray &line);
     void endData();

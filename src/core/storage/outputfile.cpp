@@ -251,6 +251,53 @@ static WriteResult writeThroughLink(const QString &path, const QByteArray &bytes
     return writeOutputFile(target, bytes, options);
 }
 
+// Unnamed where the file system allows it: nothing can be left behind before it is put in place.
+// Otherwise a named temporary in the folder, its path in `tempPath`.
+static WriteResult openTemporary(const QByteArray &folderName, QByteArray &tempPath, int &fd)
+{
+#ifdef O_TMPFILE
+    fd = ::open(folderName.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+        return fromErrno(errno);
+#endif
+    if (fd < 0) {
+        static std::atomic<int> counter{0};
+        tempPath = folderName + '/' + QFile::encodeName(kTemporaryPrefix) + QByteArray::number(::getpid()) + '-'
+                   + QByteArray::number(++counter) + ".tmp";
+        fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return fromErrno(errno);
+    }
+    return {};
+}
+
+// The bytes into the open temporary, then the temporary in place of the target; `replaced` is
+// the file it replaces, if any. A temporary that is not put in place is removed.
+static WriteResult writeTemporary(int fd, const QByteArray &tempPath, const QByteArray &targetName, const QByteArray &bytes,
+                                  const struct stat *replaced, const WriteOptions &options)
+{
+    int error = 0;
+    bool ok = writeAll(fd, bytes, &error);
+    if (ok && replaced) {
+        const struct stat &st = *replaced;
+        // The replaced file's permissions, and its owner where this process may set it.
+        if (::fchmod(fd, st.st_mode & 07777) != 0)
+            ok = false, error = errno;
+        else if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, uid_t(-1), st.st_gid) != 0)
+            ::fchmod(fd, st.st_mode & 0777);  // no set-id bits on a file another user now owns
+    }
+    if (ok && !options.deferSync && ::fdatasync(fd) != 0)
+        ok = false, error = errno;
+    WriteResult result = ok ? WriteResult{} : fromErrno(error);
+    if (ok && stopRequested)
+        result = failure(WriteError::Interrupted);
+    if (result.ok())
+        result = putInPlace(fd, tempPath, targetName, replaced != nullptr);
+    else if (!tempPath.isEmpty())
+        ::unlink(tempPath.constData());
+    return result;
+}
+
 WriteResult writeOutputFile(const QString &path, const QByteArray &bytes, const WriteOptions &options)
 {
     const QByteArray given = QFile::encodeName(path);
@@ -285,40 +332,11 @@ WriteResult writeOutputFile(const QString &path, const QByteArray &bytes, const 
         return failure(WriteError::NoFolder);
     removeStaleTemporaries(folder);
 
-    // Unnamed where the file system allows it: nothing can be left behind before it is put in place.
     QByteArray tempPath;
     int fd = -1;
-#ifdef O_TMPFILE
-    fd = ::open(folderName.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
-        return fromErrno(errno);
-#endif
-    if (fd < 0) {
-        static std::atomic<int> counter{0};
-        tempPath = folderName + '/' + QFile::encodeName(kTemporaryPrefix) + QByteArray::number(::getpid()) + '-'
-                   + QByteArray::number(++counter) + ".tmp";
-        fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0)
-            return fromErrno(errno);
-    }
-    int error = 0;
-    bool ok = writeAll(fd, bytes, &error);
-    if (ok && exists) {
-        // The replaced file's permissions, and its owner where this process may set it.
-        if (::fchmod(fd, st.st_mode & 07777) != 0)
-            ok = false, error = errno;
-        else if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, uid_t(-1), st.st_gid) != 0)
-            ::fchmod(fd, st.st_mode & 0777);  // no set-id bits on a file another user now owns
-    }
-    if (ok && !options.deferSync && ::fdatasync(fd) != 0)
-        ok = false, error = errno;
-    WriteResult result = ok ? WriteResult{} : fromErrno(error);
-    if (ok && stopRequested)
-        result = failure(WriteError::Interrupted);
-    if (result.ok())
-        result = putInPlace(fd, tempPath, targetName, exists);
-    else if (!tempPath.isEmpty())
-        ::unlink(tempPath.constData());
+    if (WriteResult opened = openTemporary(folderName, tempPath, fd); !opened.ok())
+        return opened;
+    const WriteResult result = writeTemporary(fd, tempPath, targetName, bytes, exists ? &st : nullptr, options);
     ::close(fd);
     if (result.ok()) {
         if (options.deferSync) {
