@@ -3,7 +3,7 @@
 #  - 1000 pictures of 128 x 64 converted in one call, against ImageMagick converting the same
 #    files one process per file (convert IN -threshold ... gray:OUT) and in one call (mogrify);
 #  - a 20000 x 20000 JPEG crop-converted (ImageMagick refuses sides over 16000 by policy, so it
-#    is written by hand below: a baseline JPEG whose coefficients are all zero);
+#    is made by tools/pictures.py: a baseline JPEG whose coefficients are all zero);
 #  - a 20000 x 20000 PNG fit-converted (cover), with its peak memory.
 #   tools/bench-cli.sh [build-folder]    (default: build; the program must be built)
 set -eu
@@ -23,51 +23,7 @@ work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/in" "$work/cli" "$work/one" "$work/im" "$work/mogrify"
 
-python3 - "$work" <<'PY'
-import random, struct, sys, zlib
-work = sys.argv[1]
-chunk = lambda t, b: struct.pack(">I", len(b)) + t + b + struct.pack(">I", zlib.crc32(t + b))
-
-def png(name, width, height, rows, depth_colour=(8, 2)):
-    raw = b"".join(b"\x00" + r for r in rows)
-    open(name, "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, *depth_colour, 0, 0, 0))
-                           + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
-
-rnd = random.Random(1)
-for i in range(1000):
-    # Shapes and noise in colour, as small display assets are.
-    cx, cy, r = rnd.randrange(128), rnd.randrange(64), rnd.randrange(8, 40)
-    rows = []
-    for y in range(64):
-        row = bytearray()
-        for x in range(128):
-            inside = (x - cx) ** 2 + (y - cy) ** 2 < r * r
-            base = 220 if inside else (x * 2 + y) % 256
-            row += bytes((base, (base + i) % 256, rnd.randrange(256)))
-        rows.append(bytes(row))
-    png(f"{work}/in/p{i:04d}.png", 128, 64, rows)
-
-def big_png(name, side):
-    z = zlib.compressobj(1)
-    row = b"\x00" + b"\xc8" * side
-    body = b"".join(z.compress(row) for _ in range(side)) + z.flush()
-    open(name, "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 0, 0, 0, 0))
-                           + chunk(b"IDAT", body) + chunk(b"IEND", b""))
-
-def big_jpeg(name, side):
-    # One quantisation table, one-code Huffman tables (every coefficient zero): a uniform grey
-    # picture of any size in a few tens of MB.
-    seg = lambda m, body: b"\xff" + bytes([m]) + struct.pack(">H", len(body) + 2) + body
-    out = b"\xff\xd8" + seg(0xDB, b"\x00" + b"\x01" * 64)
-    out += seg(0xC0, struct.pack(">BHHB", 8, side, side, 3) + b"".join(bytes([c, s, 0]) for c, s in ((1, 0x22), (2, 0x11), (3, 0x11))))
-    out += seg(0xC4, b"\x00\x01" + b"\x00" * 15 + b"\x00") + seg(0xC4, b"\x10\x01" + b"\x00" * 15 + b"\x00")
-    out += seg(0xDA, b"\x03" + b"".join(bytes([i, 0]) for i in (1, 2, 3)) + b"\x00\x3f\x00")
-    out += b"\x00" * (side * side // 64 * 6 // 8)
-    open(name, "wb").write(out + b"\xff\xd9")
-
-big_jpeg(f"{work}/huge.jpg", 20000)
-big_png(f"{work}/huge.png", 20000)
-PY
+python3 "$root/tools/pictures.py" cli "$work"
 
 now() { date +%s.%N; }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { print b - a }'; }

@@ -13,7 +13,7 @@ cli=$build/pixelwright-cli
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/in"
-python3 "$root/tools/hostile-pictures.py" "$work/in"
+python3 "$root/tools/pictures.py" hostile "$work/in"
 cp "$root"/fuzz/corpus/picture/* "$work/in/"
 
 # One run of "$@": its time, peak memory and exit code against the limits, as a line of the table.
