@@ -1,5 +1,7 @@
 #include "gui/studio/conversionstudio.h"
 
+#include "gui/studio/optioncontrols.h"
+
 #include "core/convert/conversionoptions.h"
 #include "core/image/encoders.h"
 #include "gui/studio/textsection.h"
@@ -27,16 +29,6 @@ namespace {
 
 constexpr int kPreparedScale = 2;
 constexpr int kPreviewScale = 4;
-
-QComboBox *comboOf(const ListOption &option)
-{
-    auto *combo = new QComboBox;
-    for (const Choice &choice : option.choices())
-        combo->addItem(choice.caption, choice.value);
-    return combo;
-}
-
-void selectData(QComboBox *combo, const QVariant &value) { combo->setCurrentIndex(qMax(0, combo->findData(value))); }
 
 QLabel *pictureView(int scale)
 {

@@ -1,5 +1,7 @@
 #include "gui/studio/textsection.h"
 
+#include "gui/studio/optioncontrols.h"
+
 #include "core/text/textfonts.h"
 #include "core/convert/conversionoptions.h"
 
@@ -13,20 +15,6 @@
 #include <QSpinBox>
 
 namespace pw {
-
-namespace {
-
-QComboBox *comboOf(const ListOption &option)
-{
-    auto *combo = new QComboBox;
-    for (const Choice &choice : option.choices())
-        combo->addItem(choice.caption, choice.value);
-    return combo;
-}
-
-void selectData(QComboBox *combo, const QVariant &value) { combo->setCurrentIndex(qMax(0, combo->findData(value))); }
-
-}  // namespace
 
 void TextBox::insertFromMimeData(const QMimeData *source)
 {
