@@ -64,7 +64,7 @@ def jpeg(path, width, height, frame=0xC2, scans=PROGRESSIVE, comps=((1, 0x22), (
     """One quantisation table and one-code Huffman tables: every coefficient the decoder reads
     is zero, and it pads a scan cut short with zeros, so a few KB declare any size. `frame` is
     the frame marker (C0 sequential, C2 progressive, CA arithmetic progressive), each scan lists
-    its components and spectral range, and `data` zero bytes follow each."""
+    its components and its first and last coefficient, and `data` zero bytes follow each."""
     seg = lambda m, body: b"\xff" + bytes([m]) + struct.pack(">H", len(body) + 2) + body
     out = b"\xff\xd8" + seg(0xDB, b"\x00" + b"\x01" * 64)
     out += seg(frame, struct.pack(">BHHB", 8, height, width, len(comps)) + b"".join(bytes([c, s, 0]) for c, s in comps))

@@ -1,61 +1,12 @@
 // The built pixelwright-cli run end to end: exit codes, stderr lines, outputs, and nothing
 // written (or changed) on failure.
 #include "cli/cliprocess.h"
+#include "common/pictures.h"
 
-#include <QDataStream>
 #include <QtTest>
-
-#include <zlib.h>
 
 using namespace pw;
 using namespace pw::test;
-
-namespace {
-
-// A grey 8-bit PNG of one colour, any size, deflated row by row (never whole in memory).
-bool writeHugePng(const QString &path, quint32 side)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    auto chunk = [&file](const QByteArray &type, const QByteArray &body) {
-        QByteArray out;
-        QDataStream(&out, QIODevice::WriteOnly) << quint32(body.size());
-        const QByteArray typed = type + body;
-        out += typed;
-        QByteArray crc;
-        QDataStream(&crc, QIODevice::WriteOnly) << quint32(::crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size())));
-        file.write(out + crc);
-    };
-    QByteArray header;
-    QDataStream(&header, QIODevice::WriteOnly) << side << side << quint8(8) << quint8(0) << quint8(0) << quint8(0) << quint8(0);
-    file.write("\x89PNG\r\n\x1a\n");
-    chunk("IHDR", header);
-    z_stream z{};
-    deflateInit(&z, 1);
-    QByteArray row(int(side) + 1, char(0xc8));
-    row[0] = 0;
-    QByteArray idat;
-    std::vector<char> out(1 << 20);
-    for (quint32 y = 0; y <= side; ++y) {
-        const bool last = y == side;
-        z.next_in = reinterpret_cast<Bytef *>(row.data());
-        z.avail_in = last ? 0 : uInt(row.size());
-        do {
-            z.next_out = reinterpret_cast<Bytef *>(out.data());
-            z.avail_out = uInt(out.size());
-            deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-            idat.append(out.data(), qsizetype(out.size() - z.avail_out));
-        } while (z.avail_out == 0);
-    }
-    deflateEnd(&z);
-    chunk("IDAT", idat);
-    chunk("IEND", {});
-    return true;
-}
-
-
-}  // namespace
 
 class TstCliProgram : public QObject {
     Q_OBJECT

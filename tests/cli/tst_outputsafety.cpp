@@ -1,6 +1,7 @@
 // What the command line's outputs may never do: replace an input, turn a device into a file,
 // widen a file's permissions, leave a temporary behind, or fail without saying why.
 #include "cli/cliprocess.h"
+#include "common/pictures.h"
 
 #include <QtTest>
 
@@ -28,15 +29,6 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
     for (const QString &name : entries(folder))
         files.insert(name, readFile(QDir(folder).filePath(name)));
     return files;
-}
-
-// An animation of `count` frames of 1 x 1 in two colours, 15 bytes a frame.
-QByteArray tinyFrames(int count)
-{
-    QByteArray gif = QByteArray("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff", 19);
-    for (int k = 0; k < count; ++k)  // codes of 3 bits: clear, the colour, end
-        gif += QByteArray(",\0\0\0\0\x01\0\x01\0\0\x02\x02", 12) + char(0x44 | (k % 2) << 3) + QByteArray("\x01\0", 2);
-    return gif + ';';
 }
 
 bool appears(const QString &path, int milliseconds)

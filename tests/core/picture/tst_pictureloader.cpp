@@ -1,6 +1,7 @@
 // Picture decoding: only the corner the area shows is read, and the shrunk whole picture for the
 // command line, in bounded time and memory however large or hostile the file.
 #include "common/headerfields.h"
+#include "common/pictures.h"
 #include "common/testfiles.h"
 #include "core/picture/pictureloader.h"
 
@@ -59,25 +60,6 @@ static bool writePng(const QString &path, const QImage &top, const QSize &size, 
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
     return ok;
-}
-
-// A JPEG declaring `side` x `side`, from markers: every coefficient it holds is zero (grey 128,
-// and the decoder pads a scan cut short with zeros), so a few KB declare any size. Frame C0 is
-// sequential, C2 progressive, CA progressive with arithmetic coding; each scan lists its
-// components (Y sampled 2 x 2) and its first and last coefficient.
-static QByteArray hostileJpeg(int frame, int side, const QList<QByteArray> &scans)
-{
-    const auto segment = [](int marker, const QByteArray &body) {
-        const int length = int(body.size()) + 2;
-        return QByteArray("\xFF") + char(marker) + char(length >> 8) + char(length & 0xFF) + body;
-    };
-    const QByteArray s = QByteArray(1, char(side >> 8)) + char(side & 0xFF);
-    QByteArray out = QByteArray::fromHex("ffd8") + segment(0xDB, QByteArray(1, 0) + QByteArray(64, 1))
-                     + segment(frame, QByteArray::fromHex("08") + s + s + QByteArray::fromHex("03012200021100031100"))
-                     + segment(0xC4, QByteArray::fromHex("0001") + QByteArray(16, 0)) + segment(0xC4, QByteArray::fromHex("1001") + QByteArray(16, 0));
-    for (const QByteArray &scan : scans)
-        out += segment(0xDA, QByteArray::fromHex(scan)) + QByteArray(2000, 0);
-    return out + QByteArray::fromHex("ffd9");
 }
 
 // The whole picture shrunk while decoded, and its declared size.
@@ -184,10 +166,7 @@ private slots:
             qToBigEndian(quint32(crc), tail.data());
             QVERIFY(file.write(tail + png.mid(33)) == png.size() - 29);
         } else if (kind == "bmp") {  // a header alone: nothing past it is needed to be refused
-            QByteArray bmp = QByteArray::fromHex("424d") + QByteArray(52, 0);
-            const auto put = [&bmp](int at, quint32 value, int bytes) { for (int i = 0; i < bytes; ++i) bmp[at + i] = char(value >> 8 * i); };
-            put(10, 54, 4), put(14, 40, 4), put(18, side, 4), put(22, side, 4), put(26, 1, 2), put(28, 24, 2);
-            QVERIFY(writeFile(path, bmp + QByteArray(4096, 0)));
+            QVERIFY(writeFile(path, hostileBmp(side)));
         } else if (kind == "gif") {
             QVERIFY(writeFile(path, animatedGif({solidImage(16, 16, Qt::white)}, QSize(side, side))));
         } else {
