@@ -59,6 +59,42 @@ private slots:
         QCOMPARE(readFile(dir.filePath("f.bin")), pages);
     }
 
+    // A port link that cannot be made (in a folder that takes no new file) is said in one line,
+    // and the socket made before it goes again.
+    void linkThatCannotBeMadeIsSaid()
+    {
+        QTemporaryDir dir;
+        Simulate module({"--socket", dir.filePath("s"), "--link", "2", "--dir", "/proc"});
+        QVERIFY(module.process.waitForFinished(10000));
+        QCOMPARE(module.process.exitCode(), 3);
+        const QString err = QString::fromUtf8(module.process.readAllStandardError());
+        QVERIFY2(err.count('\n') == 1 && err.startsWith("pixelwright-cli: /proc/COM2: "), qPrintable(err));
+        QVERIFY(!QFileInfo::exists(dir.filePath("s")));
+    }
+
+    // A module that serves nobody sleeps: whatever its standard output is, it costs next to no
+    // processor time while it waits for a client or a signal.
+    void idleModuleSleeps()
+    {
+        QTemporaryDir dir;
+        Simulate module({"--socket", dir.filePath("s"), "--fast"});
+        QVERIFY(module.ready(dir.filePath("s")));
+        const auto cpuTicks = [&module] {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(module.process.processId()));
+            if (!stat.open(QIODevice::ReadOnly))
+                return -1LL;
+            const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
+            return fields.value(12).toLongLong() + fields.value(13).toLongLong();  // utime, stime
+        };
+        const long long before = cpuTicks();
+        if (before < 0)
+            QSKIP("no /proc here");
+        QTest::qWait(2000);
+        const long long used = cpuTicks() - before;
+        QVERIFY2(used * 1000 / ::sysconf(_SC_CLK_TCK) < 250, qPrintable(QString::number(used) + " ticks in 2 s"));
+        QCOMPARE(module.stop(), 0);
+    }
+
     // Pages written survive a restart; a flash file that is not one is refused and left as it
     // is; a write that fails says why, at start and while serving.
     void flashFileAcrossRuns()
