@@ -16,7 +16,7 @@
 #                   mutants. The threshold is 90 unless --threshold says otherwise.
 #   --seed S        the seed for --random (default: a new one, printed)
 #   --files GLOB    --random draws only from these files, e.g. 'src/cli/*' or 'src/core/picture/pngreader.cpp'
-#   --test-jobs N   tests run at once in a mutant's run (2)
+#   --test-jobs N   tests run at once in a mutant's run (4: most tests wait more than they compute)
 #   --check         only check that each mutant applies to the working tree (its search
 #                   occurs exactly once); builds and runs nothing
 #   --keep DIR      work in DIR and keep it: a later run re-syncs the tree into it and
@@ -49,7 +49,7 @@ exclude='^(smoke_shell|fuzz_replay_limits_.*)$'
 random_count=0
 seed=""
 files_glob=""
-test_jobs=2
+test_jobs=4
 
 usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
 while [ $# -gt 0 ]; do
