@@ -2,6 +2,7 @@
 // they end in exit codes.
 #include "common/fakeport.h"
 #include "common/testfiles.h"
+#include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/send.h"
 #include "cli/textcmd.h"
@@ -61,6 +62,48 @@ private slots:
         QVERIFY(!busy.isOpen());
     }
 
+
+    // Every form of the grammar in one table: what the options and operands come out as, or the
+    // error. Option values and operands mix in any order, "--" ends the options and "-" alone
+    // is the standard stream.
+    void argumentForms()
+    {
+        const QList<OptionSpec> known = {{QStringLiteral("output"), QLatin1Char('o'), true, false},
+                                         {QStringLiteral("flip"), QChar(), true, true},
+                                         {QStringLiteral("quiet"), QLatin1Char('q'), false, false}};
+        const struct {
+            QStringList args;
+            QStringList operands;
+            QStringList options;  // name=value, in order
+            QString error;
+        } cases[] = {
+            {{"a", "--output", "x", "b"}, {"a", "b"}, {"output=x"}, {}},
+            {{"--output=x=y", "a"}, {"a"}, {"output=x=y"}, {}},
+            {{"-o", "x", "-q", "a"}, {"a"}, {"output=x", "quiet="}, {}},
+            {{"-ox", "--quiet", "-", "b"}, {"-", "b"}, {"output=x", "quiet="}, {}},
+            {{"a", "--", "-q", "--output", "-"}, {"a", "-q", "--output", "-"}, {}, {}},
+            {{"--", "--"}, {"--"}, {}, {}},
+            {{"--flip", "h", "--flip=v", "c"}, {"c"}, {"flip=h", "flip=v"}, {}},
+            {{"a", "--output"}, {}, {}, "option '--output' needs a value"},
+            {{"--quiet=yes"}, {}, {}, "unknown option '--quiet=yes'"},
+            {{"-x"}, {}, {}, "unknown option '-x'"},
+            {{"--outputs", "x"}, {}, {}, "unknown option '--outputs'"},
+            {{"-o", "x", "--output=y"}, {}, {}, "option '--output' is given more than once"},
+        };
+        for (const auto &c : cases) {
+            ParsedArgs parsed;
+            QString error;
+            QCOMPARE(parseArgs(c.args, known, parsed, error), c.error.isEmpty());
+            QCOMPARE(error, c.error);
+            if (!c.error.isEmpty())
+                continue;
+            QStringList options;
+            for (const auto &[name, value] : parsed.options)
+                options << name + QLatin1Char('=') + value;
+            QCOMPARE(parsed.operands, c.operands);
+            QCOMPARE(options, c.options);
+        }
+    }
 
     // Each number option of the table: the command line takes exactly its ends, one step
     // beyond is refused, and a number between the steps is taken as typed (not rounded as

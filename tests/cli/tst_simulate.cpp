@@ -159,49 +159,57 @@ private slots:
         QCOMPARE(lines.mid(2), (QStringList{"DT 1", "TI 1024 bytes", "DP"}));
     }
 
-    // On a terminal the screen is drawn in half blocks below the command lines.
+    // On a terminal the screen is drawn in half blocks below the command lines, and erased
+    // before them by as many rows as it took: more when the terminal is narrower than a
+    // drawn line and wraps it, the drawing's own 34 when the width is not known.
     void terminalDrawing()
     {
-        QTemporaryDir dir;
-        const QString socket = dir.filePath("module");
-        QVERIFY(writeFile(dir.filePath("white.bin"), QByteArray(1024, '\xff')));
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-        const winsize size{50, 140, 0, 0};
-        QVERIFY(slave >= 0 && ::ioctl(master, TIOCSWINSZ, &size) == 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        const QByteArray program = kProgram.toLocal8Bit(), path = socket.toLocal8Bit();
-        const char *argv[] = {program.constData(), "simulate", "--fast", "--socket", path.constData(), nullptr};
-        pid_t pid = 0;
-        QCOMPARE(::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char **>(argv), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(slave);
-        QByteArray shown;
-        const auto readFor = [&](int ms) {
-            char buffer[65536];
-            for (QDeadlineTimer deadline(ms); !deadline.hasExpired();)
-                if (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 20) > 0 && (p.revents & POLLIN))
-                    shown.append(buffer, qMax<ssize_t>(::read(master, buffer, sizeof buffer), 0));
-        };
-        for (QDeadlineTimer deadline(10000); !isSocketFile(socket) && !deadline.hasExpired();)
-            readFor(20);
-        QCOMPARE(run({"send", "--port", socket, "--vram", dir.filePath("white.bin")}).code, 0);
-        readFor(300);
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        QCOMPARE(::waitpid(pid, &status, 0), pid);
-        ::close(master);
-        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        const QString text = QString::fromUtf8(shown);
-        const QString blank = QChar(0x2502) + QString(128, ' ') + QChar(0x2502), lit = QChar(0x2502) + QString(128, QChar(0x2588)) + QChar(0x2502);
-        QVERIFY(text.contains(blank));               // the power-up screen
-        const qsizetype erased = text.indexOf("\x1b[34A\x1b[J");
-        QVERIFY(erased >= 0 && erased < text.indexOf("DP\r\n"));   // erased before the lines
-        QVERIFY(text.lastIndexOf(lit) > text.indexOf("DP\r\n"));          // redrawn after DP
+        const struct {
+            unsigned short columns;
+            QByteArray erase;
+        } cases[] = {{140, "\x1b[34A\x1b[J"}, {100, "\x1b[68A\x1b[J"}, {0, "\x1b[34A\x1b[J"}};
+        for (const auto &c : cases) {
+            QTemporaryDir dir;
+            const QString socket = dir.filePath("module");
+            QVERIFY(writeFile(dir.filePath("white.bin"), QByteArray(1024, '\xff')));
+            const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+            const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+            const winsize size{50, c.columns, 0, 0};
+            QVERIFY(slave >= 0 && ::ioctl(master, TIOCSWINSZ, &size) == 0);
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+            const QByteArray program = kProgram.toLocal8Bit(), path = socket.toLocal8Bit();
+            const char *argv[] = {program.constData(), "simulate", "--fast", "--socket", path.constData(), nullptr};
+            pid_t pid = 0;
+            QCOMPARE(::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char **>(argv), environ), 0);
+            posix_spawn_file_actions_destroy(&actions);
+            ::close(slave);
+            QByteArray shown;
+            const auto readFor = [&](int ms) {
+                char buffer[65536];
+                for (QDeadlineTimer deadline(ms); !deadline.hasExpired();)
+                    if (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 20) > 0 && (p.revents & POLLIN))
+                        shown.append(buffer, qMax<ssize_t>(::read(master, buffer, sizeof buffer), 0));
+            };
+            for (QDeadlineTimer deadline(10000); !isSocketFile(socket) && !deadline.hasExpired();)
+                readFor(20);
+            QCOMPARE(run({"send", "--port", socket, "--vram", dir.filePath("white.bin")}).code, 0);
+            readFor(300);
+            ::kill(pid, SIGTERM);
+            int status = 0;
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+            ::close(master);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            const QString text = QString::fromUtf8(shown);
+            const QString blank = QChar(0x2502) + QString(128, ' ') + QChar(0x2502), lit = QChar(0x2502) + QString(128, QChar(0x2588)) + QChar(0x2502);
+            QVERIFY(text.contains(blank));               // the power-up screen
+            const qsizetype erased = text.indexOf(QString::fromLatin1(c.erase));
+            QVERIFY2(erased >= 0 && erased < text.indexOf("DP\r\n"), qPrintable(QString::number(c.columns)));   // erased before the lines
+            QVERIFY(text.lastIndexOf(lit) > text.indexOf("DP\r\n"));          // redrawn after DP
+        }
     }
 
     void usage()

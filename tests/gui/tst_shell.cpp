@@ -88,6 +88,31 @@ private slots:
         QVERIFY(splash.isNull());
     }
 
+    // The splash's words as they are read on it: text, size and weight of each label.
+    void splashLabelsAsDesigned()
+    {
+        test::Rig rig{nullptr, false};
+        SplashScreen splash(rig.platform());
+        const struct {
+            const char *name;
+            QString text;
+            qreal points;
+            bool bold;
+        } labels[] = {
+            {"lblCompanyProduct", QStringLiteral("Pixelwright Project"), 18, true},
+            {"lblProductName", QStringLiteral("Pixelwright"), 32.25, true},
+            {"lblPlatform", QStringLiteral("for QPX-4710"), 15.75, true},
+            {"lblVersion", kVersionText, 12, true},
+        };
+        for (const auto &l : labels) {
+            const auto *label = splash.findChild<QLabel *>(QLatin1String(l.name));
+            QVERIFY2(label, l.name);
+            QCOMPARE(label->text(), l.text);
+            QCOMPARE(label->font().pointSizeF(), l.points);
+            QCOMPARE(label->font().bold(), l.bold);
+        }
+    }
+
     // Coarse timers fire up to 5 % early: four ticks must still add up to two full seconds.
     void splashLastsTwoSeconds()
     {

@@ -9,7 +9,13 @@
 
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <optional>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace pw;
@@ -327,6 +333,83 @@ private slots:
         first.close();
         waiting.clear();   // each one's line was on the line before it went away
         QTRY_COMPARE(module.lines(), expected);
+    }
+
+    // The line takes the module's reports, one byte each, and nothing else it may find among
+    // them; of a flood it keeps the latest 64.
+    void lineReadsReportsOnly()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath("module"));
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QVERIFY(listener >= 0 && ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+                && ::listen(listener, 1) == 0);
+        SocketLine line;
+        QVERIFY(line.open(QFile::decodeName(path)));
+        const int module = ::accept(listener, nullptr, nullptr);
+        QVERIFY(module >= 0);
+        const auto reports = [&](const QByteArray &bytes) {
+            QString seen;
+            if (::write(module, bytes.constData(), size_t(bytes.size())) != bytes.size())
+                return QStringLiteral("not written");
+            bool cts = false;
+            QTest::qWait(20);
+            for (int k = 0; k < 80 && line.readCts(cts); ++k)
+                seen += cts ? QLatin1Char('1') : QLatin1Char('0');
+            return seen;
+        };
+        QCOMPARE(reports(QByteArrayLiteral("1x\r\n0 \x00" "1")), QStringLiteral("101") + QString(77, QLatin1Char('1')));
+        const QByteArray flood = QByteArray(6, '0') + QByteArray(32, '1') + QByteArray(32, '0');
+        QCOMPARE(reports(flood), QString(32, QLatin1Char('1')) + QString(48, QLatin1Char('0')));
+        ::close(module);
+        ::close(listener);
+        bool cts = false;
+        QTRY_VERIFY(!line.readCts(cts));
+    }
+
+    // A signal that interrupts the module's wait (a terminal resized, a child ended) does not
+    // stop it serving.
+    void servesThroughSignals()
+    {
+        struct sigaction ignore {}, old {};
+        ignore.sa_handler = [](int) {};
+        QVERIFY(::sigaction(SIGUSR1, &ignore, &old) == 0);  // no SA_RESTART: the wait ends in EINTR
+        InProcessModule files;
+        std::mutex mutex;
+        QStringList lines;
+        std::optional<pthread_t> serving;
+        Simulator::Hooks hooks;
+        hooks.line = [&](const QString &line) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            lines << line;
+            serving = ::pthread_self();
+        };
+        Simulator module(files.options, hooks);
+        QVERIFY(module.start(files.error));
+        QtSerialPort port({});
+        port.setDeviceNameOverride(files.options.socketPath);
+        QVERIFY(port.open() && port.writeText("DT1\r\n"));
+        const auto seen = [&] {
+            const std::lock_guard<std::mutex> lock(mutex);
+            return lines;
+        };
+        QTRY_COMPARE(seen(), QStringList{"DT 1"});
+        const pthread_t thread = [&] {
+            const std::lock_guard<std::mutex> lock(mutex);
+            return *serving;
+        }();
+        for (int k = 0; k < 5; ++k) {
+            ::pthread_kill(thread, SIGUSR1);
+            QTest::qWait(10);
+        }
+        QVERIFY(port.writeText("DT2\r\n"));
+        QTRY_COMPARE(seen(), (QStringList{"DT 1", "DT 2"}));
+        port.close();
+        module.stop();
+        ::sigaction(SIGUSR1, &old, nullptr);
     }
 
     // A module that goes away fails the port's reads and writes, as an unplugged adapter does.
