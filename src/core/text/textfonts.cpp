@@ -8,8 +8,9 @@
 #include <QPainterPath>
 #include <QRawFont>
 #include <QStringDecoder>
-#include <cmath>
 #include <algorithm>
+#include <cmath>
+#include <string_view>
 #include <vector>
 
 namespace pw {
@@ -131,8 +132,8 @@ QList<PixelFont> pixelFonts()
         font.setStyleStrategy(QFont::NoFontMerging);
         const QRawFont raw = QRawFont::fromFont(font);
         QList<quint32> glyphs;
-        for (const char32_t point : U"AaMgs08\u3042\u6F22\u30A2")
-            if (point && raw.supportsCharacter(uint(point)))
+        for (const char32_t point : std::u32string_view(U"AaMgs08\u3042\u6F22\u30A2"))
+            if (raw.supportsCharacter(uint(point)))
                 glyphs << raw.glyphIndexesForString(QString::fromUcs4(&point, 1)).value(0);
         if (glyphs.size() < 3)
             continue;
