@@ -172,6 +172,21 @@ int linkUnnamed(int fd, const QByteArray &name)
     return ::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW);
 }
 
+// Every signal held off for the calling thread while it lives; then the mask as it was, on
+// every way out.
+struct SignalsHeldOff {
+    sigset_t previous;
+    SignalsHeldOff()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &previous);
+    }
+    ~SignalsHeldOff() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    SignalsHeldOff(const SignalsHeldOff &) = delete;
+    SignalsHeldOff &operator=(const SignalsHeldOff &) = delete;
+};
+
 // Puts the finished temporary in place: a new name is linked straight to it; an existing file
 // is replaced by a rename from a named link. Nothing can stop the rename once the link is made:
 // signals are held off meanwhile, and a kill -9 taking effect right after the link (the one
@@ -186,25 +201,19 @@ WriteResult putInPlace(int fd, const QByteArray &tempPath, const QByteArray &tar
     }
     static std::atomic<int> counter{0};
     QByteArray temporary = tempPath;
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    const SignalsHeldOff held;
     if (temporary.isEmpty()) {
         const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
         temporary = folder + '/' + QFile::encodeName(kTemporaryPrefix) + QByteArray::number(::getpid()) + '-'
                     + QByteArray::number(++counter) + ".tmp";
-        if (linkUnnamed(fd, temporary) != 0) {
-            const int error = errno;
-            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-            return fromErrno(error);
-        }
+        if (linkUnnamed(fd, temporary) != 0)
+            return fromErrno(errno);
     }
     WriteResult result;
     if (::rename(temporary.constData(), target.constData()) != 0) {
         result = fromErrno(errno);
         ::unlink(temporary.constData());
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return result;
 }
 
