@@ -246,6 +246,8 @@ private slots:
             {{dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
             {{in}, dir.filePath("a.bin") + ": is a folder", 3},
             {{dir.filePath("w0.gif"), "-o", dir.filePath("x.bin")}, dir.filePath("w0.gif") + ": not a picture, or damaged", 2},
+            {{"--frames", dir.filePath("w0.gif"), "-o", dir.filePath("x.bin")}, dir.filePath("w0.gif") + ": not a picture, or damaged", 2},
+            {{"--frames", dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
             {{in, "-o", dir.filePath("dangling.bin")},
              dir.filePath("dangling.bin") + ": a link to " + dir.filePath("nowhere/t.bin") + ", whose folder does not exist", 3},
             {{dir.filePath("two\nlines\x01\u0085.png"), in, "-o", dir.filePath("made/")}, dir.filePath("two\\nlines\\x01\\x85.png") + ": no such file", 2},
