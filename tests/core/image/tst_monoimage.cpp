@@ -2,6 +2,7 @@
 #include "common/testfiles.h"
 #include "core/convert/conversion.h"
 #include "core/storage/files.h"
+#include "core/image/bmpencoder.h"
 #include "core/image/monoimage.h"
 #include "core/storage/outputfile.h"
 #include "core/storage/settingsfile.h"
@@ -275,6 +276,19 @@ private slots:
         QCOMPARE(port.written(), file);
         QCOMPARE(port.chunks.size(), 11);  // ten of 96 bytes and the last 40
         QCOMPARE(progress.last(), 1000);
+    }
+
+    // The exported BMP says 96 dots per inch, whatever resolution the surface came with.
+    void bmpSaysNinetySixDpi()
+    {
+        for (const int dotsPerMeter : {2835, 3780, 11811}) {
+            QImage surface(128, 64, QImage::Format_ARGB32);
+            surface.fill(Qt::white);
+            surface.setDotsPerMeterX(dotsPerMeter);
+            surface.setDotsPerMeterY(dotsPerMeter / 2);
+            const QByteArray bmp = pw::encodeBmp(surface);
+            QCOMPARE(bmp.mid(38, 8), QByteArray::fromHex("c40e0000c40e0000"));
+        }
     }
 };
 
