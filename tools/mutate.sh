@@ -191,8 +191,13 @@ fi
 if [ "$check" -eq 0 ]; then
 echo "work folder: $work${keep:+ (kept)}"
 sync_tree
-if [ ! -f "$build/CMakeCache.txt" ]; then
+# Each mutant of the core relinks every program and test: lld does that three times faster
+# than the default linker, where it is installed.
+link_flags=""
+command -v ld.lld >/dev/null && link_flags=-fuse-ld=lld
+if [ ! -f "$build/CMakeCache.txt" ] || ! grep -qx "CMAKE_EXE_LINKER_FLAGS:STRING=$link_flags" "$build/CMakeCache.txt"; then
   cmake -S "$tree" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+    -DCMAKE_EXE_LINKER_FLAGS="$link_flags" \
     >"$logs/configure.log" 2>&1 || { echo "the unmutated tree does not configure: $logs/configure.log"; keep=${keep:-$work}; exit 2; }
 fi
 echo "building the unmutated tree..."
