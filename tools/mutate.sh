@@ -36,7 +36,15 @@
 # applied, 1 otherwise, 2 when the unmutated tree does not build or pass.
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && git rev-parse --show-toplevel) || exit 2
+# Bash reads a script as it runs: a run goes on from a copy, so that editing this file
+# meanwhile cannot change what a run half-way through does.
+if [ -z "${PW_MUTATE_ROOT:-}" ]; then
+  PW_MUTATE_ROOT=$(cd "$(dirname "$0")/.." && git rev-parse --show-toplevel) || exit 2
+  copy=$(mktemp /tmp/pixelwright-mutate-script.XXXXXX) && cp "$0" "$copy" || exit 2
+  PW_MUTATE_ROOT=$PW_MUTATE_ROOT PW_MUTATE_COPY=$copy exec bash "$copy" "$@"
+fi
+root=$PW_MUTATE_ROOT
+rm -f "${PW_MUTATE_COPY:-}"
 mutants=""
 keep=""
 only=""

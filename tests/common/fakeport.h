@@ -78,6 +78,7 @@ public:
     QSet<int> missingPorts;  // open fails for these numbers
     bool stalled = false;    // the device has stopped taking bytes
     bool watchable = false;  // the port says when CTS changes
+    std::function<void()> onWrite;  // what the program looks like while a write goes out
 
     QList<QByteArray> chunks;  // every write, in order
     QByteArray written() const { return chunks.isEmpty() ? QByteArray() : chunks.join(); }
@@ -91,6 +92,8 @@ private:
         log << QStringLiteral("write");
         if (fails(op) || !open_)
             return false;
+        if (onWrite)
+            onWrite();
         chunks << bytes;
         pollsSinceWrite_ = 0;
         return true;

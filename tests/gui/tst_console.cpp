@@ -160,7 +160,11 @@ private slots:
         rig.dialogs.answers << std::optional<QString>(empty) << std::optional<QString>(path);
         console->sendCommandFile();   // an empty file: nothing happens at all
         QVERIFY(rig.port.log.filter("open").isEmpty() && shown.isEmpty() && console->windowTitle() == caption);
+        QList<int> cursors;  // the hourglass for as long as the file goes out
+        rig.port.onWrite = [&] { cursors << (QApplication::overrideCursor() ? int(QApplication::overrideCursor()->shape()) : -1); };
         console->sendCommandFile();
+        rig.port.onWrite = nullptr;
+        QVERIFY(!cursors.isEmpty() && cursors == QList<int>(cursors.size(), int(Qt::WaitCursor)));
         QCOMPARE(rig.port.written(), bytes);
         QCOMPARE(console->windowTitle(), caption + "(" + QDir::toNativeSeparators(path) + ")");
         QVERIFY(!rig.port.isOpen() && !QApplication::overrideCursor());
