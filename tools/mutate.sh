@@ -15,7 +15,10 @@
 #                   place. The seed is printed; the same seed over the same tree draws the same
 #                   mutants. The threshold is 90 unless --threshold says otherwise.
 #   --seed S        the seed for --random (default: a new one, printed)
-#   --files GLOB    --random draws only from these files, e.g. 'src/cli/*' or 'src/core/picture/pngreader.cpp'
+#   --files GLOBS   --random draws only from these files, e.g. 'src/cli/*' or
+#                   'src/core/picture/pngreader.cpp,src/cli/args.cpp' (commas between globs)
+#   --since REV     --random draws only from the files under src/ changed since the commit REV
+#                   (what a change's note reports on)
 #   --test-jobs N   tests run at once in a mutant's run (4: most tests wait more than they compute)
 #   --check         only check that each mutant applies to the working tree (its search
 #                   occurs exactly once); builds and runs nothing
@@ -57,6 +60,7 @@ exclude='^(smoke_shell|fuzz_replay_limits_.*)$'
 random_count=0
 seed=""
 files_glob=""
+since=""
 test_jobs=4
 
 usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
@@ -73,6 +77,7 @@ while [ $# -gt 0 ]; do
     --random) random_count=$2; shift 2 ;;
     --seed) seed=$2; shift 2 ;;
     --files) files_glob=$2; shift 2 ;;
+    --since) since=$2; shift 2 ;;
     --test-jobs) test_jobs=$2; shift 2 ;;
     -h|--help) usage 0 ;;
     -*) echo "mutate.sh: unknown option $1" >&2; usage 1 >&2 ;;
@@ -81,6 +86,10 @@ while [ $# -gt 0 ]; do
 done
 if [ "$random_count" -gt 0 ]; then
   [ -z "$mutants" ] || { echo "mutate.sh: --random takes no mutants file" >&2; exit 2; }
+  if [ -n "$since" ]; then
+    files_glob=$(git -C "$root" diff --name-only "$since" -- src | paste -sd, -) || exit 2
+    [ -n "$files_glob" ] || { echo "mutate.sh: nothing under src/ changed since $since" >&2; exit 2; }
+  fi
   seed=${seed:-$(( $(od -An -N4 -tu4 /dev/urandom) % 1000000 ))}
   threshold=${threshold:-90}
 else

@@ -106,8 +106,10 @@ def changes(line):
     for m in CONDITION_RE.finditer(masked):
         open_at = m.end() - 1
         close_at = closing_paren(masked, open_at)
-        if close_at > open_at + 1 and "; " not in masked[open_at:close_at]:
-            inner = line[open_at + 1:close_at]
+        inner = line[open_at + 1:close_at]
+        # A declaration in a condition cannot be negated as it stands: it would not build.
+        declares = re.match(r"\s*(const\s|auto\s|[\w:<>]+[\s*&]+\w+\s*=[^=])", inner)
+        if close_at > open_at + 1 and "; " not in masked[open_at:close_at] and not declares:
             out.append(("negate", line[:open_at + 1] + "!(" + inner + ")" + line[close_at:]))
     m = RETURN_RE.match(masked)
     if m and line[m.end(1):m.end(2)].strip() not in DEFAULTS:
@@ -123,7 +125,7 @@ def production_files(root, pattern):
     for folder, _, names in os.walk(os.path.join(root, "src")):
         for name in names:
             path = os.path.relpath(os.path.join(folder, name), root)
-            if name.endswith(SOURCE_SUFFIXES) and (not pattern or fnmatch.fnmatch(path, pattern)):
+            if name.endswith(SOURCE_SUFFIXES) and (not pattern or any(fnmatch.fnmatch(path, p) for p in pattern.split(","))):
                 found.append(path)
     return sorted(found)
 
@@ -165,7 +167,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seed", type=int, required=True)
     parser.add_argument("--count", type=int, required=True)
-    parser.add_argument("--files", default="", help="a glob over paths such as src/core/*.cpp")
+    parser.add_argument("--files", default="", help="globs over paths, separated by commas, such as src/core/*.cpp,src/cli/args.cpp")
     parser.add_argument("root", nargs="?", default=".")
     args = parser.parse_args()
 
