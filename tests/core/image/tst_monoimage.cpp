@@ -215,20 +215,24 @@ private slots:
 #ifdef Q_OS_LINUX
         QTemporaryDir dir;
         const QString file = dir.filePath("x.bin"), link = dir.filePath("link.bin");
-        QVERIFY(pw::test::writeFile(file, "old") && QFile::link(file, link));
-        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
         const pid_t dead = ::fork();
         if (dead == 0)
             ::_exit(0);
         QCOMPARE(::waitpid(dead, nullptr, 0), dead);
+        // Among other names, before and after them (folders list their names in any order).
         const QString stale = dir.filePath(QStringLiteral(".pixelwright-%1-1.tmp").arg(dead));
+        const QString staleToo = dir.filePath(QStringLiteral(".pixelwright-%1-2.tmp").arg(dead));
         const QString running = dir.filePath(QStringLiteral(".pixelwright-%1-1.tmp").arg(::getppid()));
-        QVERIFY(pw::test::writeFile(stale, "half") && pw::test::writeFile(running, "half"));
+        QVERIFY(pw::test::writeFile(stale, "half"));
+        QVERIFY(pw::test::writeFile(file, "old") && QFile::link(file, link));
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
+        QVERIFY(pw::test::writeFile(running, "half") && pw::test::writeFile(staleToo, "half"));
+        QVERIFY(pw::test::writeFile(dir.filePath("notes.txt"), "kept"));
         QVERIFY(pw::writeOutputFile(link, "new").ok());
         QCOMPARE(pw::test::readFile(file), QByteArray("new"));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(QFile::permissions(file), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
-        QVERIFY(!QFile::exists(stale) && QFile::exists(running));
+        QVERIFY(!QFile::exists(stale) && !QFile::exists(staleToo) && QFile::exists(running));
         // The same bytes again: nothing replaced (no name made for it), only its time renewed.
         const pw::FileIdentity written = pw::fileIdentity(file);
         {

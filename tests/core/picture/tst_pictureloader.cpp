@@ -255,6 +255,47 @@ private slots:
         QCOMPARE(shrunk.isNull(), !refusal.isEmpty());
     }
 
+    // A BMP whose uncompressed rows end before the file does is damaged: the decoder would
+    // leave the missing pixels as whatever memory held. Plain, bit-field and core headers.
+    void cutShortBmpsAreDamaged()
+    {
+        const auto bmp = [](int headerSize, int bits, int compression) {
+            const int masks = compression == 3 ? 12 : 0, rowBytes = (4 * bits + 31) / 32 * 4;
+            QByteArray b(14 + headerSize + masks + 2 * rowBytes, '\x77');
+            const auto put = [&b](int at, quint32 value, int size) {
+                for (int k = 0; k < size; ++k)
+                    b[at + k] = char(value >> (8 * k));
+            };
+            b[0] = 'B', b[1] = 'M';
+            put(2, quint32(b.size()), 4), put(6, 0, 4), put(10, quint32(14 + headerSize + masks), 4), put(14, quint32(headerSize), 4);
+            if (headerSize == 12) {
+                put(18, 4, 2), put(20, 2, 2), put(22, 1, 2), put(24, quint32(bits), 2);
+            } else {
+                b.replace(18, headerSize - 4, QByteArray(headerSize - 4, '\0'));
+                put(18, 4, 4), put(22, 2, 4), put(26, 1, 2), put(28, quint32(bits), 2), put(30, quint32(compression), 4);
+                if (masks)
+                    put(54, 0xff0000, 4), put(58, 0xff00, 4), put(62, 0xff, 4);
+            }
+            return b;
+        };
+        const struct {
+            const char *name;
+            QByteArray whole;
+        } cases[] = {
+            {"info, 24 bits", bmp(40, 24, 0)},
+            {"info, 32 bits in bit fields", bmp(40, 32, 3)},
+            {"core, 24 bits", bmp(12, 24, 0)},
+        };
+        QTemporaryDir dir;
+        for (const auto &c : cases) {
+            const QString path = dir.filePath("picture.bmp");
+            QVERIFY(writeFile(path, c.whole));
+            QVERIFY2(!QImage::fromData(c.whole).isNull() && !readPictureCorner(path, QSize(128, 64)).isNull(), c.name);
+            QVERIFY(writeFile(path, c.whole.chopped(4)));
+            QVERIFY2(readPictureCorner(path, QSize(128, 64)).isNull(), c.name);
+        }
+    }
+
     void smallPictures_data()
     {
         QTest::addColumn<QString>("format");
