@@ -41,7 +41,7 @@ private:
 };
 
 // The largest factor that keeps each side at least `atLeast`, or the picture's own side where
-// that is smaller.
+// that is smaller; a side of at least 0 counts as at least 1.
 int shrinkFactor(const QSize &full, const QSize &atLeast);
 QSize shrunkSize(const QSize &full, int factor);
 // The same, raised where needed so that the shrunk picture holds at most kReducedPixels: a

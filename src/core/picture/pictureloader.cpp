@@ -116,7 +116,7 @@ LoadedPicture partOf(LoadedPicture whole, const PictureRequest &request)
         image = image.copy(sourceRegion(image.size(), request.rotate, request.flip) & rect);
         break;
     case PictureRequest::Part::Reduced:
-        if (const int factor = boundedShrinkFactor(image.size(), request.atLeast.expandedTo(QSize(1, 1))); factor > 1)
+        if (const int factor = boundedShrinkFactor(image.size(), request.atLeast); factor > 1)
             image = shrinkImage(image, factor);
         break;
     }

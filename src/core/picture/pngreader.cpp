@@ -203,7 +203,7 @@ LoadedPicture readPngPrepared(png_structp png, const PngGeometry &g, const Pictu
     std::vector<png_byte> row(g.rowBytes);
     LoadedPicture result;
     if (request.part == PictureRequest::Part::Reduced) {
-        const int factor = boundedShrinkFactor(full, request.atLeast.expandedTo(QSize(1, 1)));
+        const int factor = boundedShrinkFactor(full, request.atLeast);
         if (cornerWork(g, g.width, g.height) > kPngWholeWorkLimit)
             return LoadedPicture::tooLarge(full, pngKind(g));
         const QSize size = shrunkSize(full, factor);

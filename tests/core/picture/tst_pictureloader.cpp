@@ -310,6 +310,9 @@ private slots:
         QTest::newRow("PNG 300 x 72, by 3") << "png" << QSize(300, 72) << QSize(100, 24) << QSize(100, 24);
         QTest::newRow("PNG 300 x 72, atLeast beyond it") << "png" << QSize(300, 72) << QSize(400, 100) << QSize(300, 72);
         QTest::newRow("BMP 300 x 72, by 3") << "bmp" << QSize(300, 72) << QSize(64, 24) << QSize(100, 24);
+        // Asking for nothing shrinks as far as a side of one pixel.
+        QTest::newRow("PNG 300 x 72, at least nothing") << "png" << QSize(300, 72) << QSize(0, 0) << QSize(5, 1);
+        QTest::newRow("BMP 300 x 72, at least nothing") << "bmp" << QSize(300, 72) << QSize(0, 0) << QSize(5, 1);
         QTest::newRow("JPEG 320 x 160, by 4") << "jpg" << QSize(320, 160) << QSize(80, 40) << QSize(80, 40);
         QTest::newRow("JPEG 320 x 160, by 8 at most") << "jpg" << QSize(320, 160) << QSize(2, 2) << QSize(40, 20);
     }
@@ -337,6 +340,8 @@ private slots:
         const QImage shrunk = readPictureReduced(path, atLeast, &full);
         QCOMPARE(full, size);
         QCOMPARE(shrunk.size(), reduced);
+        if (atLeast.isEmpty())
+            return;  // one row of blocks: a smooth scaling of Qt's is no measure of it
         QVERIFY2(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)) <= 3,
                  qPrintable(QString::number(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))));
     }
