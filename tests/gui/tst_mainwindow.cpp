@@ -287,12 +287,15 @@ private slots:
         w.pictureArea()->setPicture(picture);
         QStringList during;
         connect(w.progressBar(), &QProgressBar::valueChanged, this, [&] {
-            during << w.statusLabel()->text() + (w.progressBar()->isHidden() ? "-" : "+");
+            const QCursor *cursor = QGuiApplication::overrideCursor();
+            during << w.statusLabel()->text() + (w.progressBar()->isHidden() ? "-" : "+")
+                          + (cursor && cursor->shape() == Qt::WaitCursor ? "" : " (no hourglass)");
         });
         w.show();
         clickToolbarButton(w, "convertPictureAction");
         QCOMPARE(during.value(0), QStringLiteral("変換中．．．+"));
         QCOMPARE(during.filter(QStringLiteral("-")).size(), 0);
+        QCOMPARE(during.filter(QStringLiteral("hourglass")).size(), 0);
         QCOMPARE(w.statusLabel()->text(), QStringLiteral("完了!!"));
         QVERIFY(w.progressBar()->isHidden() && !QGuiApplication::overrideCursor());
         for (int i = 0; i < 1024; ++i)
