@@ -57,7 +57,9 @@ struct Simulate {
     }
     int stop()
     {
-        ::kill(pid_t(process.processId()), SIGTERM);
+        // A process that has ended has no id: 0 would signal this whole process group.
+        if (const pid_t pid = pid_t(process.processId()); pid > 0)
+            ::kill(pid, SIGTERM);
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QStringList lines() { return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); }

@@ -131,7 +131,9 @@ private slots:
         QByteArray said;
         QTRY_VERIFY2((said += send.readAllStandardError()).contains("sending"), said.constData());
         QTest::qWait(100);
-        ::kill(pid_t(send.processId()), SIGINT);
+        const pid_t pid = pid_t(send.processId());
+        QVERIFY2(pid > 0, "the send ended before it was interrupted");  // 0 would interrupt this whole process group
+        ::kill(pid, SIGINT);
         QVERIFY(send.waitForFinished(10000));
         QCOMPARE(send.exitCode(), 130);
 
