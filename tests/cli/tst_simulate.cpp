@@ -211,6 +211,9 @@ private slots:
             const qsizetype erased = text.indexOf(QString::fromLatin1(c.erase));
             QVERIFY2(erased >= 0 && erased < text.indexOf("DP\r\n"), qPrintable(QString::number(c.columns)));   // erased before the lines
             QVERIFY(text.lastIndexOf(lit) > text.indexOf("DP\r\n"));          // redrawn after DP
+            for (const QString &row : text.split(QStringLiteral("\r\n")))  // every row of every drawing whole
+                if (row.contains(QChar(0x2502)))
+                    QVERIFY2(row.size() == 130 && row.startsWith(QChar(0x2502)) && row.endsWith(QChar(0x2502)), qPrintable(row.left(200)));
         }
     }
 
