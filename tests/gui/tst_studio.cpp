@@ -73,9 +73,9 @@ QImage noise(int width, int height, QImage::Format format, quint32 seed)
 class TstStudio : public QObject {
     Q_OBJECT
 private slots:
-    // The studio's number boxes end exactly where the table's rows end (the frame box follows
-    // the picture's frames instead). The command line's ends: tst_cliunits; conversion.ini's:
-    // tst_conversionsettings.
+    // The studio's number boxes end exactly where the table's rows end, and step by the
+    // table's smallest step (the frame box follows the picture's frames instead). The command
+    // line's ends: tst_cliunits; conversion.ini's: tst_conversionsettings.
     void numberBoxesEndAtTheTablesEnds()
     {
         ConversionStudio studio;
@@ -93,6 +93,8 @@ private slots:
                     const double shown = box->property("value").toDouble();
                     QVERIFY2(qFuzzyCompare(shown + 1, end + 1), qPrintable(caption));
                 }
+                QTest::keyClick(box, Qt::Key_Up);  // one step: the table's smallest
+                QVERIFY2(qFuzzyCompare(box->property("value").toDouble() + 1, option->lowValue() + 1.0 / option->scale + 1), qPrintable(caption));
             }
         }
     }
