@@ -149,6 +149,7 @@ private slots:
 
     void typedLinesAndFilesGoOutAsTypedAndStored()
     {
+        QDir::setCurrent(QDir::rootPath());  // started from elsewhere: the dialogs still start beside the program
         Rig rig;
         CommandConsole *console = openConsole(rig);
         QVERIFY(console && console->isVisible() && !rig.window->isVisible());
@@ -159,6 +160,7 @@ private slots:
         QVERIFY(writeFile(empty, {}) && writeFile(path, bytes));
         rig.dialogs.answers << std::optional<QString>(empty) << std::optional<QString>(path);
         console->sendCommandFile();   // an empty file: nothing happens at all
+        QCOMPARE(QFileInfo(rig.dialogs.requests.value(0).initialPath).canonicalFilePath(), QFileInfo(rig.dir.path()).canonicalFilePath());
         QVERIFY(rig.port.log.filter("open").isEmpty() && shown.isEmpty() && console->windowTitle() == caption);
         QList<int> cursors;  // the hourglass for as long as the file goes out
         rig.port.onWrite = [&] { cursors << (QApplication::overrideCursor() ? int(QApplication::overrideCursor()->shape()) : -1); };
