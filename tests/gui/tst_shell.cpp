@@ -99,10 +99,10 @@ private slots:
             qreal points;
             bool bold;
         } labels[] = {
-            {"companyProductLabel", QStringLiteral("Pixelwright Project"), 18, true},
-            {"productNameLabel", QStringLiteral("Pixelwright"), 32.25, true},
-            {"platformLabel", QStringLiteral("for QPX-4710"), 15.75, true},
-            {"versionLabel", kVersionText, 12, true},
+            {.name = "companyProductLabel", .text = QStringLiteral("Pixelwright Project"), .points = 18, .bold = true},
+            {.name = "productNameLabel", .text = QStringLiteral("Pixelwright"), .points = 32.25, .bold = true},
+            {.name = "platformLabel", .text = QStringLiteral("for QPX-4710"), .points = 15.75, .bold = true},
+            {.name = "versionLabel", .text = kVersionText, .points = 12, .bold = true},
         };
         for (const auto &l : labels) {
             const auto *label = splash.findChild<QLabel *>(QLatin1String(l.name));
