@@ -15,7 +15,7 @@ namespace {
 // The commands; "pixelwright-cli --help" lists them in this order, with these lines.
 struct Command {
     const char *name;
-    const char *help;  // its line in the program's --help
+    QByteArray help;  // its line in the program's --help
     std::function<int(const QStringList &args, const QString &programDir)> run;
 };
 
@@ -37,7 +37,8 @@ const QList<Command> &commands()
          [](const QStringList &args, const QString &) { return synced(runPreview(args)); }},
         {"send", "  send --port N|PATH ...          the window's VRAM/FLASH transfers, command lines and files\n", runSend},
         {"ports",
-         "  ports [--link N DEVICE]         serial ports, and which device each port number 1-16 reaches\n",
+         "  ports [--link N DEVICE]         serial ports, and which device each port number "
+             + rangeText(protocol::kPorts).toLatin1() + " reaches\n",
          runPorts},
         {"simulate",
          "  simulate --link N|--socket PATH a simulated display module to send to, without the device\n",

@@ -5,6 +5,7 @@
 #include "core/convert/conversion.h"
 #include "core/convert/conversionoptions.h"
 #include "core/image/encoders.h"
+#include "core/link/protocol.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,5 +51,7 @@ QByteArray conversionHelp();
 bool formatOption(const ParsedArgs &args, Format &format);
 const Layout *layoutOption(const ParsedArgs &args);
 extern const char *const kExitCodesHelp;
+// A protocol range as the help texts and messages write it: "1-16", or "1..5" with "..".
+QString rangeText(protocol::Range range, const char *separator = "-");
 
 }  // namespace pw::cli

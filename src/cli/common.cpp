@@ -101,6 +101,11 @@ void setInterrupted(bool on) { interruptFlag = on ? 1 : 0; }
 
 QByteArray conversionHelp() { return pw::conversionHelp(); }
 
+QString rangeText(protocol::Range range, const char *separator)
+{
+    return QString::number(range.low) + QLatin1String(separator) + QString::number(range.high);
+}
+
 QList<OptionSpec> conversionSpecs()
 {
     return {{options::threshold.cliName, {}, true}, {options::dither.cliName, {}, true}, {"invert", {}, false},

@@ -20,17 +20,23 @@ namespace pw::cli {
 
 namespace {
 
-const char *const kHelp =
-    "Usage: pixelwright-cli ports [--dir DIR]\n"
-    "       pixelwright-cli ports --link N DEVICE [--dir DIR]\n"
-    "       pixelwright-cli ports --unlink N [--dir DIR]\n"
-    "Lists the serial ports present (name, description, USB vendor:product) and which device\n"
-    "each of the window's port numbers 1-16 reaches. Listing opens no device.\n"
-    "  --link N DEVICE   makes port number N reach DEVICE (/dev/ttyUSB0, or ttyUSB0): the link\n"
-    "                    COMn in the window program's folder, replaced atomically\n"
-    "  --unlink N        removes that link again (N then reaches /dev/ttyS<N-1>)\n"
-    "  --dir DIR         the window program's folder (default: this program's own folder)\n"
-    "  -h, --help        this text\n";
+// The range is the protocol's, so that the help names the numbers the window offers.
+QByteArray helpText()
+{
+    return QStringLiteral(
+        "Usage: pixelwright-cli ports [--dir DIR]\n"
+        "       pixelwright-cli ports --link N DEVICE [--dir DIR]\n"
+        "       pixelwright-cli ports --unlink N [--dir DIR]\n"
+        "Lists the serial ports present (name, description, USB vendor:product) and which device\n"
+        "each of the window's port numbers %1 reaches. Listing opens no device.\n"
+        "  --link N DEVICE   makes port number N reach DEVICE (/dev/ttyUSB0, or ttyUSB0): the link\n"
+        "                    COMn in the window program's folder, replaced atomically\n"
+        "  --unlink N        removes that link again (N then reaches /dev/ttyS<N-1>)\n"
+        "  --dir DIR         the window program's folder (default: this program's own folder)\n"
+        "  -h, --help        this text\n")
+        .arg(rangeText(protocol::kPorts))
+        .toUtf8();
+}
 
 QString listing(const QString &programDir)
 {
@@ -137,7 +143,7 @@ int runPorts(const QStringList &argv, const QString &defaultDir)
         return Usage;
     }
     if (args.has("help")) {
-        writeStdout(QByteArray(kHelp) + kExitCodesHelp);
+        writeStdout(helpText() + kExitCodesHelp);
         return Done;
     }
     const QString dir = args.has("dir") ? args.value("dir") : defaultDir;
@@ -152,7 +158,9 @@ int runPorts(const QStringList &argv, const QString &defaultDir)
     }
     int number = 0;
     if (!portNumber(args.value(link ? "link" : "unlink"), number)) {
-        errorLine(QStringLiteral("the port number is 1 to 16, not '%1'").arg(args.value(link ? "link" : "unlink")));
+        errorLine(QStringLiteral("the port number is %1 to %2, not '%3'")
+                      .arg(QString::number(protocol::kPorts.low), QString::number(protocol::kPorts.high),
+                           args.value(link ? "link" : "unlink")));
         return Usage;
     }
 #ifdef Q_OS_WIN

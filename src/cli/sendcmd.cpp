@@ -21,31 +21,38 @@ namespace pw::cli {
 
 namespace {
 
-const char *const kHelp =
-    "Usage: pixelwright-cli send --port N|PATH --vram [--time 1..5] IN [options]\n"
-    "       pixelwright-cli send --port N|PATH --flash PAGE IN [options]\n"
-    "       pixelwright-cli send --port N|PATH --flash FIRST-LAST IN... [options]\n"
-    "       pixelwright-cli send --port N|PATH --flash FIRST[-LAST] --frames IN [options]\n"
-    "       pixelwright-cli send --port N|PATH --line TEXT\n"
-    "       pixelwright-cli send --port N|PATH --file FILE\n"
-    "Sends as the window does: the same bytes, the same waits on CTS. IN is a picture (converted\n"
-    "with the options below) or a BIN file (*.bin, sent as it is); with --text and no IN, the\n"
-    "text over the background alone.\n"
-    "  --port N|PATH     the window's port number 1-16 (COMn: on Linux the link COMn in this\n"
-    "                    program's folder, else /dev/ttyS<n-1>; see 'ports') or a device path\n"
-    "                    such as /dev/ttyUSB0 or COM7\n"
-    "  --vram            into the screen memory; --time 1..5 is the rewrite time (3)\n"
-    "  --flash PAGE      into FLASH page 0-12; FIRST-LAST fills consecutive pages, one IN each\n"
-    "  --frames          every frame of the animated picture IN, frame k into page FIRST+k, up to\n"
-    "                    LAST (or 12); frames beyond it are not sent, and stderr says how many\n"
-    "  --line TEXT       one command line (CR LF is added)\n"
-    "  --file FILE       a command file, byte for byte as the console sends it, read as the\n"
-    "                    line takes it (any size; a device such as /dev/zero until Ctrl-C)\n"
-    "  --timeout SECONDS bounds each wait for the device (30; 0 = no limit)\n"
-    "  --dry-run         prints the byte stream as hex on standard output; opens nothing\n"
-    "  -h, --help        this text\n"
-    "Progress and the phase (waiting for the device, sending, device busy) go to stderr.\n"
-    "Ctrl-C closes the port and exits with 130.\n";
+// The ranges are the protocol's, so that the help says what the options take.
+QByteArray helpText()
+{
+    return QStringLiteral(
+        "Usage: pixelwright-cli send --port N|PATH --vram [--time %1] IN [options]\n"
+        "       pixelwright-cli send --port N|PATH --flash PAGE IN [options]\n"
+        "       pixelwright-cli send --port N|PATH --flash FIRST-LAST IN... [options]\n"
+        "       pixelwright-cli send --port N|PATH --flash FIRST[-LAST] --frames IN [options]\n"
+        "       pixelwright-cli send --port N|PATH --line TEXT\n"
+        "       pixelwright-cli send --port N|PATH --file FILE\n"
+        "Sends as the window does: the same bytes, the same waits on CTS. IN is a picture (converted\n"
+        "with the options below) or a BIN file (*.bin, sent as it is); with --text and no IN, the\n"
+        "text over the background alone.\n"
+        "  --port N|PATH     the window's port number %2 (COMn: on Linux the link COMn in this\n"
+        "                    program's folder, else /dev/ttyS<n-1>; see 'ports') or a device path\n"
+        "                    such as /dev/ttyUSB0 or COM7\n"
+        "  --vram            into the screen memory; --time %1 is the rewrite time (3)\n"
+        "  --flash PAGE      into FLASH page %3; FIRST-LAST fills consecutive pages, one IN each\n"
+        "  --frames          every frame of the animated picture IN, frame k into page FIRST+k, up to\n"
+        "                    LAST (or %4); frames beyond it are not sent, and stderr says how many\n"
+        "  --line TEXT       one command line (CR LF is added)\n"
+        "  --file FILE       a command file, byte for byte as the console sends it, read as the\n"
+        "                    line takes it (any size; a device such as /dev/zero until Ctrl-C)\n"
+        "  --timeout SECONDS bounds each wait for the device (30; 0 = no limit)\n"
+        "  --dry-run         prints the byte stream as hex on standard output; opens nothing\n"
+        "  -h, --help        this text\n"
+        "Progress and the phase (waiting for the device, sending, device busy) go to stderr.\n"
+        "Ctrl-C closes the port and exits with 130.\n")
+        .arg(rangeText(protocol::kRewriteTimes, ".."), rangeText(protocol::kPorts), rangeText(protocol::kPages),
+             QString::number(protocol::kPages.high))
+        .toUtf8();
+}
 
 struct PortChoice {
     QString portText;  // the number the transfer opens
@@ -112,7 +119,7 @@ int parseSendOptions(const QStringList &argv, ParsedArgs &args, ConversionOption
     if (!parseArgs(argv, known, args, error) || (!args.has("help") && !conversionOptions(args, options, error)))
         return usage(error);
     if (args.has("help")) {
-        writeStdout(QByteArray(kHelp) + conversionHelp() + textHelp() + kExitCodesHelp);
+        writeStdout(helpText() + conversionHelp() + textHelp() + kExitCodesHelp);
         return Done;
     }
     if (!intOption(args, "time", protocol::kRewriteTimes.low, protocol::kRewriteTimes.high, time, error) || !intOption(args, "timeout", 0, 24 * 3600, timeout, error))
@@ -223,7 +230,8 @@ int preparePictures(const ParsedArgs &args, const ConversionOptions &options, in
         first = match.captured(1).toInt();
         last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
         if (!match.hasMatch() || first > last || !protocol::kPages.contains(last))
-            return usage(QStringLiteral("--flash takes a page 0-12 or a range such as 0-12, not '%1'").arg(args.value("flash")));
+            return usage(QStringLiteral("--flash takes a page %1 or a range such as %1, not '%2'")
+                             .arg(rangeText(protocol::kPages), args.value("flash")));
     }
     if (args.has("frames"))
         return prepareFrames(args, options, first, last, jobs);

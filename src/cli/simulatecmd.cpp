@@ -29,34 +29,43 @@ namespace pw::cli {
 
 namespace {
 
-const char *const kHelp =
-    "Usage: pixelwright-cli simulate --link N [--dir DIR] [options]\n"
-    "       pixelwright-cli simulate --socket PATH [--link N [--dir DIR]] [options]\n"
-    "Runs a simulated display module until Ctrl-C, SIGTERM or SIGHUP. The window program\n"
-    "reaches it as port N, 'send' as --port N or --port PATH, exactly as they reach the device.\n"
-    "On stopping it removes the socket and the link it made.\n"
-    "  --socket PATH     the Unix socket it listens on\n"
-    "  --link N          makes the window's port number N (1-16) reach it: COMn in the window\n"
-    "                    program's folder becomes the socket itself, or with --socket a link\n"
-    "                    to PATH. Only a socket (or a link to one) that an earlier simulate\n"
-    "                    left behind is replaced\n"
-    "  --dir DIR         the window program's folder (default: this program's own folder)\n"
-    "  --fast            takes the bytes at once and rewrites in 50 ms (for tests); otherwise\n"
-    "                    they come at the line's 960 bytes a second and DP takes the rewrite time\n"
-    "  --flash-file FILE keeps the 13 FLASH pages in FILE (13 x 1024 bytes) between runs\n"
-    "  --snapshot FILE   a 128 x 64 PNG of the screen (white where a bit is 1), replaced after\n"
-    "                    each DP\n"
-    "  -h, --help        this text\n"
-    "Standard output has one line per command, in order: DT 3, TI 1024 bytes, DP, FS 12,\n"
-    "TS 1024 bytes, TF 5, unknown: TEXT (\\r \\n \\t \\\\ and \\xNN for other bytes), and what was\n"
-    "cut short or dropped. On a terminal the screen is drawn below them in half blocks.\n"
-    "The module: DT1-DT5 sets the rewrite time in seconds (3 at power-up); DP shows the display\n"
-    "memory: CTS drops as DP is taken and rises when the rewrite time has passed; TI and TS,\n"
-    "1024 bytes and CR LF fill the display memory and the selected FLASH page; FS0-FS12 selects\n"
-    "the page; TF0-TF12 copies a page into the display memory.\n"
-    "Exit codes: 0 stopped by Ctrl-C, SIGTERM or SIGHUP, 1 usage or two of its files named as one,\n"
-    "  3 the socket, the link, the snapshot or the flash file could not be made (or the flash\n"
-    "  file is longer than the 13 pages).\n";
+// The ranges are the protocol's, so that the help describes the module that runs.
+QByteArray helpText()
+{
+    return QStringLiteral(
+        "Usage: pixelwright-cli simulate --link N [--dir DIR] [options]\n"
+        "       pixelwright-cli simulate --socket PATH [--link N [--dir DIR]] [options]\n"
+        "Runs a simulated display module until Ctrl-C, SIGTERM or SIGHUP. The window program\n"
+        "reaches it as port N, 'send' as --port N or --port PATH, exactly as they reach the device.\n"
+        "On stopping it removes the socket and the link it made.\n"
+        "  --socket PATH     the Unix socket it listens on\n"
+        "  --link N          makes the window's port number N (%1) reach it: COMn in the window\n"
+        "                    program's folder becomes the socket itself, or with --socket a link\n"
+        "                    to PATH. Only a socket (or a link to one) that an earlier simulate\n"
+        "                    left behind is replaced\n"
+        "  --dir DIR         the window program's folder (default: this program's own folder)\n"
+        "  --fast            takes the bytes at once and rewrites in 50 ms (for tests); otherwise\n"
+        "                    they come at the line's 960 bytes a second and DP takes the rewrite time\n"
+        "  --flash-file FILE keeps the %2 FLASH pages in FILE (%2 x 1024 bytes) between runs\n"
+        "  --snapshot FILE   a 128 x 64 PNG of the screen (white where a bit is 1), replaced after\n"
+        "                    each DP\n"
+        "  -h, --help        this text\n"
+        "Standard output has one line per command, in order: DT 3, TI 1024 bytes, DP, FS 12,\n"
+        "TS 1024 bytes, TF 5, unknown: TEXT (\\r \\n \\t \\\\ and \\xNN for other bytes), and what was\n"
+        "cut short or dropped. On a terminal the screen is drawn below them in half blocks.\n"
+        "The module: DT%3-DT%4 sets the rewrite time in seconds (%5 at power-up); DP shows the display\n"
+        "memory: CTS drops as DP is taken and rises when the rewrite time has passed; TI and TS,\n"
+        "1024 bytes and CR LF fill the display memory and the selected FLASH page; FS%6-FS%7 selects\n"
+        "the page; TF%6-TF%7 copies a page into the display memory.\n"
+        "Exit codes: 0 stopped by Ctrl-C, SIGTERM or SIGHUP, 1 usage or two of its files named as one,\n"
+        "  3 the socket, the link, the snapshot or the flash file could not be made (or the flash\n"
+        "  file is longer than the %2 pages).\n")
+        .arg(rangeText(protocol::kPorts), QString::number(protocol::kPages.count()),
+             QString::number(protocol::kRewriteTimes.low), QString::number(protocol::kRewriteTimes.high),
+             QString::number(protocol::kPowerUpRewriteTime), QString::number(protocol::kPages.low),
+             QString::number(protocol::kPages.high))
+        .toUtf8();
+}
 
 #ifdef Q_OS_UNIX
 
@@ -234,7 +243,7 @@ int runSimulate(const QStringList &argv, const QString &defaultDir)
     if (!parseArgs(argv, known, args, error))
         return usage(error);
     if (args.has("help")) {
-        writeStdout(kHelp);
+        writeStdout(helpText());
         return Done;
     }
     if (!args.operands.isEmpty())

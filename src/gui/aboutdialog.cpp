@@ -37,10 +37,10 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setFixedSize(382, 237);
-    ui->picIcon->setPixmap(programIcon().pixmap(32, 32));
-    ui->picIcon->adjustSize();
-    ui->lblDescription->setText(descriptionText());
-    ui->Label1->setText(warningText());
+    ui->iconLabel->setPixmap(programIcon().pixmap(32, 32));
+    ui->iconLabel->adjustSize();
+    ui->descriptionLabel->setText(descriptionText());
+    ui->warningLabel->setText(warningText());
     // Fonts whose lines are taller than the design's would cut off the last line: such a label
     // grows into the free space below it (above the separator, above the window's edge).
     const auto fit = [](QLabel *label, int bottomLimit) {
@@ -48,13 +48,13 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique
         if (needed > label->height())
             label->resize(label->width(), qMin(needed, bottomLimit - label->y()));
     };
-    fit(ui->lblDescription, 162);
-    fit(ui->Label1, height());
+    fit(ui->descriptionLabel, 162);
+    fit(ui->warningLabel, height());
     // Enter presses the default button; Esc rejects the dialog, which closes it the same way.
-    connect(ui->cmdOK, &QPushButton::clicked, this, &QWidget::close);
+    connect(ui->okButton, &QPushButton::clicked, this, &QWidget::close);
 
     setWindowTitle(programCaption() + QStringLiteral("のﾊﾞｰｼﾞｮﾝ情報"));
-    ui->lblVersion->setText(versionText());
+    ui->versionLabel->setText(versionText());
 }
 
 AboutDialog::~AboutDialog() = default;

@@ -33,13 +33,13 @@ CommandConsole::CommandConsole(const ConsoleSeams &seams, QWidget *parent)
                    | Qt::WindowCloseButtonHint);
     setFixedSize(235, 136);
     consoleCaption_ = windowTitle();
-    connect(ui->Command1, &QPushButton::clicked, this, &CommandConsole::sendTypedLine);
-    connect(ui->Command2, &QPushButton::clicked, this, &CommandConsole::sendCommandFile);
+    connect(ui->sendCommandButton, &QPushButton::clicked, this, &CommandConsole::sendTypedLine);
+    connect(ui->sendFileButton, &QPushButton::clicked, this, &CommandConsole::sendCommandFile);
 }
 
 CommandConsole::~CommandConsole() = default;
 
-QLineEdit *CommandConsole::commandLineEdit() const { return ui->Text1; }
+QLineEdit *CommandConsole::commandLineEdit() const { return ui->commandLineEdit; }
 
 void CommandConsole::sendTypedLine()
 {
@@ -50,7 +50,7 @@ void CommandConsole::sendTypedLine()
     closeRequested_ = false;
     SerialPort &port = main_.port;
     // The system's 8-bit code page, as every text the program writes to the port.
-    const QByteArray line = protocol::commandLine(ui->Text1->text().toLocal8Bit());
+    const QByteArray line = protocol::commandLine(ui->commandLineEdit->text().toLocal8Bit());
     bool ok = openPortSequence(port, main_.settings.portNumber) && port.writeText(line);
     Waiter::End end = Waiter::End::Failed;
     if (ok) {

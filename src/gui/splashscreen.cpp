@@ -22,17 +22,18 @@ SplashScreen::SplashScreen(const Platform &platform, QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setFixedSize(375, 222);
 
-    ui->imgLogo->setPixmap(programIcon().pixmap(32, 32));
+    ui->logoImage->setPixmap(programIcon().pixmap(32, 32));
     // Designer files hold whole point sizes only.
-    QFont name = ui->lblProductName->font();
+    QFont name = ui->productNameLabel->font();
     name.setPointSizeF(32.25);
-    ui->lblProductName->setFont(name);
-    QFont platformFont = ui->lblPlatform->font();
+    ui->productNameLabel->setFont(name);
+    QFont platformFont = ui->platformLabel->font();
     platformFont.setPointSizeF(15.75);
-    ui->lblPlatform->setFont(platformFont);
+    ui->platformLabel->setFont(platformFont);
 
-    for (QWidget *w : std::initializer_list<QWidget *>{ui->Frame1, ui->imgLogo, ui->lblCompanyProduct, ui->lblProductName,
-                                                       ui->lblPlatform, ui->lblVersion, ui->Label1})
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->borderFrame, ui->logoImage, ui->companyProductLabel,
+                                                       ui->productNameLabel, ui->platformLabel, ui->versionLabel,
+                                                       ui->copyrightLabel})
         w->installEventFilter(this);
 
     depthProbe_ = [this] {
@@ -44,13 +45,13 @@ SplashScreen::SplashScreen(const Platform &platform, QWidget *parent)
     if (const QScreen *s = QGuiApplication::primaryScreen())
         move(s->geometry().center() - rect().center());
 
-    ui->lblVersion->setText(versionText());
-    for (QLabel *label : {ui->lblCompanyProduct, ui->lblProductName, ui->lblPlatform, ui->Label1})
+    ui->versionLabel->setText(versionText());
+    for (QLabel *label : {ui->companyProductLabel, ui->productNameLabel, ui->platformLabel, ui->copyrightLabel})
         label->adjustSize();
     // The version is right-aligned: it grows to the left and keeps its right edge.
-    const int right = ui->lblVersion->geometry().right();
-    ui->lblVersion->adjustSize();
-    ui->lblVersion->move(right + 1 - ui->lblVersion->width(), ui->lblVersion->y());
+    const int right = ui->versionLabel->geometry().right();
+    ui->versionLabel->adjustSize();
+    ui->versionLabel->move(right + 1 - ui->versionLabel->width(), ui->versionLabel->y());
 
     // The fourth tick opens the main window at two seconds: a coarse timer would come early.
     timer_.setTimerType(Qt::PreciseTimer);
@@ -100,8 +101,8 @@ bool SplashScreen::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonRelease: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         auto *widget = static_cast<QWidget *>(watched);
-        const bool closes = watched == ui->Frame1 || watched == ui->lblProductName || watched == ui->lblPlatform
-                            || watched == ui->lblVersion;
+        const bool closes = watched == ui->borderFrame || watched == ui->productNameLabel || watched == ui->platformLabel
+                            || watched == ui->versionLabel;
         if (closes && mouse->button() == Qt::LeftButton && widget->rect().contains(mouse->position().toPoint()))
             openMainWindow();
         return true;

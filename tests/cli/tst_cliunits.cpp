@@ -68,9 +68,10 @@ private slots:
     // is the standard stream.
     void argumentForms()
     {
-        const QList<OptionSpec> known = {{QStringLiteral("output"), QLatin1Char('o'), true, false},
-                                         {QStringLiteral("flip"), QChar(), true, true},
-                                         {QStringLiteral("quiet"), QLatin1Char('q'), false, false}};
+        const QList<OptionSpec> known = {
+            {.name = QStringLiteral("output"), .shortName = QLatin1Char('o'), .takesValue = true, .repeats = false},
+            {.name = QStringLiteral("flip"), .shortName = QChar(), .takesValue = true, .repeats = true},
+            {.name = QStringLiteral("quiet"), .shortName = QLatin1Char('q'), .takesValue = false, .repeats = false}};
         const struct {
             QStringList args;
             QStringList operands;

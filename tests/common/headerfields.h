@@ -26,8 +26,8 @@ struct Field {
     const char *name;
     int at;     // offset in the file
     int size;   // 1, 2 or 4 bytes
-    bool bigEndian;
-    bool side;  // the picture's width or height
+    bool bigEndian = false;
+    bool side = false;  // the picture's width or height
 };
 
 inline QByteArray encoded(const char *format, const QImage &image)
@@ -93,37 +93,57 @@ inline QList<HeaderCase> headerCases()
     QByteArray core = QByteArray::fromHex("424d") + QByteArray(24, 0);
     core[10] = 26, core[14] = 12, core[18] = 2, core[20] = 2, core[22] = 1, core[24] = 24;
     bases.append({"BMP core", core + QByteArray(16, '\x55'),
-                  {{"offset", 10, 4, false, false}, {"header size", 14, 4, false, false}, {"width", 18, 2, false, true},
-                   {"height", 20, 2, false, true}, {"planes", 22, 2, false, false}, {"bits", 24, 2, false, false}}});
-    const QList<Field> info{{"offset", 10, 4, false, false},      {"header size", 14, 4, false, false}, {"width", 18, 4, false, true},
-                            {"height", 22, 4, false, true},       {"planes", 26, 2, false, false},      {"bits", 28, 2, false, false},
-                            {"compression", 30, 4, false, false}, {"image size", 34, 4, false, false},  {"colours", 46, 4, false, false}};
+                  {{.name = "offset", .at = 10, .size = 4},
+                   {.name = "header size", .at = 14, .size = 4},
+                   {.name = "width", .at = 18, .size = 2, .side = true},
+                   {.name = "height", .at = 20, .size = 2, .side = true},
+                   {.name = "planes", .at = 22, .size = 2},
+                   {.name = "bits", .at = 24, .size = 2}}});
+    const QList<Field> info{{.name = "offset", .at = 10, .size = 4},
+                            {.name = "header size", .at = 14, .size = 4},
+                            {.name = "width", .at = 18, .size = 4, .side = true},
+                            {.name = "height", .at = 22, .size = 4, .side = true},
+                            {.name = "planes", .at = 26, .size = 2},
+                            {.name = "bits", .at = 28, .size = 2},
+                            {.name = "compression", .at = 30, .size = 4},
+                            {.name = "image size", .at = 34, .size = 4},
+                            {.name = "colours", .at = 46, .size = 4}};
     const QByteArray bmp = encoded("bmp", image);
     bases.append({"BMP info", bmp, info});
     // The same pixels behind a 124-byte header, with colour masks.
     QByteArray v5 = bmp.left(54) + QByteArray(84, 0) + bmp.mid(54);
     v5[10] = char(54 + 84), v5[14] = char(124);
     QList<Field> v5Fields = info;
-    v5Fields << Field{"red mask", 54, 4, false, false} << Field{"alpha mask", 66, 4, false, false};
+    v5Fields << Field{.name = "red mask", .at = 54, .size = 4} << Field{.name = "alpha mask", .at = 66, .size = 4};
     bases.append({"BMP v5", v5, v5Fields});
     bases.append({"BMP v5 bit fields", [&] { QByteArray b = v5; b[30] = 3; b[28] = 32; return b; }(), v5Fields});
 
     const QByteArray gif = animatedGif({image, image});
     const int frame = int(gif.indexOf(QByteArray("\x2C\x00\x00\x00\x00", 5)));
     bases.append({"GIF", gif,
-                  {{"screen width", 6, 2, false, true}, {"screen height", 8, 2, false, true}, {"frame left", frame + 1, 2, false, false},
-                   {"frame top", frame + 3, 2, false, false}, {"frame width", frame + 5, 2, false, false},
-                   {"frame height", frame + 7, 2, false, false}, {"code size", frame + 10 + 768, 1, false, false}}});
+                  {{.name = "screen width", .at = 6, .size = 2, .side = true},
+                   {.name = "screen height", .at = 8, .size = 2, .side = true},
+                   {.name = "frame left", .at = frame + 1, .size = 2},
+                   {.name = "frame top", .at = frame + 3, .size = 2},
+                   {.name = "frame width", .at = frame + 5, .size = 2},
+                   {.name = "frame height", .at = frame + 7, .size = 2},
+                   {.name = "code size", .at = frame + 10 + 768, .size = 1}}});
 
     bases.append({"PNG", encoded("png", image),
-                  {{"width", 16, 4, true, true}, {"height", 20, 4, true, true}, {"bit depth", 24, 1, true, false},
-                   {"colour type", 25, 1, true, false}, {"interlace", 28, 1, true, false}}});
+                  {{.name = "width", .at = 16, .size = 4, .bigEndian = true, .side = true},
+                   {.name = "height", .at = 20, .size = 4, .bigEndian = true, .side = true},
+                   {.name = "bit depth", .at = 24, .size = 1, .bigEndian = true},
+                   {.name = "colour type", .at = 25, .size = 1, .bigEndian = true},
+                   {.name = "interlace", .at = 28, .size = 1, .bigEndian = true}}});
 
     const QByteArray jpeg = encoded("jpg", image);
     const int sof = int(jpeg.indexOf("\xFF\xC0"));
     bases.append({"JPEG", jpeg,
-                  {{"frame length", sof + 2, 2, true, false}, {"height", sof + 5, 2, true, true}, {"width", sof + 7, 2, true, true},
-                   {"components", sof + 9, 1, true, false}, {"sampling", sof + 11, 1, true, false}}});
+                  {{.name = "frame length", .at = sof + 2, .size = 2, .bigEndian = true},
+                   {.name = "height", .at = sof + 5, .size = 2, .bigEndian = true, .side = true},
+                   {.name = "width", .at = sof + 7, .size = 2, .bigEndian = true, .side = true},
+                   {.name = "components", .at = sof + 9, .size = 1, .bigEndian = true},
+                   {.name = "sampling", .at = sof + 11, .size = 1, .bigEndian = true}}});
 
     const QByteArray tiff = encoded("tiff", image);
     QList<Field> tiffFields;
@@ -132,7 +152,7 @@ inline QList<HeaderCase> headerCases()
         int size = 0;
         const int at = tiffValue(tiff, tag, &size);
         if (at > 0)
-            tiffFields << Field{name, at, size, false, side};
+            tiffFields << Field{.name = name, .at = at, .size = size, .side = side};
     }
     bases.append({"TIFF", tiff, tiffFields});
 

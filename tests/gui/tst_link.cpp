@@ -38,7 +38,12 @@ struct LabelLog final : QObject {
 };
 
 // op -1: the port does not exist; nth 0: nothing fails; leftOpen: a failure leaves the port as it was.
-struct Case { bool vram, leftOpen; int op, nth, sent; QStringList boxes, labels; bool watched = false; };
+struct Case {
+    bool vram = false, leftOpen = false;
+    int op = 0, nth = 0, sent = 0;
+    QStringList boxes{}, labels{};
+    bool watched = false;
+};
 
 }  // namespace
 
@@ -52,15 +57,19 @@ private slots:
         QTest::addColumn<Case>("c");
         const QString busy = "画面書換中!!", fail = "注意|ポートの指定が誤りです。(tx_data)|";
         const QStringList vramLabels{"", busy, "送信中", "送信終了", "内部処理中!!", busy, "書換終了"};
-        QTest::newRow("VRAM") << Case{true, false, 0, 0, 13, {}, vramLabels};
-        QTest::newRow("VRAM, watched line") << Case{true, false, 0, 0, 13, {}, vramLabels, true};
-        QTest::newRow("FLASH") << Case{false, false, 0, 0, 12, {"|書込み画像は、TFコマンド→DPコマンドにて表示確認できます。|open"},
-                                       {"", busy, "送信中", "書換終了"}};
-        QTest::newRow("missing port") << Case{true, false, -1, 0, 0, {fail + "closed"}, {}};
-        QTest::newRow("open fails") << Case{true, false, int(Op::Open), 1, 0, {fail + "closed"}, {}};
-        QTest::newRow("band 2 write") << Case{true, true, int(Op::WriteBytes), 3, 4, {fail + "open"}, {}};
-        QTest::newRow("CTS read") << Case{true, true, int(Op::ReadCts), 1, 0, {fail + "open"}, {}};
-        QTest::newRow("hand-over") << Case{true, true, int(Op::HandOver), 2, 2, {fail + "open"}, {}};
+        QTest::newRow("VRAM") << Case{.vram = true, .sent = 13, .labels = vramLabels};
+        QTest::newRow("VRAM, watched line") << Case{.vram = true, .sent = 13, .labels = vramLabels, .watched = true};
+        QTest::newRow("FLASH") << Case{.vram = false,
+                                       .sent = 12,
+                                       .boxes = {"|書込み画像は、TFコマンド→DPコマンドにて表示確認できます。|open"},
+                                       .labels = {"", busy, "送信中", "書換終了"}};
+        QTest::newRow("missing port") << Case{.vram = true, .op = -1, .boxes = {fail + "closed"}};
+        QTest::newRow("open fails") << Case{.vram = true, .op = int(Op::Open), .nth = 1, .boxes = {fail + "closed"}};
+        QTest::newRow("band 2 write")
+            << Case{.vram = true, .leftOpen = true, .op = int(Op::WriteBytes), .nth = 3, .sent = 4, .boxes = {fail + "open"}};
+        QTest::newRow("CTS read") << Case{.vram = true, .leftOpen = true, .op = int(Op::ReadCts), .nth = 1, .boxes = {fail + "open"}};
+        QTest::newRow("hand-over")
+            << Case{.vram = true, .leftOpen = true, .op = int(Op::HandOver), .nth = 2, .sent = 2, .boxes = {fail + "open"}};
     }
 
     void transferFollowsDeviceAndReportsPhases()

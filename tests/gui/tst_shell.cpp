@@ -50,9 +50,9 @@ private slots:
         for (int depth : {24, 32})
             QTest::addRow("%d bits", depth) << depth << QString() << 4;
         // A closing click comes before any colour check: a 16-bit display shows no message then.
-        for (const char *name : {"Frame1", "lblProductName", "lblPlatform", "lblVersion"})
+        for (const char *name : {"borderFrame", "productNameLabel", "platformLabel", "versionLabel"})
             QTest::newRow(name) << 16 << QString::fromLatin1(name) << 0;
-        for (const char *name : {"imgLogo", "lblCompanyProduct", "Label1"})
+        for (const char *name : {"logoImage", "companyProductLabel", "copyrightLabel"})
             QTest::newRow(name) << 24 << QString::fromLatin1(name) << 4;
     }
     void splashChecksColourDepthThenOpensMainWindow()
@@ -99,10 +99,10 @@ private slots:
             qreal points;
             bool bold;
         } labels[] = {
-            {"lblCompanyProduct", QStringLiteral("Pixelwright Project"), 18, true},
-            {"lblProductName", QStringLiteral("Pixelwright"), 32.25, true},
-            {"lblPlatform", QStringLiteral("for QPX-4710"), 15.75, true},
-            {"lblVersion", kVersionText, 12, true},
+            {.name = "companyProductLabel", .text = QStringLiteral("Pixelwright Project"), .points = 18, .bold = true},
+            {.name = "productNameLabel", .text = QStringLiteral("Pixelwright"), .points = 32.25, .bold = true},
+            {.name = "platformLabel", .text = QStringLiteral("for QPX-4710"), .points = 15.75, .bold = true},
+            {.name = "versionLabel", .text = kVersionText, .points = 12, .bold = true},
         };
         for (const auto &l : labels) {
             const auto *label = splash.findChild<QLabel *>(QLatin1String(l.name));
@@ -166,12 +166,12 @@ private slots:
         test::Rig rig{nullptr, false};
         auto *splash = new SplashScreen(rig.platform());
         splash->setDepthProbe([] { return 32; });
-        QCOMPARE(labelText(splash, "lblVersion"), kVersionText);
+        QCOMPARE(labelText(splash, "versionLabel"), kVersionText);
         splash->openMainWindow();
         MainWindow *window = mainWindows().value(0);
         QVERIFY(window);
         window->showAbout();
-        QCOMPARE(labelText(window->about(), "lblVersion"), kVersionText);
+        QCOMPARE(labelText(window->about(), "versionLabel"), kVersionText);
 
         QProcess cli;
         cli.start(QStringLiteral(PW_CLI_PROGRAM), {QStringLiteral("--version")});

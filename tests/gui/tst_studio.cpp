@@ -158,10 +158,13 @@ private slots:
             double low, high, step;
             std::function<double(const ConversionSettings &)> value;
         } numbers[] = {
-            {"明るさ", -100, 100, 1, [](const ConversionSettings &s) { return double(s.tone.brightness); }},
-            {"コントラスト", -100, 100, 1, [](const ConversionSettings &s) { return double(s.tone.contrast); }},
-            {"ガンマ", 0.2, 5, 0.01, [](const ConversionSettings &s) { return s.tone.gamma; }},
-            {"しきい値", 0, 255, 1, [](const ConversionSettings &s) { return double(s.threshold.threshold); }},
+            {.label = "明るさ", .low = -100, .high = 100, .step = 1,
+             .value = [](const ConversionSettings &s) { return double(s.tone.brightness); }},
+            {.label = "コントラスト", .low = -100, .high = 100, .step = 1,
+             .value = [](const ConversionSettings &s) { return double(s.tone.contrast); }},
+            {.label = "ガンマ", .low = 0.2, .high = 5, .step = 0.01, .value = [](const ConversionSettings &s) { return s.tone.gamma; }},
+            {.label = "しきい値", .low = 0, .high = 255, .step = 1,
+             .value = [](const ConversionSettings &s) { return double(s.threshold.threshold); }},
         };
         for (const auto &n : numbers) {
             QAbstractSpinBox *box = named<QAbstractSpinBox>(studio, n.label);

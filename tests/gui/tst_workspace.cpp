@@ -185,9 +185,11 @@ private slots:
         Rig rig;
         const QString dir = rig.dir.path(), picture = rig.path("logo.bmp"), bmp = rig.path("a.BMP"), bin = rig.path("a.BIN");
         const struct { void (MainWindow::*op)(); QString answer, start; int flags; } steps[] = {
-            {&MainWindow::openPicture, picture, dir, 0}, {&MainWindow::savePictureAsBmp, bmp, picture, 6},  // proposes the picture just chosen
-            {&MainWindow::saveBinFile, bin, dir, 6},                                               // starts without a name
-            {&MainWindow::openBinFile, bin, bin, 6}, {&MainWindow::openPicture, {}, bin, 6},           // keeps the flags; cancelled: the name stays
+            {.op = &MainWindow::openPicture, .answer = picture, .start = dir, .flags = 0},
+            {.op = &MainWindow::savePictureAsBmp, .answer = bmp, .start = picture, .flags = 6},  // proposes the picture just chosen
+            {.op = &MainWindow::saveBinFile, .answer = bin, .start = dir, .flags = 6},           // starts without a name
+            {.op = &MainWindow::openBinFile, .answer = bin, .start = bin, .flags = 6},           // keeps the flags
+            {.op = &MainWindow::openPicture, .answer = {}, .start = bin, .flags = 6},            // cancelled: the name stays
         };
         for (const auto &step : steps) {
             rig.dialogs.answers << (step.answer.isEmpty() ? std::nullopt : std::optional<QString>(step.answer));

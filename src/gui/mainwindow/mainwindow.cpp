@@ -51,10 +51,10 @@ MainWindow::MainWindow(const Platform &platform, QWidget *parent)
 {
     ui->setupUi(this);
     setWindowIcon(programIcon());
-    QPalette red = ui->Label1->palette();
+    QPalette red = ui->statusLabel->palette();
     red.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    ui->Label1->setPalette(red);
-    ui->ProgressBar1->setVisible(false);
+    ui->statusLabel->setPalette(red);
+    ui->progressBar->setVisible(false);
 
     fillNumbers(rewriteTimeList(), protocol::kRewriteTimes.low, protocol::kRewriteTimes.high);
     fillNumbers(portList(), protocol::kPorts.low, protocol::kPorts.high);
@@ -99,20 +99,20 @@ MainWindow::MainWindow(const Platform &platform, QWidget *parent)
 
 MainWindow::~MainWindow() { saveConversionSettings(); }
 
-PictureArea *MainWindow::pictureArea() const { return ui->Picture1; }
-QLabel *MainWindow::statusLabel() const { return ui->Label1; }
-QProgressBar *MainWindow::progressBar() const { return ui->ProgressBar1; }
-QComboBox *MainWindow::rewriteTimeList() const { return ui->Combo1; }
-QComboBox *MainWindow::portList() const { return ui->Combo2; }
-QComboBox *MainWindow::pageList() const { return ui->Combo3; }
+PictureArea *MainWindow::pictureArea() const { return ui->pictureArea; }
+QLabel *MainWindow::statusLabel() const { return ui->statusLabel; }
+QProgressBar *MainWindow::progressBar() const { return ui->progressBar; }
+QComboBox *MainWindow::rewriteTimeList() const { return ui->rewriteTimeList; }
+QComboBox *MainWindow::portList() const { return ui->portList; }
+QComboBox *MainWindow::pageList() const { return ui->pageList; }
 CommandConsole *MainWindow::console() const { return console_; }
 AboutDialog *MainWindow::about() const { return about_; }
 
 void MainWindow::setStatus(const QString &text, bool redraw)
 {
-    ui->Label1->setText(text);
+    ui->statusLabel->setText(text);
     if (redraw)
-        ui->Label1->repaint();
+        ui->statusLabel->repaint();
 }
 
 void MainWindow::setCaptionPath(const QString &path)

@@ -5,7 +5,7 @@
 
 namespace pw {
 
-// The picture area (Picture1): a sunken 2-pixel frame around a 128 x 64 surface. The surface
+// The picture area: a sunken 2-pixel frame around a 128 x 64 surface. The surface
 // is the area's image: the button-face background, the picture drawn on it unscaled from the
 // top-left, and whatever the conversion painted since.
 class PictureArea : public QFrame {

@@ -371,17 +371,27 @@ private slots:
         QTest::addColumn<double>("gamma");
         QTest::addColumn<int>("value");
         QTest::addColumn<int>("expected");
-        QTest::newRow("brightness 50 of 0") << 50 << 0 << 1.0 << 0 << 128;      // 127.5
-        QTest::newRow("brightness 50 clamps") << 50 << 0 << 1.0 << 200 << 255;
-        QTest::newRow("brightness -100") << -100 << 0 << 1.0 << 255 << 0;
-        QTest::newRow("contrast 50 spreads") << 0 << 50 << 1.0 << 100 << 45;    // (100 - 127.5) 3 + 127.5
-        QTest::newRow("contrast 50, above") << 0 << 50 << 1.0 << 140 << 165;
-        QTest::newRow("contrast -50 narrows") << 0 << -50 << 1.0 << 0 << 64;    // 63.75
-        QTest::newRow("contrast -50, top") << 0 << -50 << 1.0 << 255 << 191;    // 191.25
-        QTest::newRow("gamma 2 lightens") << 0 << 0 << 2.0 << 64 << 128;        // 127.75
-        QTest::newRow("gamma 0.5 darkens") << 0 << 0 << 0.5 << 128 << 64;       // 64.25
-        QTest::newRow("brightness then contrast") << 10 << 20 << 1.0 << 100 << 125;  // 125.5 -> 126, (126 - 127.5) 1.5 + 127.5
-        QTest::newRow("defaults change nothing") << 0 << 0 << 1.0 << 77 << 77;
+        const struct {
+            const char *name;
+            int brightness = 0, contrast = 0;
+            double gamma = 1.0;
+            int value, expected;
+        } rows[] = {
+            {.name = "brightness 50 of 0", .brightness = 50, .value = 0, .expected = 128},  // 127.5
+            {.name = "brightness 50 clamps", .brightness = 50, .value = 200, .expected = 255},
+            {.name = "brightness -100", .brightness = -100, .value = 255, .expected = 0},
+            {.name = "contrast 50 spreads", .contrast = 50, .value = 100, .expected = 45},  // (100 - 127.5) 3 + 127.5
+            {.name = "contrast 50, above", .contrast = 50, .value = 140, .expected = 165},
+            {.name = "contrast -50 narrows", .contrast = -50, .value = 0, .expected = 64},    // 63.75
+            {.name = "contrast -50, top", .contrast = -50, .value = 255, .expected = 191},   // 191.25
+            {.name = "gamma 2 lightens", .gamma = 2.0, .value = 64, .expected = 128},        // 127.75
+            {.name = "gamma 0.5 darkens", .gamma = 0.5, .value = 128, .expected = 64},       // 64.25
+            // 125.5 -> 126, (126 - 127.5) 1.5 + 127.5
+            {.name = "brightness then contrast", .brightness = 10, .contrast = 20, .value = 100, .expected = 125},
+            {.name = "defaults change nothing", .value = 77, .expected = 77},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.name) << r.brightness << r.contrast << r.gamma << r.value << r.expected;
     }
     void toneGoldens()
     {

@@ -182,10 +182,18 @@ private slots:
         QTest::addColumn<int>("dither");
         QTest::addColumn<bool>("invert");
         QTest::addColumn<bool>("white");
-        QTest::newRow("Floyd-Steinberg, black") << int(Dither::FloydSteinberg) << false << false;
-        QTest::newRow("Atkinson, white, inverted") << int(Dither::Atkinson) << true << true;
-        QTest::newRow("Bayer 8, black, inverted") << int(Dither::Bayer8) << true << false;
-        QTest::newRow("no dither, white") << int(Dither::None) << false << true;
+        const struct {
+            const char *name;
+            Dither dither;
+            bool invert, white;
+        } rows[] = {
+            {.name = "Floyd-Steinberg, black", .dither = Dither::FloydSteinberg, .invert = false, .white = false},
+            {.name = "Atkinson, white, inverted", .dither = Dither::Atkinson, .invert = true, .white = true},
+            {.name = "Bayer 8, black, inverted", .dither = Dither::Bayer8, .invert = true, .white = false},
+            {.name = "no dither, white", .dither = Dither::None, .invert = false, .white = true},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.name) << int(r.dither) << r.invert << r.white;
     }
     void textPixelsAreNeverDithered()
     {
@@ -243,19 +251,33 @@ private slots:
         QTest::addColumn<QString>("sameAs");  // empty: not compared
         QTest::addColumn<bool>("overflow");
         const QString full16 = QString(16, QChar(0x3042)), line = QString(100, QChar(0x6f22));
-        QTest::newRow("16 x 8 fit") << QStringList(8, full16).join('\n') << 0 << 0 << QString() << false;
-        QTest::newRow("17 wide") << QString(17, QChar(0x3042)) << 0 << 0 << QString() << true;
-        QTest::newRow("9 lines") << QStringList(9, "a").join('\n') << 0 << 0 << QString() << true;
         QStringList lines;
         for (int i = 0; i < 100000; ++i)
             lines << QString::number(i).rightJustified(6, '0') + line;
         const QString many = lines.join('\n');
-        QTest::newRow("10 MB of lines, top") << many << 0 << 0 << lines.mid(0, 8).join('\n') << true;
-        QTest::newRow("10 MB of lines, bottom right") << many << 2 << 2 << lines.mid(99992).join('\n') << true;
-        QTest::newRow("10 MB of lines, middle") << many << 1 << 1 << lines.mid(49996, 8).join('\n') << true;
         const QString one = QString(5000000, QChar(0x3042)) + QString(5000000, QChar(0x6f22));
-        QTest::newRow("one 10 MB line, left") << one << 0 << 0 << QString(40, QChar(0x3042)) << true;
-        QTest::newRow("one 10 MB line, right") << one << 2 << 0 << QString(40, QChar(0x6f22)) << true;
+        const struct {
+            const char *name;
+            QString text;
+            TextAlign align = TextAlign::Left;
+            TextVAlign valign = TextVAlign::Top;
+            QString sameAs{};
+            bool overflow;
+        } rows[] = {
+            {.name = "16 x 8 fit", .text = QStringList(8, full16).join('\n'), .overflow = false},
+            {.name = "17 wide", .text = QString(17, QChar(0x3042)), .overflow = true},
+            {.name = "9 lines", .text = QStringList(9, "a").join('\n'), .overflow = true},
+            {.name = "10 MB of lines, top", .text = many, .sameAs = lines.mid(0, 8).join('\n'), .overflow = true},
+            {.name = "10 MB of lines, bottom right", .text = many, .align = TextAlign::Right, .valign = TextVAlign::Bottom,
+             .sameAs = lines.mid(99992).join('\n'), .overflow = true},
+            {.name = "10 MB of lines, middle", .text = many, .align = TextAlign::Center, .valign = TextVAlign::Middle,
+             .sameAs = lines.mid(49996, 8).join('\n'), .overflow = true},
+            {.name = "one 10 MB line, left", .text = one, .sameAs = QString(40, QChar(0x3042)), .overflow = true},
+            {.name = "one 10 MB line, right", .text = one, .align = TextAlign::Right, .sameAs = QString(40, QChar(0x6f22)),
+             .overflow = true},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.name) << r.text << int(r.align) << int(r.valign) << r.sameAs << r.overflow;
     }
     void overflowAndHugeTexts()
     {
