@@ -101,6 +101,22 @@ private slots:
         QCOMPARE(rig.boxes.texts(), QStringList{"画像ファイルを開いて下さい。"});  // 全フレームをFLASHへ送信, with nothing open
     }
 
+    // The toolbar's pictures stay on the toolbar: every menu is as wide as the same items
+    // without pictures would make it.
+    void menusShowNoPictures()
+    {
+        Rig rig;
+        QList<QMenu *> menus{rig.window->pictureMenu()};
+        for (QAction *title : rig.window->menuBar()->actions())
+            menus << title->menu();
+        for (QMenu *menu : menus) {
+            QMenu plain;
+            for (QAction *item : menu->actions())
+                item->isSeparator() ? plain.addSeparator() : plain.addAction(item->text());
+            QVERIFY2(menu->sizeHint() == plain.sizeHint(), qPrintable(menu->objectName()));
+        }
+    }
+
     // Each menu item and toolbar button runs its own command and no neighbour's: every action
     // shown anywhere is in the table, and from either place leaves only its own traces.
     void everyActionRunsItsOwnCommand()

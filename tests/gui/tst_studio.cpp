@@ -140,7 +140,15 @@ private slots:
         QVERIFY(noise(200, 100, QImage::Format_RGB32, 6).save(rig.path("photo.png")));
         rig.window->openDroppedFiles({rig.path("photo.png")});
         rig.window->openStudio();
-        const QImage shown = named<QLabel>(rig.window->studio(), "プレビュー")->pixmap().toImage();
+        ConversionStudio *studio = rig.window->studio();
+        for (const QString caption : {"変換前", "プレビュー"}) {  // each picture under its caption
+            const QLabel *picture = named<QLabel>(studio, caption);
+            const QList<QLabel *> labels = studio->findChildren<QLabel *>();
+            QVERIFY2(std::any_of(labels.cbegin(), labels.cend(), [&](const QLabel *l) {
+                         return l->text() == caption && l->isVisible() && l->mapTo(studio, QPoint(0, l->height())).y() <= picture->mapTo(studio, QPoint()).y();
+                     }), qPrintable(caption));
+        }
+        const QImage shown = named<QLabel>(studio, "プレビュー")->pixmap().toImage();
         QVERIFY(!named<QLabel>(rig.window->studio(), "変換前")->pixmap().isNull());
         rig.window->convertPicture();
         QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
@@ -444,6 +452,10 @@ private slots:
             QCOMPARE(rig.window->statusLabel()->text(), QStringLiteral("エクスポート終了!!"));
             QCOMPARE(readFile(rig.path(names[i])), cli({"convert", rig.path("logo.bin"), "--format", formats[i], "--layout", "row-msb", "-o", "-"}));
         }
+        rig.dialogs.filters << 9;  // a type the list does not have, as a platform dialog may report: the nearest
+        rig.dialogs.answers << rig.path("other.png");
+        rig.window->exportImage();
+        QCOMPARE(readFile(rig.path("other.png")), readFile(rig.path("logo.png")));
         rig.dialogs.answers << rig.path("no/folder/x.h");
         rig.window->exportImage();
         QCOMPARE(rig.window->statusLabel()->text(), QString());  // a failure does not read as done
