@@ -101,8 +101,8 @@ private slots:
         QCOMPARE(rig.boxes.texts(), QStringList{"画像ファイルを開いて下さい。"});  // 全フレームをFLASHへ送信, with nothing open
     }
 
-    // The toolbar's pictures stay on the toolbar: every menu is as wide as the same items
-    // without pictures would make it.
+    // The toolbar's pictures stay on the toolbar: every menu looks, to the pixel, as the same
+    // items without pictures look.
     void menusShowNoPictures()
     {
         Rig rig;
@@ -111,9 +111,17 @@ private slots:
             menus << title->menu();
         for (QMenu *menu : menus) {
             QMenu plain;
-            for (QAction *item : menu->actions())
-                item->isSeparator() ? plain.addSeparator() : plain.addAction(item->text());
+            for (QAction *item : menu->actions()) {
+                QAction *copy = item->isSeparator() ? plain.addSeparator() : plain.addAction(item->text());
+                copy->setShortcut(item->shortcut());
+                copy->setEnabled(item->isEnabled());
+                copy->setCheckable(item->isCheckable());
+                copy->setChecked(item->isChecked());
+            }
             QVERIFY2(menu->sizeHint() == plain.sizeHint(), qPrintable(menu->objectName()));
+            menu->resize(menu->sizeHint());
+            plain.resize(plain.sizeHint());
+            QVERIFY2(menu->grab().toImage() == plain.grab().toImage(), qPrintable(menu->objectName()));
         }
     }
 
