@@ -145,6 +145,17 @@ private slots:
         console->sendTypedLine();
         QVERIFY2(clock.elapsed() - escAt < 500, qPrintable(QString::number(clock.elapsed() - escAt)));
         QVERIFY(!rig.port.isOpen() && rig.boxes.shown.isEmpty() && rig.port.written().endsWith("DP\r\n"));
+
+        // Closed while a line waits: the main window is back at once, and the send closes the
+        // port, silently, once the device has taken the line.
+        console->commandLineEdit()->setText(QStringLiteral("DT1"));
+        QTimer::singleShot(200, console, [&] {
+            console->close();
+            QVERIFY(rig.window->isVisible() && rig.port.isOpen());
+            QTimer::singleShot(200, console, [&] { rig.port.stalled = false; });
+        });
+        console->sendTypedLine();
+        QVERIFY(!rig.port.isOpen() && rig.boxes.shown.isEmpty() && rig.port.written().endsWith("DT1\r\n") && !console->isVisible());
     }
 
     void typedLinesAndFilesGoOutAsTypedAndStored()
