@@ -30,7 +30,15 @@ qint64 pixelLimit(const QByteArray &format, QIODevice *device)
     if (format == "gif")
         return 32'000'000;
     if (format == "pbm" || format == "pgm" || format == "ppm") {
-        const QByteArray magic = device ? device->peek(2) : QByteArray();
+        // Qt names plain text and raw alike; the magic at the start tells them apart. The
+        // reader has read the header by now, so the start is looked at and the place kept.
+        QByteArray magic;
+        if (device && !device->isSequential()) {
+            const qint64 at = device->pos();
+            if (device->seek(0))
+                magic = device->peek(2);
+            device->seek(at);
+        }
         if (magic == "P1" || magic == "P2")
             return 8'000'000;
         if (magic == "P3")

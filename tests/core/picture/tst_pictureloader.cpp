@@ -255,6 +255,44 @@ private slots:
         QCOMPARE(shrunk.isNull(), !refusal.isEmpty());
     }
 
+    // Plain-text PNM decodes a number at a time: it gets 8 million numbers at most, from a
+    // file or from bytes; its raw forms only the memory bound. Each header alone is enough
+    // to be refused.
+    void plainTextPnmWithinItsNumbers()
+    {
+        const struct {
+            QByteArray magic;
+            QSize size;
+            QString refusal;  // empty: decoded
+        } cases[] = {
+            {"P2", {3000, 2700}, QStringLiteral("3000 × 2700 PGM")},
+            {"P1", {3000, 2700}, QStringLiteral("3000 × 2700 PBM")},
+            {"P3", {1700, 1700}, QStringLiteral("1700 × 1700 PPM")},
+            {"P2", {2000, 1000}, {}},
+            {"P5", {3000, 2700}, {}},
+        };
+        QTemporaryDir dir;
+        for (const auto &c : cases) {
+            const qsizetype pixels = qsizetype(c.size.width()) * c.size.height();
+            QByteArray bytes = c.magic + '\n' + QByteArray::number(c.size.width()) + ' ' + QByteArray::number(c.size.height()) + '\n';
+            if (c.magic != "P1")
+                bytes += "255\n";
+            if (c.refusal.isEmpty())
+                bytes += c.magic == "P5" ? QByteArray(pixels, '\x80') : QByteArray("128 ").repeated(pixels);
+            const QString path = dir.filePath("picture.pnm");
+            QVERIFY(writeFile(path, bytes));
+            for (const PictureSource &source : {PictureSource::file(path), PictureSource::memory(bytes)}) {
+                PictureRequest request;
+                request.part = PictureRequest::Part::Reduced;
+                request.atLeast = QSize(128, 64);
+                const LoadedPicture loaded = loadPicture(source, request);
+                QVERIFY2(loaded.ok() == c.refusal.isEmpty(), c.magic.constData());
+                if (!loaded.ok())
+                    QVERIFY2(loadErrorText(loaded).contains(c.refusal), qPrintable(loadErrorText(loaded)));
+            }
+        }
+    }
+
     // A BMP whose uncompressed rows end before the file does is damaged: the decoder would
     // leave the missing pixels as whatever memory held. Plain, bit-field and core headers.
     void cutShortBmpsAreDamaged()
