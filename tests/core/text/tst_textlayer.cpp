@@ -365,7 +365,7 @@ private slots:
         s.text.offsetX = -128;
         s.text.offsetY = 128;
         QVERIFY(parseConversionSettings(formatConversionSettings(s)) == s);
-        const QByteArray damaged = "text=\"open\ntext=\"bad \\q\"\ntext=\"a\"b\"\ntext-size=65\nbold=2\nalign=middle\nvalign=left\n"
+        const QByteArray damaged = "text=\"open\ntext=\"bad \\q\"\ntext=\"end\\\"\ntext-size=65\nbold=2\nalign=middle\nvalign=left\n"
                                    "text-offset=1\ntext-offset=129,0\ntext-color=red\ntext-fallback=x\nfont=\n";
         QVERIFY(parseConversionSettings(damaged) == ConversionSettings{});
         QCOMPARE(parseConversionSettings("text = \"a=b\" \nfont=Unifont\ntext-size=6").text, textOf("a=b", "Unifont", 6));
