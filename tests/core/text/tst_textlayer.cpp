@@ -340,6 +340,7 @@ private slots:
         QTest::newRow("lines, BOM, CR LF, final end") << QByteArray("\xef\xbb\xbf\xe3\x81\x82\r\nb\n") << QStringLiteral("\u3042\nb");
         QTest::newRow("four bytes") << QByteArray("\xf0\x9f\x98\x80") << QStringLiteral("\U0001F600");
         QTest::newRow("stray continuation") << QByteArray("ab\ncd\x80") << QStringLiteral("!2:3");
+        QTest::newRow("lead byte, then ASCII") << QByteArray("a\xe3\x81" "b") << QStringLiteral("!1:2");
         QTest::newRow("overlong") << QByteArray("\xe3\x81\x82\xc0\xaf") << QStringLiteral("!1:2");
         QTest::newRow("surrogate") << QByteArray("x\n\n\xed\xa0\x80") << QStringLiteral("!3:1");
         QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << QStringLiteral("!1:1");
