@@ -64,6 +64,14 @@ private slots:
         QCOMPARE(sendCommandJob(source, line.size(), "1", busy, noLimit, quiet, error), 130);
         setInterrupted(false);
         QVERIFY(!busy.isOpen());
+        // A command file whose reading fails (its first page cannot be read): the port is closed,
+        // and the reason given.
+        QFile unreadable(QStringLiteral("/proc/self/mem"));
+        QVERIFY(unreadable.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        test::FakePort port;
+        QCOMPARE(sendCommandJob(unreadable, -1, "1", port, waiter, quiet, error), 2);
+        QCOMPARE(error, QStringLiteral("the command file could not be read on (%1)").arg(unreadable.errorString()));
+        QVERIFY(!port.isOpen());
     }
 
     // On a terminal: the phases, a bar that follows the bands and ends on a line of its own,
