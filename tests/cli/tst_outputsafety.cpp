@@ -324,6 +324,26 @@ private slots:
         QCOMPARE(readFile(dir.filePath("made/t.bin")).size(), 1024);
     }
 
+    // Standard output is an output like any other: when it takes no byte (a full disk), the
+    // command says so once and ends with 3, whatever it was writing there.
+    void fullStandardOutput()
+    {
+        QTemporaryDir dir;
+        const QString bin = dir.filePath("a.bin");
+        QVERIFY(writeFile(bin, QByteArray(1024, 'a')));
+        const QString itsOwn = "pixelwright-cli: -: standard output could not be written\n", any = "pixelwright-cli: standard output could not be written\n";
+        const QList<QPair<QStringList, QString>> cases{
+            {{"convert", bin, "--format", "hex", "-o", "-"}, itsOwn}, {{"preview", bin, "-o", "-"}, itsOwn},
+            {{"preview", bin}, any}, {{"send", "--dry-run", "--line", "DP"}, any}, {{"fonts"}, any}, {{"--help"}, any}};
+        for (const auto &[args, said] : cases) {
+            QProcess process;
+            process.setStandardOutputFile("/dev/full");
+            process.start(QStringLiteral(PW_CLI_PROGRAM), args);
+            QVERIFY(process.waitForFinished());
+            QCOMPARE(QString::number(process.exitCode()) + ' ' + process.readAllStandardError(), "3 " + said);
+        }
+    }
+
     // Outputs go to disk as they are ready, a frame at a time and in the order of the inputs:
     // the first of 100000 frames is there long before the last is converted, whatever happens
     // later (here a second input nobody ever writes, until the test kills the run), and
