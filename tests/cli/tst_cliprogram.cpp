@@ -67,6 +67,10 @@ private slots:
         QTest::newRow("ports: operand") << QStringList{"ports", "/dev/null"} << 1 << "ports takes --link N DEVICE, --unlink N, or nothing" + portsHelp;
         QTest::newRow("ports: no folder") << QStringList{"ports", "--dir", "%/none", "--link", "3", "/dev/null"} << 3 << "%/none: no such folder";
         QTest::newRow("ports: a file in the way") << QStringList{"ports", "--dir", "%", "--link", "2", "/dev/null"} << 3 << "%/COM2: exists and is not a link; left as it is";
+        QTest::newRow("simulate: option") << QStringList{"simulate", "--bogus"} << 1 << "unknown option '--bogus' (see 'pixelwright-cli simulate --help')";
+        const QString deep = "%/DEEP";  // the socket beside the link one byte too long a name for one
+        QTest::newRow("simulate: too long") << QStringList{"simulate", "--link", "3", "--dir", deep} << 3
+                                            << deep + "/COM3: too long for a socket (at most 107 bytes); give a shorter --socket PATH, and --link makes COM3 a link to it";
         QTest::newRow("ports: not unlinked") << QStringList{"ports", "--dir", "%", "--unlink", "2"} << 3 << "%/COM2: exists and is not a link; left as it is";
     }
     void refusalsSayWhy()
@@ -79,8 +83,10 @@ private slots:
         QVERIFY(writeFile(dir.filePath("a.bin"), QByteArray(1024, 'a')) && writeFile(dir.filePath("empty.bin"), {})
                 && writeFile(dir.filePath("notes.png"), "GIF") && writeFile(dir.filePath("COM2"), "mine")
                 && QFile::link("/proc/self/mem", dir.filePath("mem.bin")));
-        const Run r = run(args.replaceInStrings("%", dir.path()));
-        QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + line.replace("%", dir.path())});
+        const QString deep(108 - int(QFile::encodeName(dir.path()).size()) - int(strlen("//COM3")), 'd');
+        QVERIFY(QDir(dir.path()).mkdir(deep));
+        const Run r = run(args.replaceInStrings("%", dir.path()).replaceInStrings("DEEP", deep));
+        QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + line.replace("%", dir.path()).replace("DEEP", deep)});
         QCOMPARE(r.code, code);
         QVERIFY(r.out.isEmpty());
         QCOMPARE(entries(dir.path()), (QStringList{"COM2", "a.bin", "empty.bin", "mem.bin", "notes.png", "x.png"}));
