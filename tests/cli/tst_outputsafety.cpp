@@ -222,16 +222,17 @@ private slots:
         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
             || ::mount("tmpfs", root.constData(), "tmpfs", 0, "size=64k") != 0)
             QSKIP("no private mount namespace (the rest was checked)");
-        const bool made = writeFile(ro + "/old.bin", "old") && ::mount(nullptr, root.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        const bool made = writeFile(ro + "/old.bin", "old") && QFile::link("/dev/null", ro + "/COM4") && ::mount(nullptr, root.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
         const Run fresh = run({"convert", in, "-o", ro + "/new.bin"}), old = run({"convert", in, "-o", ro + "/old.bin"});
-        const Run link = run({"ports", "--dir", ro, "--link", "3", "/dev/null"});
+        const Run link = run({"ports", "--dir", ro, "--link", "3", "/dev/null"}), unlink = run({"ports", "--dir", ro, "--unlink", "4"});
         const QStringList left = entries(ro);
         ::umount2(root.constData(), MNT_DETACH);
         QVERIFY(made);
         QVERIFY(fresh.code == 3 && fresh.errLines == QStringList{"pixelwright-cli: " + ro + "/new.bin: read-only file system"});
         QVERIFY(old.code == 3 && old.errLines == QStringList{"pixelwright-cli: " + ro + "/old.bin: read-only file system"});
         QVERIFY(link.code == 3 && link.errLines == QStringList{"pixelwright-cli: " + ro + "/COM3: Read-only file system"});
-        QCOMPARE(left, QStringList{"old.bin"});
+        QVERIFY(unlink.code == 3 && unlink.errLines == QStringList{"pixelwright-cli: " + ro + "/COM4: could not be removed"});
+        QCOMPARE(left, (QStringList{"COM4", "old.bin"}));
 #else
         QSKIP("Linux only");
 #endif
