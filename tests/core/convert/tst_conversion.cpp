@@ -255,6 +255,11 @@ private slots:
                 options.background = Qt::darkCyan;
                 QCOMPARE(fitSurface(picture, fit, Qt::darkCyan), prepareSurface(picture, options));
             }
+        // No picture at all: the background alone goes by the threshold, as bars do, never dithered.
+        ConversionOptions dithered;
+        dithered.threshold.dither = Dither::FloydSteinberg;
+        dithered.prepare.background = QColor(120, 120, 120);
+        QCOMPARE(convertLoaded(QImage(), dithered), std::optional<MonoImage>(MonoImage{}));
     }
 
 
