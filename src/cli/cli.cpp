@@ -6,6 +6,7 @@
 #include "pixelwright/version.h"
 
 #include <QCoreApplication>
+#include <cstdio>
 #include <functional>
 
 namespace pw::cli {
@@ -60,9 +61,7 @@ QByteArray mainHelp()
                   "the operands; '--' ends the options.\n";
 }
 
-}  // namespace
-
-int runMain(const QStringList &args)
+int dispatch(const QStringList &args)
 {
     const QString command = args.value(0);
     for (const Command &entry : commands())
@@ -79,6 +78,20 @@ int runMain(const QStringList &args)
     errorLine(command.isEmpty() ? QStringLiteral("no command (see 'pixelwright-cli --help')")
                                 : QStringLiteral("unknown command '%1' (see 'pixelwright-cli --help')").arg(command));
     return Usage;
+}
+
+}  // namespace
+
+// What went to standard output is the command's output too: a full disk or a closed file there
+// is a failure to write it, not a success.
+int runMain(const QStringList &args)
+{
+    const int code = dispatch(args);
+    if (code == Done && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+        errorLine(QStringLiteral("standard output could not be written"));
+        return BadOutput;
+    }
+    return code;
 }
 
 }  // namespace pw::cli

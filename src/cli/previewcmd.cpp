@@ -69,6 +69,10 @@ int runPreview(const QStringList &argv)
             return BadInput;
         }
         bytes = file.read(kImageBytes);
+        if (file.error() != QFileDevice::NoError) {  // a read that fails is no empty file
+            errorLine(input + QStringLiteral(": could not be read"));
+            return BadInput;
+        }
     }
     if (bytes.isEmpty()) {
         errorLine(input + QStringLiteral(": empty, not a BIN file"));

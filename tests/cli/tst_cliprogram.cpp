@@ -32,6 +32,67 @@ private slots:
         QCOMPARE(run({"preview"}).code, 1);
     }
 
+    // Each refusal is one line on stderr with its exit code, and nothing is written; "%" stands
+    // for the folder. mem.bin leads to /proc/self/mem, whose first page cannot be read.
+    void refusalsSayWhy_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("line");
+        const QString sendHelp = " (see 'pixelwright-cli send --help')", portsHelp = " (see 'pixelwright-cli ports --help')";
+        const QString layouts = "--layout takes page-lsb, page-msb, row-msb or row-lsb, not 'diag'";
+        QTest::newRow("convert: no input") << QStringList{"convert", "-o", "%/o.bin"} << 1 << "no input picture (see 'pixelwright-cli convert --help')";
+        QTest::newRow("convert: stdin twice") << QStringList{"convert", "-", "-"} << 1 << "standard input can be read only once";
+        QTest::newRow("convert: frames to stdout") << QStringList{"convert", "--frames", "-"} << 1 << "--frames writes one file per frame, not to standard output";
+        QTest::newRow("convert: unreadable BIN") << QStringList{"convert", "%/mem.bin", "-o", "%/o.bin"} << 2 << "%/mem.bin: could not be read";
+        QTest::newRow("convert: format") << QStringList{"convert", "%/x.png", "--format", "jpg"} << 1 << "--format takes bin, c, hex, pbm, xbm or png, not 'jpg'";
+        QTest::newRow("convert: layout") << QStringList{"convert", "%/x.png", "--layout", "diag"} << 1 << layouts;
+        QTest::newRow("convert: background") << QStringList{"convert", "%/x.png", "--background", "nope"} << 1
+                                             << "--background: 'nope' is not a colour (see 'pixelwright-cli convert --help')";
+        QTest::newRow("preview: layout") << QStringList{"preview", "%/a.bin", "--layout", "diag"} << 1 << layouts;
+        QTest::newRow("preview: empty") << QStringList{"preview", "%/empty.bin"} << 2 << "%/empty.bin: empty, not a BIN file";
+        QTest::newRow("preview: unreadable") << QStringList{"preview", "%/mem.bin"} << 2 << "%/mem.bin: could not be read";
+        QTest::newRow("preview: no folder") << QStringList{"preview", "%/a.bin", "-o", "%/none/p.png"} << 3 << "%/none/p.png: its folder does not exist";
+        QTest::newRow("send: no mode") << QStringList{"send", "--dry-run"} << 1 << "send needs one of --vram, --flash, --line, --file" + sendHelp;
+        QTest::newRow("send: line and a file") << QStringList{"send", "--dry-run", "--line", "DP", "%/a.bin"} << 1 << "--line and --file take no other operand" + sendHelp;
+        QTest::newRow("send: empty file") << QStringList{"send", "--dry-run", "--file", "%/empty.bin"} << 2 << "%/empty.bin: empty, nothing to send";
+        QTest::newRow("send: frames into VRAM") << QStringList{"send", "--dry-run", "--vram", "--frames", "%/x.png"} << 1
+                                                << "--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])" + sendHelp;
+        QTest::newRow("send: frames missing") << QStringList{"send", "--dry-run", "--flash", "0", "--frames", "%/none.gif"} << 2 << "%/none.gif: no such file";
+        QTest::newRow("send: not a picture") << QStringList{"send", "--dry-run", "--vram", "%/notes.png"} << 2 << "%/notes.png: not a picture, or damaged";
+        QTest::newRow("send: unreadable BIN") << QStringList{"send", "--dry-run", "--flash", "1", "%/mem.bin"} << 2 << "%/mem.bin: could not be read";
+        QTest::newRow("send: threshold") << QStringList{"send", "--dry-run", "--vram", "%/x.png", "--threshold", "300"} << 1
+                                         << "--threshold takes a whole number from 0 to 255, not '300'" + sendHelp;
+        QTest::newRow("ports: option") << QStringList{"ports", "--bogus"} << 1 << "unknown option '--bogus'" + portsHelp;
+        QTest::newRow("ports: operand") << QStringList{"ports", "/dev/null"} << 1 << "ports takes --link N DEVICE, --unlink N, or nothing" + portsHelp;
+        QTest::newRow("ports: no folder") << QStringList{"ports", "--dir", "%/none", "--link", "3", "/dev/null"} << 3 << "%/none: no such folder";
+        QTest::newRow("ports: a file in the way") << QStringList{"ports", "--dir", "%", "--link", "2", "/dev/null"} << 3 << "%/COM2: exists and is not a link; left as it is";
+        QTest::newRow("simulate: option") << QStringList{"simulate", "--bogus"} << 1 << "unknown option '--bogus' (see 'pixelwright-cli simulate --help')";
+        const QString deep = "%/DEEP";  // the socket beside the link one byte too long a name for one
+        QTest::newRow("simulate: too long") << QStringList{"simulate", "--link", "3", "--dir", deep} << 3
+                                            << deep + "/COM3: too long for a socket (at most 107 bytes); give a shorter --socket PATH, and --link makes COM3 a link to it";
+        QTest::newRow("ports: not unlinked") << QStringList{"ports", "--dir", "%", "--unlink", "2"} << 3 << "%/COM2: exists and is not a link; left as it is";
+    }
+    void refusalsSayWhy()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        picture(dir, "x.png");
+        QVERIFY(writeFile(dir.filePath("a.bin"), QByteArray(1024, 'a')) && writeFile(dir.filePath("empty.bin"), {})
+                && writeFile(dir.filePath("notes.png"), "GIF") && writeFile(dir.filePath("COM2"), "mine")
+                && QFile::link("/proc/self/mem", dir.filePath("mem.bin")));
+        const QString deep(108 - int(QFile::encodeName(dir.path()).size()) - int(strlen("//COM3")), 'd');
+        QVERIFY(QDir(dir.path()).mkdir(deep));
+        const Run r = run(args.replaceInStrings("%", dir.path()).replaceInStrings("DEEP", deep));
+        QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + line.replace("%", dir.path()).replace("DEEP", deep)});
+        QCOMPARE(r.code, code);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(entries(dir.path()), (QStringList{"COM2", "a.bin", "empty.bin", "mem.bin", "notes.png", "x.png"}));
+        QCOMPARE(readFile(dir.filePath("COM2")), QByteArray("mine"));
+    }
+
     // Repeated --flip options add up as the studio's two boxes do (both: half a turn more);
     // any other option that takes a value, given twice, is refused by name.
     void repeatedOptions_data()
@@ -324,6 +385,7 @@ private slots:
             {{"--flash", "11-12", dir.filePath("a.bin"), picture},
              test::imageChunks("FS11", "TS", bin).join() + test::imageChunks("FS12", "TS", white).join()},
             {{"--line", "DP"}, "DP\r\n"},
+            {{"--vram", "--time", "2", "--text", " "}, test::imageChunks("DT2", "TI", white).join() + "DP\r\n"},  // the background alone
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"send", "--dry-run", "--port", dir.filePath("no-such-tty")} + c.args);
@@ -331,6 +393,15 @@ private slots:
             QCOMPARE(QByteArray::fromHex(r.out), c.stream);
         }
         QCOMPARE(run({"send", "--dry-run", "--line", "DP"}).out, QByteArray("44500d0a\n"));
+        // An endless --file runs until Ctrl-C: 130, and the port (never opened) named.
+        QProcess endless;
+        endless.start(PW_CLI_PROGRAM, {"send", "--dry-run", "--port", dir.filePath("no-such-tty"), "--file", "/dev/zero"});
+        QVERIFY(endless.waitForReadyRead(30000) && endless.processId() > 0);
+        ::kill(pid_t(endless.processId()), SIGINT);
+        QVERIFY(endless.waitForFinished(30000));
+        QCOMPARE(endless.exitCode(), 130);
+        QCOMPARE(endless.readAllStandardError(), "pixelwright-cli: " + QFile::encodeName(dir.filePath("no-such-tty")) + ": interrupted; the port was closed\n");
+        QVERIFY(endless.readAllStandardOutput().startsWith(QByteArray(32, '0') + '\n'));
     }
 
     // Hostile sizes: a 20000 x 20000 PNG fit-converted in bounded memory, its corner at once.

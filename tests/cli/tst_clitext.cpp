@@ -35,6 +35,12 @@ private slots:
                                     << "pixelwright-cli: --text and --text-file cannot be used together";
         QTest::newRow("text alone needs -o") << QStringList{"convert", "--text", "x"} << 1
                                              << "pixelwright-cli: with text and no input picture, -o names the output (see 'pixelwright-cli convert --help')";
+        QTest::newRow("text file missing") << (convert + QStringList{"--text-file", "%/none.txt"}) << 2 << "pixelwright-cli: %/none.txt: no such file";
+        QTest::newRow("text file too long") << (convert + QStringList{"--text-file", "%/big.txt"}) << 2 << "pixelwright-cli: %/big.txt: more than 16 MB of text";
+        QTest::newRow("text alone, no folder") << QStringList{"convert", "--text", "x", "-o", "%/none/t.bin"} << 3
+                                               << "pixelwright-cli: %/none/t.bin: its folder does not exist";
+        QTest::newRow("fonts: operand") << QStringList{"fonts", "x"} << 1 << "pixelwright-cli: fonts takes no operand (see 'pixelwright-cli fonts --help')";
+        QTest::newRow("fonts: option") << QStringList{"fonts", "--all"} << 1 << "pixelwright-cli: unknown option '--all' (see 'pixelwright-cli fonts --help')";
         QTest::newRow("send: font") << QStringList{"send", "--dry-run", "--vram", "--text", "x", "--font", "Nope"} << 1
                                     << "pixelwright-cli: font \"Nope\" is not installed (see 'pixelwright-cli fonts')";
     }
@@ -45,11 +51,12 @@ private slots:
         QFETCH(QString, error);
         QTemporaryDir dir;
         const QString out = dir.filePath("out.bin"), bad = dir.filePath("bad.txt");
-        QVERIFY(writeFile(bad, "fine\nab\xff"));
-        args.replaceInStrings(QRegularExpression("^OUT$"), out).replaceInStrings(QRegularExpression("^BAD$"), bad);
+        QFile big(dir.filePath("big.txt"));  // one byte more than is read, sparse
+        QVERIFY(writeFile(bad, "fine\nab\xff") && big.open(QIODevice::WriteOnly) && big.resize(16 * 1024 * 1024 + 1));
+        args.replaceInStrings(QRegularExpression("^OUT$"), out).replaceInStrings(QRegularExpression("^BAD$"), bad).replaceInStrings("%", dir.path());
         const Run r = run(args);
         QCOMPARE(r.code, code);
-        QCOMPARE(r.errLines, QStringList{QString(error).replace("BAD", bad)});
+        QCOMPARE(r.errLines, QStringList{QString(error).replace("BAD", bad).replace("%", dir.path())});
         QVERIFY(!QFile::exists(out) && r.out.isEmpty());
     }
 
@@ -94,6 +101,7 @@ private slots:
         QCOMPARE(pixel.code, 0);
         QVERIFY2(pixel.out.contains("MisakiGothic\t8\n") && pixel.out.contains("Unifont\t16\n") && !pixel.out.contains("DejaVu Sans\t"), pixel.out);
         QVERIFY(run({"convert", "--help"}).out.contains("--text-file FILE") && run({"--help"}).out.contains("fonts [--pixel]"));
+        QVERIFY(run({"fonts", "--help"}).out.startsWith("Usage: pixelwright-cli fonts [--pixel]\n"));
     }
 };
 

@@ -9,7 +9,11 @@
 #include "core/convert/conversionoptions.h"
 
 #include <QBuffer>
+#include <QTemporaryFile>
 #include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
 
 using namespace pw;
 using namespace pw::cli;
@@ -60,8 +64,40 @@ private slots:
         QCOMPARE(sendCommandJob(source, line.size(), "1", busy, noLimit, quiet, error), 130);
         setInterrupted(false);
         QVERIFY(!busy.isOpen());
+        // A command file whose reading fails (its first page cannot be read): the port is closed,
+        // and the reason given.
+        QFile unreadable(QStringLiteral("/proc/self/mem"));
+        QVERIFY(unreadable.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        test::FakePort port;
+        QCOMPARE(sendCommandJob(unreadable, -1, "1", port, waiter, quiet, error), 2);
+        QCOMPARE(error, QStringLiteral("the command file could not be read on (%1)").arg(unreadable.errorString()));
+        QVERIFY(!port.isOpen());
     }
 
+    // On a terminal: the phases, a bar that follows the bands and ends on a line of its own,
+    // and the device's busy time after the display command.
+    void progressOnATerminal()
+    {
+        QTemporaryFile capture;
+        QVERIFY(capture.open());
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        QVERIFY(saved >= 0 && ::dup2(capture.handle(), STDERR_FILENO) >= 0);
+        test::FakePort port;  // CTS stays up a poll after the display command: the device is busy
+        port.cts = [](const QByteArray &w, int polls) { return !w.endsWith("DP\r\n") || polls != 1; };
+        CliWaiter waiter(1000);
+        Reporter terminal(true);
+        QString error;
+        const int code = sendImageJob(displayMemoryStream(test::randomImage(3), 3), "1", port, waiter, terminal, "done", error);
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QCOMPARE(code, 0);
+        QByteArray bar;
+        for (int band = 0; band <= kBands; ++band)
+            bar += "\r[" + QByteArray(band * 4, '#') + QByteArray(32 - band * 4, '-') + "] " + QByteArray::number(band) + "/8";
+        QCOMPARE(test::readFile(capture.fileName()), "sending\n" + bar + "\ndevice busy\ndone\n");
+    }
 
     // Every form of the grammar in one table: what the options and operands come out as, or the
     // error. Option values and operands mix in any order, "--" ends the options and "-" alone

@@ -6,6 +6,9 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -183,6 +186,58 @@ private slots:
         QCOMPARE(modeOf(locked) & 07777, mode_t(0444));
     }
 
+    // Places the program may not write: another user's folder; another user's file in a sticky
+    // folder (only its owner may replace it, though anyone may write it); a read-only file
+    // system. The reason is named, old files are kept, and no temporary is left.
+    void placesThatRefuseWrites()
+    {
+#ifdef Q_OS_LINUX
+        if (::getuid() != 0)
+            QSKIP("needs root: to run the program as another user, and to mount a file system");
+        QTemporaryDir dir;
+        const QString in = picture(dir, "a.png"), sticky = dir.filePath("sticky"), ro = dir.filePath("ro");
+        QVERIFY(QDir(dir.path()).mkdir("sticky") && QDir(dir.path()).mkdir("ro") && writeFile(sticky + "/old.bin", "old"));
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0 && ::chmod(QFile::encodeName(sticky).constData(), 01777) == 0
+                && ::chmod(QFile::encodeName(sticky + "/old.bin").constData(), 0666) == 0);
+        const auto asNobody = [&](const QString &output) {
+            QProcess process;
+            process.setChildProcessModifier([] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(99);
+            });
+            process.start(QStringLiteral(PW_CLI_PROGRAM), {"convert", in, "-o", output});
+            process.waitForFinished();
+            return QStringLiteral("%1 %2").arg(process.exitCode()).arg(QString::fromUtf8(process.readAllStandardError()).trimmed());
+        };
+        QCOMPARE(asNobody(dir.filePath("x.bin")), "3 pixelwright-cli: " + dir.filePath("x.bin") + ": permission denied");
+        QCOMPARE(asNobody(sticky + "/old.bin"), "3 pixelwright-cli: " + sticky + "/old.bin: permission denied");
+        QCOMPARE(entries(sticky), QStringList{"old.bin"});  // (a later run would remove a temporary left behind)
+        QCOMPARE(readFile(sticky + "/old.bin"), QByteArray("old"));
+        QCOMPARE(asNobody(sticky + "/new.bin"), QStringLiteral("0 "));
+        QCOMPARE(readFile(sticky + "/new.bin"), QByteArray(1024, '\xff'));
+        QCOMPARE(entries(dir.path()), QStringList{"a.png"});
+
+        // A file system of our own, seen by this process and the programs it starts.
+        const QByteArray root = QFile::encodeName(ro);
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("tmpfs", root.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("no private mount namespace (the rest was checked)");
+        const bool made = writeFile(ro + "/old.bin", "old") && QFile::link("/dev/null", ro + "/COM4") && ::mount(nullptr, root.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        const Run fresh = run({"convert", in, "-o", ro + "/new.bin"}), old = run({"convert", in, "-o", ro + "/old.bin"});
+        const Run link = run({"ports", "--dir", ro, "--link", "3", "/dev/null"}), unlink = run({"ports", "--dir", ro, "--unlink", "4"});
+        const QStringList left = entries(ro);
+        ::umount2(root.constData(), MNT_DETACH);
+        QVERIFY(made);
+        QVERIFY(fresh.code == 3 && fresh.errLines == QStringList{"pixelwright-cli: " + ro + "/new.bin: read-only file system"});
+        QVERIFY(old.code == 3 && old.errLines == QStringList{"pixelwright-cli: " + ro + "/old.bin: read-only file system"});
+        QVERIFY(link.code == 3 && link.errLines == QStringList{"pixelwright-cli: " + ro + "/COM3: Read-only file system"});
+        QVERIFY(unlink.code == 3 && unlink.errLines == QStringList{"pixelwright-cli: " + ro + "/COM4: could not be removed"});
+        QCOMPARE(left, (QStringList{"COM4", "old.bin"}));
+#else
+        QSKIP("Linux only");
+#endif
+    }
+
     // Stopped mid-batch by Ctrl-C, SIGTERM or kill -9: every output is either complete or the
     // old file, on replacing and on new outputs alike. Ctrl-C and SIGTERM leave no temporary;
     // kill -9 can catch the one moment a replacing file has a name of its own, and the next
@@ -238,6 +293,9 @@ private slots:
         QVERIFY(writeFile(dir.filePath("w0.gif"), QByteArray("GIF89a\0\0\x01\0\0\0\0;", 14)));
         QVERIFY(QFile::link(dir.filePath("nowhere/t.bin"), dir.filePath("dangling.bin")) && QDir(dir.path()).mkdir("made"));
         QVERIFY(QFile::link("made/t.bin", dir.filePath("ahead.bin")));
+        QVERIFY(QFile::link("loop2.bin", dir.filePath("loop1.bin")) && QFile::link("loop1.bin", dir.filePath("loop2.bin")));
+        QCOMPARE(::mknod(QFile::encodeName(dir.filePath("socket")).constData(), S_IFSOCK | 0666, 0), 0);  // nothing listens
+        const QString longName = dir.filePath(QString(300, 'n') + ".bin");
         const struct {
             QStringList args;
             QString line;
@@ -250,9 +308,12 @@ private slots:
             {{"--frames", dir.filePath("cut.tif"), "-o", dir.filePath("x.bin")}, dir.filePath("cut.tif") + ": not a picture, or damaged", 2},
             {{in, "-o", dir.filePath("dangling.bin")},
              dir.filePath("dangling.bin") + ": a link to " + dir.filePath("nowhere/t.bin") + ", whose folder does not exist", 3},
-            {{dir.filePath("two\nlines\x01\u0085.png"), in, "-o", dir.filePath("made/")}, dir.filePath("two\\nlines\\x01\\x85.png") + ": no such file", 2},
+            {{dir.filePath("two\nlines\r\t\x01\u0085.png"), in, "-o", dir.filePath("made/")}, dir.filePath("two\\nlines\\r\\t\\x01\\x85.png") + ": no such file", 2},
             {{in, "-o", "/dev/full"}, "/dev/full: no space left on the disk", 3},  // a device that takes no byte
             {{in, "-o", dir.filePath("none") + "/"}, dir.filePath("none") + "/: no such folder", 3},
+            {{in, "-o", dir.filePath("loop1.bin")}, dir.filePath("loop1.bin") + ": could not be written (Too many levels of symbolic links)", 3},
+            {{in, "-o", dir.filePath("socket")}, dir.filePath("socket") + ": could not be written (No such device or address)", 3},
+            {{in, "-o", longName}, longName + ": could not be written (File name too long)", 3},
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"convert"} + c.args);
@@ -262,6 +323,26 @@ private slots:
         QCOMPARE(run({"convert", in, "-o", dir.filePath("ahead.bin")}).code, 0);
         QVERIFY(QFileInfo(dir.filePath("ahead.bin")).isSymLink());
         QCOMPARE(readFile(dir.filePath("made/t.bin")).size(), 1024);
+    }
+
+    // Standard output is an output like any other: when it takes no byte (a full disk), the
+    // command says so once and ends with 3, whatever it was writing there.
+    void fullStandardOutput()
+    {
+        QTemporaryDir dir;
+        const QString bin = dir.filePath("a.bin");
+        QVERIFY(writeFile(bin, QByteArray(1024, 'a')));
+        const QString itsOwn = "pixelwright-cli: -: standard output could not be written\n", any = "pixelwright-cli: standard output could not be written\n";
+        const QList<QPair<QStringList, QString>> cases{
+            {{"convert", bin, "--format", "hex", "-o", "-"}, itsOwn}, {{"preview", bin, "-o", "-"}, itsOwn},
+            {{"preview", bin}, any}, {{"send", "--dry-run", "--line", "DP"}, any}, {{"fonts"}, any}, {{"--help"}, any}};
+        for (const auto &[args, said] : cases) {
+            QProcess process;
+            process.setStandardOutputFile("/dev/full");
+            process.start(QStringLiteral(PW_CLI_PROGRAM), args);
+            QVERIFY(process.waitForFinished());
+            QCOMPARE(QString::number(process.exitCode()) + ' ' + process.readAllStandardError(), "3 " + said);
+        }
     }
 
     // Outputs go to disk as they are ready, a frame at a time and in the order of the inputs:

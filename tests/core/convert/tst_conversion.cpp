@@ -247,6 +247,19 @@ private slots:
         stretch.prepare.fit = Fit::Stretch;
         const Pixels half = whitePixels(convertImage(two, stretch));
         QVERIFY(half.contains(QPoint(0, 0)) && half.contains(QPoint(63, 63)) && !half.contains(QPoint(64, 0)));
+        // The studio's area shows each fit as the conversion places it, an odd size and no picture alike.
+        for (const QImage &picture : {nearThreshold(37, 91, QImage::Format_ARGB32, 5), QImage()})
+            for (const Fit fit : {Fit::Crop, Fit::Contain, Fit::Cover, Fit::Stretch}) {
+                PrepareOptions options;
+                options.fit = fit;
+                options.background = Qt::darkCyan;
+                QCOMPARE(fitSurface(picture, fit, Qt::darkCyan), prepareSurface(picture, options));
+            }
+        // No picture at all: the background alone goes by the threshold, as bars do, never dithered.
+        ConversionOptions dithered;
+        dithered.threshold.dither = Dither::FloydSteinberg;
+        dithered.prepare.background = QColor(120, 120, 120);
+        QCOMPARE(convertLoaded(QImage(), dithered), std::optional<MonoImage>(MonoImage{}));
     }
 
 

@@ -31,6 +31,7 @@ private slots:
             {"\"3\"x,\"1\"", {"3", "1"}},                      // after the closing quote, up to the separator: dropped
             {"\"3", {"3"}},                                    // an unclosed quote runs to the end
             {"1,2,3,4", {"1", "2"}},                           // two values at most
+            {"\"5\", \t", {"5"}},                                // blanks after the last separator: no value
             {"", {}},
         };
         for (const auto &c : cases)
