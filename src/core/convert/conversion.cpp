@@ -6,21 +6,6 @@
 
 namespace pw {
 
-namespace {
-
-QStringList names(const QList<Choice> &choices)
-{
-    QStringList list;
-    for (const Choice &choice : choices)
-        list << choice.name;
-    return list;
-}
-
-}  // namespace
-
-QStringList fitNames() { return names(fitChoices()); }
-QStringList ditherNames() { return names(ditherChoices()); }
-
 std::optional<Fit> fitFromName(const QString &name)
 {
     const Choice *choice = choiceNamed(fitChoices(), name);

@@ -23,8 +23,6 @@ struct ConversionOptions {
 };
 
 // The options' names as the command line and the settings files spell them.
-QStringList fitNames();     // crop, contain, cover, stretch
-QStringList ditherNames();  // none, floyd-steinberg, atkinson, bayer4, bayer8
 std::optional<Fit> fitFromName(const QString &name);
 std::optional<Dither> ditherFromName(const QString &name);
 QString fitName(Fit fit);

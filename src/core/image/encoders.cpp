@@ -34,16 +34,6 @@ QByteArray blackBits(const MonoImage &image, const Layout &rows)
 
 }  // namespace
 
-bool formatFromName(const QString &name, Format &out)
-{
-    for (Format format : {Format::Bin, Format::C, Format::Hex, Format::Pbm, Format::Xbm, Format::Png})
-        if (formatName(format) == name) {
-            out = format;
-            return true;
-        }
-    return false;
-}
-
 QString formatName(Format format)
 {
     return format == Format::C ? QStringLiteral("c") : formatExtension(format);

@@ -10,7 +10,6 @@
 namespace pw {
 
 enum class Format { Bin, C, Hex, Pbm, Xbm, Png };
-bool formatFromName(const QString &name, Format &out);
 QString formatName(Format format);       // "bin", "c", "hex", "pbm", "xbm", "png"
 QString formatExtension(Format format);  // "bin", "h", "hex", "pbm", "xbm", "png"
 

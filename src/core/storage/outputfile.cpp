@@ -74,7 +74,6 @@ QString writeErrorText(const WriteResult &result)
 }
 
 void requestWriteStop() { stopRequested = 1; }
-bool writeStopRequested() { return stopRequested != 0; }
 
 #ifdef Q_OS_UNIX
 

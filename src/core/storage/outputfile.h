@@ -54,7 +54,6 @@ void syncDeferredWrites();
 // From a signal handler (async-signal-safe): a write still in progress stops before its file
 // is put in place, and leaves nothing behind.
 void requestWriteStop();
-bool writeStopRequested();
 
 // Which file a path names, following links: two paths name the same file when their
 // identities are equal (another spelling, a symbolic or a hard link).
