@@ -365,7 +365,7 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     verdict="killed (build)"
     killed=$((killed + 1))
   else
-    run_tests "$tests" "$logs/$label-test.log"
+    run_confirmed "$tests" "$logs/$label-test.log"
     case "$failed" in
       "") verdict="SURVIVED"; survived=$((survived + 1)); survivors+=("$label $shown") ;;
       "no test matched"*) verdict="bad mutant: $failed"; bad=$((bad + 1)) ;;
