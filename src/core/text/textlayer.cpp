@@ -92,7 +92,6 @@ TextLayer layoutText(const TextOptions &o)
     QImage canvas(kImageWidth, kImageHeight, QImage::Format_RGB32);
     canvas.fill(Qt::black);
     QPainter painter(&canvas);
-    painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setFont(font);
     painter.setPen(Qt::white);
     QSet<char32_t> seen;

@@ -224,6 +224,24 @@ private slots:
         QCOMPARE(wrong, 0);
     }
 
+    // Drawn without smoothing in an outline font too: every pixel of the ink is all text or
+    // all background, so the device shows the edges the preview shows.
+    void outlineFontsAreDrawnHard()
+    {
+        const QStringList families = QFontDatabase::families();
+        const auto outline = std::find_if(families.cbegin(), families.cend(), [](const QString &f) { return QFontDatabase::isSmoothlyScalable(f); });
+        if (outline == families.cend())
+            QSKIP("no outline font installed");
+        const TextLayer layer = layoutText(textOf(QStringLiteral("Agx Wy"), *outline, 23));
+        int ink = 0, grey = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x) {
+                const int v = layer.ink.pixelColor(x, y).red();
+                ink += v == 255, grey += v > 0 && v < 255;
+            }
+        QVERIFY2(ink > 50 && grey == 0, qPrintable(QStringLiteral("%1: %2 ink, %3 grey").arg(*outline).arg(ink).arg(grey)));
+    }
+
     // An empty text changes nothing, whatever its other settings say (even a font that is missing).
     void emptyTextChangesNothing()
     {
