@@ -111,6 +111,7 @@ private slots:
             QCOMPARE(label->font().pointSizeF(), l.points);
             QCOMPARE(label->font().bold(), l.bold);
         }
+        QCOMPARE(splash.findChild<QLabel *>(QStringLiteral("logoImage"))->pixmap().size(), QSize(32, 32));
     }
 
     // Coarse timers fire up to 5 % early: four ticks must still add up to two full seconds.

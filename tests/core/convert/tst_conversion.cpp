@@ -305,6 +305,8 @@ private slots:
         for (Format format : {Format::Pbm, Format::Xbm, Format::Png}) {
             const QImage decoded = QImage::fromData(encodeImage(image, format, device, "x"));
             QCOMPARE(decoded.size(), QSize(128, 64));
+            if (format == Format::Png)  // 100 dpi both ways, screen or none, in both programs
+                QVERIFY(decoded.dotsPerMeterX() == 3937 && decoded.dotsPerMeterY() == 3937);
             QCOMPARE(convertImage(decoded, {}), image);
         }
         const QString drawing = halfBlocks(imageWith({{0, 0}, {1, 1}, {2, 0}, {2, 1}}));

@@ -224,6 +224,26 @@ private slots:
         QCOMPARE(wrong, 0);
     }
 
+    // Over the window's area the text is pure white or pure black where its ink is, and the
+    // picture is untouched everywhere else.
+    void drawnOverTheArea()
+    {
+        const TextLayer layer = layoutText(textOf(QStringLiteral("Abgy 漢"), "Unifont", 16));
+        for (const bool white : {true, false}) {
+            const QImage picture = photo(3);
+            QImage surface = picture;
+            drawText(surface, layer, white);
+            int ink = 0;
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 128; ++x) {
+                    const bool glyph = layer.ink.pixelColor(x, y).red() > 127;
+                    ink += glyph;
+                    QCOMPARE(surface.pixel(x, y), glyph ? (white ? qRgb(255, 255, 255) : qRgb(0, 0, 0)) : picture.pixel(x, y));
+                }
+            QVERIFY(ink > 50);
+        }
+    }
+
     // Drawn without smoothing in an outline font too: every pixel of the ink is all text or
     // all background, so the device shows the edges the preview shows.
     void outlineFontsAreDrawnHard()
