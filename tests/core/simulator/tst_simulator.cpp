@@ -84,8 +84,8 @@ private slots:
         QTest::newRow("TS before FS goes to page 0; TI alone shows nothing")
             << "TS" + A + "\r\nTI" + B + "\r\n" << QStringList{"TS 1024 bytes", "TI 1024 bytes"} << black << flashWith(0, A);
         QTest::newRow("arguments outside the device's ranges")
-            << QByteArray("DT0\r\nDT6\r\nDT05\r\nFS13\r\nFS\r\nTF123\r\nTFx\r\ndp\r\nDP \r\n")
-            << QStringList{"unknown: DT0", "unknown: DT6", "DT 5", "unknown: FS13", "unknown: FS", "unknown: TF123", "unknown: TFx", "unknown: dp", "unknown: DP "}
+            << QByteArray("DT0\r\nDT6\r\nDT05\r\nFS13\r\nFS\r\nFS012\r\nTF123\r\nTFx\r\ndp\r\nDP \r\n")
+            << QStringList{"unknown: DT0", "unknown: DT6", "DT 5", "unknown: FS13", "unknown: FS", "unknown: FS012", "unknown: TF123", "unknown: TFx", "unknown: dp", "unknown: DP "}
             << black << flashWith(-1, {});
         QTest::newRow("unknown lines escaped; only CR LF ends a line")
             << QByteArray("\x01\xff\\\tA\rB\r\n\r\nDP\nDT2\n\r\nDP\r\n", 24)
@@ -151,6 +151,9 @@ private slots:
         const QByteArray partPage = imageB.left(500) + QByteArray(kImageBytes - 500, '\0');
         QCOMPARE(module.screen(), partPage);
         QCOMPARE(readFile(module.options.flashFile), flashWith(1, partPage).replace(0, kImageBytes, imageA).replace(12 * kImageBytes, kImageBytes, imageB));
+        DisplayModule oneByteOver([](const DisplayModule::Event &) {});  // even one byte of a page is kept
+        oneByteOver.loadFlash(imageA + "\x5a");
+        QCOMPARE(oneByteOver.flashBytes(), flashWith(0, imageA).replace(kImageBytes, 1, "\x5a"));
         port.close();
         module.stop();
 
