@@ -125,6 +125,18 @@ private slots:
         }
     }
 
+    // The toolbar as the user sees it: the buttons in their order and groups, each a picture
+    // with its tip.
+    void toolbarButtonsAndTheirTips()
+    {
+        Rig rig;
+        QStringList shown;
+        for (QAction *button : rig.window->toolBar()->actions())
+            shown << (button->isSeparator() ? QStringLiteral("-") : button->toolTip() + (button->icon().isNull() ? " (no picture)" : ""));
+        QCOMPARE(shown, (QStringList{"画像を開く", "ＢＩＮファイルを開く", "名前を付けて画像を保存する", "名前を付けてＢＩＮファイルを保存する", "変換", "-",
+                                     "画像送信（VRAM）", "画像送信（FLASH）", "-", "コマンド送信"}));
+    }
+
     // Each menu item and toolbar button runs its own command and no neighbour's: every action
     // shown anywhere is in the table, and from either place leaves only its own traces.
     void everyActionRunsItsOwnCommand()
