@@ -9,7 +9,7 @@ namespace pw::decoding {
 
 DeclaredSize peekDeclaredSize(QIODevice &device)
 {
-    const QByteArray head = device.peek(54);
+    const QByteArray head = device.peek(34);
     const auto u16 = [&head](int at) { return int(uchar(head[at])) | int(uchar(head[at + 1])) << 8; };
     const auto i32 = [&u16](int at) { return qint32(quint32(u16(at)) | quint32(u16(at + 2)) << 16); };
     if (head.size() >= 10 && (head.startsWith("GIF87a") || head.startsWith("GIF89a")))
@@ -41,17 +41,7 @@ DeclaredSize peekDeclaredSize(QIODevice &device)
     if ((compression == 0 || compression == 3 || compression == 6) && bits > 0) {
         // Divided, never multiplied: a header may declare sizes whose product overflows.
         const qint64 rowBytes = (qint64(declared.size.width()) * bits + 31) / 32 * 4;
-        // The pixels start at the declared offset, or after the header, its masks and its
-        // colour table where the offset points back into them: no reader goes back for them.
-        const bool core = headerSize != 40 && headerSize != 64 && headerSize != 108 && headerSize != 124;
-        qint64 tableBytes = 0;
-        if (bits <= 8) {
-            const qint64 used = !core && head.size() >= 50 ? qint64(quint32(i32(46))) : 0;
-            tableBytes = (used > 0 ? used : qint64(1) << bits) * (core ? 3 : 4);
-        }
-        const qint64 masks = headerSize == 40 && compression == 3 ? 12 : headerSize == 40 && compression == 6 ? 16 : 0;
-        const qint64 start = std::max(qint64(quint32(i32(10))), 14 + qint64(quint32(headerSize)) + masks + tableBytes);
-        const qint64 pixelBytes = device.size() - start;
+        const qint64 pixelBytes = device.size() - qint64(quint32(i32(10)));
         declared.truncated = pixelBytes < 0 || pixelBytes / rowBytes < declared.size.height();
     }
     return declared;

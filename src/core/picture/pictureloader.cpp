@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -109,10 +110,27 @@ LoadedPicture readWhole(Reader &r, const QSize &full)
 }
 
 // Cuts or shrinks a picture decoded whole to what the request needs.
+// A palette picture whose pixels name colours its table does not hold is damaged: what such a
+// pixel shows is nowhere written down.
+bool pixelsWithinPalette(const QImage &image)
+{
+    if (image.format() != QImage::Format_Indexed8)
+        return true;
+    const int colours = image.colorCount();
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        if (std::any_of(line, line + image.width(), [colours](uchar index) { return index >= colours; }))
+            return false;
+    }
+    return true;
+}
+
 LoadedPicture partOf(LoadedPicture whole, const PictureRequest &request)
 {
     if (!whole.ok())
         return whole;
+    if (!pixelsWithinPalette(whole.image))
+        return LoadedPicture::failed(LoadError::NotAPicture);
     QImage &image = whole.image;
     const QRect rect = image.rect();
     switch (request.part) {
@@ -216,7 +234,7 @@ LoadedPicture load(const PictureSource &source, const PictureRequest &request)
         LoadedPicture clipped;
         clipped.fullSize = full;
         clipped.image = r.reader.read();
-        return clipped.image.isNull() ? LoadedPicture::failed(LoadError::NotAPicture) : clipped;
+        return clipped.image.isNull() || !pixelsWithinPalette(clipped.image) ? LoadedPicture::failed(LoadError::NotAPicture) : clipped;
     }
     // What is too large says so first, whatever else is wrong with it.
     if (truncated && !(full.isValid() && !withinWholeLimits(r, full)))
