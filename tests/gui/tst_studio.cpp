@@ -263,7 +263,12 @@ private slots:
         QVERIFY2(notice->text().contains("U+1F600"), qPrintable(notice->text()));
         QVERIFY(set(studio, "テキスト="));
         QCOMPARE(rig.window->pictureArea()->surface(), empty);
-        // A 10 MB paste: only its start is taken, at once, and the note says so.
+        // A paste of just the limit is taken whole and needs no note; a 10 MB paste: only its
+        // start is taken, at once, and the note says so.
+        QGuiApplication::clipboard()->setText(QString(8192, QChar(0x6f22)));
+        named<QPlainTextEdit>(studio, "テキスト")->paste();
+        QVERIFY(rig.window->conversionSettings().text.text.size() == 8192 && !notice->text().contains("先頭"));
+        named<QPlainTextEdit>(studio, "テキスト")->clear();
         QGuiApplication::clipboard()->setText(QString(10 << 20, QChar(0x6f22)));
         QElapsedTimer clock;
         clock.start();
@@ -390,6 +395,10 @@ private slots:
                                "dither=bayer8\ninvert=1\nbackground=#010203\nlayout=row-lsb\nframe=12\n";
         QTest::newRow("none") << QByteArray("-") << defaults;
         QTest::newRow("every value") << all << all;
+        ConversionSettings text;
+        text.text = {.text = "a\"\\b\nc", .family = "Unifont", .size = 16, .bold = true, .align = TextAlign::Right,
+                     .valign = TextVAlign::Bottom, .offsetX = -7, .offsetY = 3, .white = true, .fallback = true};
+        QTest::newRow("every text value") << formatConversionSettings(text) << formatConversionSettings(text);
         QTest::newRow("by hand") << QByteArray("[studio]\r\n # threshold=1\r\n  Threshold = 90 \r\nfit=COVER\ngamma=2.004\nrotate=45\n"
                                                "invert=maybe\nbackground=red\nlayout=page\nframe=-1\ndither=\nthreshold")
                                  << with("threshold=128", "threshold=90").replace("fit=crop", "fit=cover").replace("gamma=1.00", "gamma=2.00");
