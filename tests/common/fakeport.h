@@ -75,6 +75,7 @@ public:
     };
     // Fail the n-th call (1-based) of an operation.
     void failAt(Op op, int nth) { failures_[op] = nth; }
+    void failNext(Op op) { failures_[op] = calls_.value(op) + 1; }
     QSet<int> missingPorts;  // open fails for these numbers
     bool stalled = false;    // the device has stopped taking bytes
     bool watchable = false;  // the port says when CTS changes

@@ -298,9 +298,18 @@ private slots:
         choose(rig.window->rewriteTimeList(), 4);
         QCOMPARE(rig.settingsBytes(), QByteArray("\"5\",\"2\"\r\n"));
         QVERIFY(rig.port.isOpen());
+        rig.port.log.clear();
         choose(rig.window->portList(), 15);
         QCOMPARE(rig.settingsBytes(), QByteArray("\"5\",\"16\"\r\n"));
         QVERIFY(rig.port.portNumber == 16 && !rig.port.isOpen() && rig.boxes.shown.isEmpty());
+        QCOMPARE(rig.port.log, (QStringList{"close", "setPortNumber 16", "clear"}));  // the new port starts empty
+        // A port number the port cannot take: said, and nothing is cleared.
+        rig.port.failNext(pw::test::FakePort::Op::SetPortNumber);
+        rig.port.log.clear();
+        choose(rig.window->portList(), 14);
+        QCOMPARE(rig.port.log, QStringList{"setPortNumber 15"});
+        QCOMPARE(rig.boxes.texts(), QStringList{QStringLiteral("ポートの指定が誤りです。(Combo2_Click)")});
+        rig.boxes.shown.clear();
         QFile::remove(rig.path(QStringLiteral("parameterv12864.ini")));
         QVERIFY(QDir(rig.dir.path()).mkdir(QStringLiteral("parameterv12864.ini")));
         choose(rig.window->rewriteTimeList(), 1);
