@@ -248,6 +248,21 @@ if [ -n "$failed" ]; then
 fi
 fi
 
+# What each object file of the unmutated tree holds: a mutant whose file compiles to the very
+# same object (a line in a branch of #ifdef that this platform does not build) cannot change
+# anything, and is named as equivalent instead of run.
+[ "$check" -eq 1 ] || find "$build/src" -name '*.o' -exec sha1sum {} + 2>/dev/null | sort -k2 >"$work/objects.sha1"
+same_object() {  # $1: the mutated file; true when its rebuilt objects equal the unmutated ones
+  local rel=${1#src/*/} objects
+  case "$1" in *.cpp) ;; *) return 1 ;; esac
+  objects=$(find "$build/src" -path "*/CMakeFiles/*.dir/$rel.o" -newer "$work/built-since" 2>/dev/null)
+  [ -n "$objects" ] || return 1
+  local object
+  for object in $objects; do
+    grep -qxF "$(sha1sum "$object")" "$work/objects.sha1" || return 1
+  done
+}
+
 # The tests of one part of the code (core, cli, gui) as a CTest regular expression.
 part_tests() {
   [ -d "$build/tests/$1" ] || return 0
@@ -264,8 +279,9 @@ if [ "$random_count" -gt 0 ]; then
   for part in core cli gui; do part_regex[$part]=$(part_tests "$part"); done
 fi
 
-total=0 killed=0 survived=0 bad=0 n=0 skipped=0
+total=0 killed=0 survived=0 bad=0 n=0 skipped=0 equivalent=0
 survivors=()
+equivalents=()
 flaky=()
 desc=""
 while IFS= read -r line <&3 || [ -n "$line" ]; do
@@ -342,6 +358,7 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     part=${file#src/}; part=${part%%/*}
     first=${part_regex[$part]:-}
     mapfile -t targets < <(targets_for "$first")
+    touch "$work/built-since"
     if ! build_tree "$logs/$label-build.log" "${targets[@]}"; then
       cp "$work/saved/original" "$tree/$file"
       current=""
@@ -350,6 +367,14 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
       continue
     fi
     total=$((total + 1))
+    if same_object "$file"; then
+      cp "$work/saved/original" "$tree/$file"
+      current=""
+      equivalent=$((equivalent + 1))
+      equivalents+=("$label $shown")
+      echo "$label  EQUIVALENT: compiles to the object of the unmutated file (a branch not built here)  $shown"
+      continue
+    fi
     failed=""
     [ -n "$first" ] && run_confirmed "$first" "$logs/$label-test.log"
     if [ -z "$failed" ] && [ -n "$first" ] && ! build_tree "$logs/$label-build2.log"; then
@@ -384,11 +409,13 @@ if [ "$check" -eq 1 ]; then
   exit
 fi
 score=0
-[ "$total" -gt 0 ] && score=$(awk -v k="$killed" -v t="$total" 'BEGIN { printf "%.1f", 100 * k / t }')
+counted=$((total - equivalent))
+[ "$counted" -gt 0 ] && score=$(awk -v k="$killed" -v t="$counted" 'BEGIN { printf "%.1f", 100 * k / t }')
 echo
 [ ${#survivors[@]} -gt 0 ] && printf 'survived: %s\n' "${survivors[@]}"
+[ ${#equivalents[@]} -gt 0 ] && printf 'equivalent (same object code): %s\n' "${equivalents[@]}"
 [ ${#flaky[@]} -gt 0 ] && printf 'failed once only: %s\n' "${flaky[@]}"
 [ "$random_count" -gt 0 ] && echo "seed $seed: $total mutants built and run ($random_count asked), $skipped more drawn that do not build"
 [ "$random_count" -gt 0 ] && [ "$total" -lt "$random_count" ] && echo "the pool ran out: fewer mutants than asked"
-echo "score: $killed of $total mutants killed ($score%), $survived survived, $bad bad; threshold $threshold%; $(( ($(date +%s) - start + 59) / 60 )) min"
+echo "score: $killed of $counted mutants killed ($score%), $survived survived, $equivalent equivalent left out, $bad bad; threshold $threshold%; $(( ($(date +%s) - start + 59) / 60 )) min"
 awk -v s="$score" -v t="$threshold" 'BEGIN { exit !(s >= t) }' && [ "$bad" -eq 0 ]
