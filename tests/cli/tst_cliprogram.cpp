@@ -58,6 +58,10 @@ private slots:
         QTest::newRow("preview: no folder") << QStringList{"preview", "%/a.bin", "-o", "%/none/p.png"} << 3 << "%/none/p.png: its folder does not exist";
         QTest::newRow("send: no mode") << QStringList{"send", "--dry-run"} << 1 << "send needs one of --vram, --flash, --line, --file" + sendHelp;
         QTest::newRow("send: line and a file") << QStringList{"send", "--dry-run", "--line", "DP", "%/a.bin"} << 1 << "--line and --file take no other operand" + sendHelp;
+        QTest::newRow("send: two into one page") << QStringList{"send", "--dry-run", "--flash", "3", "%/a.bin", "%/x.png"} << 1
+                                                 << "send takes one picture or BIN file" + sendHelp;
+        QTest::newRow("send: three into two pages") << QStringList{"send", "--dry-run", "--flash", "11-12", "%/a.bin", "%/x.png", "%/a.bin"} << 1
+                                                    << "pages 11-12 take at most 2 files" + sendHelp;
         QTest::newRow("send: empty file") << QStringList{"send", "--dry-run", "--file", "%/empty.bin"} << 2 << "%/empty.bin: empty, nothing to send";
         QTest::newRow("send: frames into VRAM") << QStringList{"send", "--dry-run", "--vram", "--frames", "%/x.png"} << 1
                                                 << "--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])" + sendHelp;
