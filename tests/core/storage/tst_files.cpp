@@ -5,9 +5,54 @@
 
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdarg>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pw;
+
+// The system calls the writer makes, each made to fail once on request with a chosen errno:
+// these definitions stand in front of the C library's for the whole test program, and pass
+// every call through while nothing is asked of them. (A disk that fills up or a file system
+// that refuses a rename cannot be had on demand.)
+namespace {
+QHash<QByteArray, int> faults;  // call name -> errno of its next call
+int takeFault(const char *call) { return faults.take(call); }
+template <typename Fn> Fn realCall(const char *name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
+}  // namespace
+
+#define PW_FAULT(name, ...)                          \
+    if (const int error = takeFault(#name)) {        \
+        errno = error;                               \
+        return -1;                                   \
+    }                                                \
+    static const auto real = realCall<decltype(&name)>(#name); \
+    return real(__VA_ARGS__);
+
+extern "C" {
+ssize_t write(int fd, const void *bytes, size_t n) { PW_FAULT(write, fd, bytes, n) }
+int close(int fd) { PW_FAULT(close, fd) }
+int fdatasync(int fd) { PW_FAULT(fdatasync, fd) }
+int fchmod(int fd, mode_t mode) __THROW { PW_FAULT(fchmod, fd, mode) }
+int rename(const char *from, const char *to) __THROW { PW_FAULT(rename, from, to) }
+int linkat(int fromDir, const char *from, int toDir, const char *to, int flags) __THROW { PW_FAULT(linkat, fromDir, from, toDir, to, flags) }
+int utimensat(int dir, const char *path, const struct timespec times[2], int flags) __THROW { PW_FAULT(utimensat, dir, path, times, flags) }
+int open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list rest;
+        va_start(rest, flags);
+        mode = va_arg(rest, mode_t);
+        va_end(rest);
+    }
+    PW_FAULT(open, path, flags, mode)
+}
+}
 
 class TstFiles : public QObject {
     Q_OBJECT
@@ -48,6 +93,66 @@ private slots:
             for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
                 QVERIFY2(sigismember(&after, signal) == sigismember(&before, signal), qPrintable(w.path));
         }
+    }
+
+    // A call that fails on the way: the error in words, the old file (or none) as it was, and
+    // no temporary left in the folder. An unnamed temporary that the file system does not
+    // offer is a named one, put in place as well.
+    void failingCallsLeaveTheOldFile_data()
+    {
+        QTest::addColumn<QByteArrayList>("calls");  // each fails once, with the errno after ':'
+        QTest::addColumn<QByteArray>("old");        // the file before; empty: none
+        QTest::addColumn<QString>("error");         // empty: written
+        const QByteArray old = "the old bytes";  // not the new ones' size: nothing compares them
+        QTest::newRow("disk full, new") << QByteArrayList{"write:ENOSPC"} << QByteArray() << "no space left on the disk";
+        QTest::newRow("disk fails, replacing") << QByteArrayList{"write:EIO"} << old << "could not be written (Input/output error)";
+        QTest::newRow("permissions not kept") << QByteArrayList{"fchmod:EPERM"} << old << "permission denied";
+        QTest::newRow("not synced") << QByteArrayList{"fdatasync:EIO"} << QByteArray() << "could not be written (Input/output error)";
+        QTest::newRow("not synced, replacing") << QByteArrayList{"fdatasync:EROFS"} << old << "read-only file system";
+        QTest::newRow("rename refused") << QByteArrayList{"rename:EXDEV"} << old << "could not be written (Invalid cross-device link)";
+        QTest::newRow("link refused") << QByteArrayList{"linkat:ENOSPC"} << QByteArray() << "no space left on the disk";
+        QTest::newRow("no unnamed temporary") << QByteArrayList{"open:EOPNOTSUPP"} << QByteArray() << "";
+        QTest::newRow("no unnamed temporary, replacing") << QByteArrayList{"open:EOPNOTSUPP"} << old << "";
+        QTest::newRow("named temporary not renamed") << QByteArrayList{"open:EOPNOTSUPP", "rename:EACCES"} << QByteArray() << "permission denied";
+        QTest::newRow("named temporary not written") << QByteArrayList{"open:EINVAL", "write:ENOSPC"} << old << "no space left on the disk";
+        QTest::newRow("no temporary at all") << QByteArrayList{"open:EMFILE"} << old << "could not be written (Too many open files)";
+        QTest::newRow("same bytes, time not renewed") << QByteArrayList{"utimensat:EROFS"} << QByteArray("new bytes") << "read-only file system";
+    }
+    void failingCallsLeaveTheOldFile()
+    {
+        QFETCH(QByteArrayList, calls);
+        QFETCH(QByteArray, old);
+        QFETCH(QString, error);
+        static const QHash<QByteArray, int> errnos{{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EPERM", EPERM}, {"EROFS", EROFS}, {"EXDEV", EXDEV},
+                                                   {"EOPNOTSUPP", EOPNOTSUPP}, {"EACCES", EACCES}, {"EINVAL", EINVAL}, {"EMFILE", EMFILE}};
+        QTemporaryDir dir;
+        const QString file = dir.filePath("out.bin");
+        if (!old.isEmpty())
+            QVERIFY(writeOutputFile(file, old).ok() && QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        const QFile::Permissions permissions = QFileInfo(file).permissions();
+        for (const QByteArray &call : calls)
+            faults.insert(call.split(':').first(), errnos.value(call.split(':').last()));
+        const WriteResult result = writeOutputFile(file, "new bytes");
+        const bool allTaken = faults.isEmpty();
+        faults.clear();
+        QVERIFY2(allTaken, "a call asked to fail was never made");
+        QCOMPARE(writeErrorText(result), error);
+        QFile read(file);
+        QCOMPARE(read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray(), error.isEmpty() ? QByteArray("new bytes") : old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 error.isEmpty() || !old.isEmpty() ? QStringList{"out.bin"} : QStringList{});
+        if (!old.isEmpty())
+            QCOMPARE(QFileInfo(file).permissions(), permissions);
+    }
+
+    // What goes straight into a device: a close that fails is the write failing.
+    void deviceCloseFailing()
+    {
+        faults.insert("close", EIO);
+        const WriteResult result = writeOutputFile("/dev/null", "bytes");
+        faults.clear();
+        QCOMPARE(writeErrorText(result), QStringLiteral("could not be written (Input/output error)"));
+        QVERIFY(writeOutputFile("/dev/null", "bytes").ok());
     }
 };
 
