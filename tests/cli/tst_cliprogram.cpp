@@ -62,6 +62,10 @@ private slots:
                                                  << "send takes one picture or BIN file" + sendHelp;
         QTest::newRow("send: three into two pages") << QStringList{"send", "--dry-run", "--flash", "11-12", "%/a.bin", "%/x.png", "%/a.bin"} << 1
                                                     << "pages 11-12 take at most 2 files" + sendHelp;
+        for (const QStringList &folder : {QStringList{"convert", "%", "-o", "%/o.bin"}, QStringList{"convert", "--text-file", "%", "-o", "%/o.bin"},
+                                          QStringList{"send", "--dry-run", "--vram", "%"}, QStringList{"send", "--dry-run", "--flash", "0", "--frames", "%"},
+                                          QStringList{"send", "--dry-run", "--file", "%"}, QStringList{"preview", "%"}})
+            QTest::newRow(qPrintable(folder.join(' ') + ": a folder")) << folder << 2 << "%: is a folder";
         QTest::newRow("send: empty file") << QStringList{"send", "--dry-run", "--file", "%/empty.bin"} << 2 << "%/empty.bin: empty, nothing to send";
         QTest::newRow("send: frames into VRAM") << QStringList{"send", "--dry-run", "--vram", "--frames", "%/x.png"} << 1
                                                 << "--frames sends one animated picture into FLASH pages (--flash FIRST[-LAST])" + sendHelp;
