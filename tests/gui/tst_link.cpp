@@ -65,8 +65,14 @@ private slots:
                                        .labels = {"", busy, "送信中", "書換終了"}};
         QTest::newRow("missing port") << Case{.vram = true, .op = -1, .boxes = {fail + "closed"}};
         QTest::newRow("open fails") << Case{.vram = true, .op = int(Op::Open), .nth = 1, .boxes = {fail + "closed"}};
-        QTest::newRow("band 2 write")
-            << Case{.vram = true, .leftOpen = true, .op = int(Op::WriteBytes), .nth = 3, .sent = 4, .boxes = {fail + "open"}};
+        // Each write of the stream failing in turn (the command, the mark, eight bands, the line
+        // end, DP): what went before it is all that was sent, and it is said.
+        for (int k = 0; k < 12; ++k) {
+            const bool band = k >= 2 && k < 10;
+            QTest::addRow("write %d fails", k) << Case{.vram = true, .leftOpen = true, .op = int(band ? Op::WriteBytes : Op::WriteText),
+                                                      .nth = band ? k - 1 : k < 2 ? k + 1 : k - 7, .sent = k, .boxes = {fail + "open"}};
+        }
+        QTest::newRow("not drained") << Case{.vram = true, .leftOpen = true, .op = int(Op::TransmitCount), .nth = 1, .sent = 12, .boxes = {fail + "open"}};
         QTest::newRow("CTS read") << Case{.vram = true, .leftOpen = true, .op = int(Op::ReadCts), .nth = 1, .boxes = {fail + "open"}};
         QTest::newRow("hand-over")
             << Case{.vram = true, .leftOpen = true, .op = int(Op::HandOver), .nth = 2, .sent = 2, .boxes = {fail + "open"}};
