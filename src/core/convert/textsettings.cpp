@@ -84,7 +84,7 @@ QList<QPair<QString, QString>> textSettingLines(const TextOptions &t)
             {QStringLiteral("text-fallback"), flagName(t.fallback)}};
 }
 
-bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
+void takeTextSetting(TextOptions &t, const QString &key, const QString &value)
 {
     const QString name = value.toLower();
     if (key == QLatin1String("text")) {
@@ -116,10 +116,7 @@ bool takeTextSetting(TextOptions &t, const QString &key, const QString &value)
             t.white = choice->value != 0;
     } else if (key == QLatin1String("text-fallback")) {
         t.fallback = flag(value).value_or(t.fallback);
-    } else {
-        return false;
     }
-    return true;
 }
 
 }  // namespace pw

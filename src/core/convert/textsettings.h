@@ -12,9 +12,9 @@ namespace pw {
 // a file written without text reads exactly as before.
 QList<QPair<QString, QString>> textSettingLines(const TextOptions &text);
 
-// One "key=value" of the text into `text`; false for a key that is not the text's. A value that
-// cannot be read leaves the setting as it was.
-bool takeTextSetting(TextOptions &text, const QString &key, const QString &value);
+// One "key=value" of the text into `text`; a key that is not the text's, or a value that
+// cannot be read, leaves it as it was.
+void takeTextSetting(TextOptions &text, const QString &key, const QString &value);
 
 // The text as one line: in double quotes, with \\ \" \n \r \t escaped; nullopt when damaged.
 QString quoteText(const QString &text);

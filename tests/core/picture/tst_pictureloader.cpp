@@ -3,6 +3,7 @@
 #include "common/headerfields.h"
 #include "common/pictures.h"
 #include "common/testfiles.h"
+#include "core/picture/jpegheader.h"
 #include "core/picture/pictureloader.h"
 
 #include <QPainter>
@@ -409,6 +410,80 @@ private slots:
         }
         QVERIFY2(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)) <= 3,
                  qPrintable(QString::number(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))));
+    }
+
+    // The marker walk before a JPEG is decoded, over streams made by hand: whether the decoder
+    // can start, the size, and what it holds at once (two bytes a coefficient, 64 a block, in
+    // whole sampling units) when it cannot go row by row.
+    void jpegMarkerWalk_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("progressive");
+        QTest::addColumn<qint64>("wholeBytes");
+        const auto segment = [](int marker, const QByteArray &payload) {
+            const int length = int(payload.size()) + 2;
+            return QByteArray{"\xff"} + char(marker) + char(length >> 8) + char(length & 0xff) + payload;
+        };
+        // A frame of `type`, w x h, one component a sampling byte (h << 4 | v).
+        const auto frame = [&](int type, int w, int h, const QByteArray &sampling) {
+            QByteArray p{"\x08"};
+            p += char(h >> 8), p += char(h), p += char(w >> 8), p += char(w), p += char(sampling.size());
+            for (int i = 0; i < sampling.size(); ++i)
+                p += char(i + 1), p += sampling[i], p += char(0);
+            return segment(type, p);
+        };
+        const auto scan = [&](int components) {
+            QByteArray p(1, char(components));
+            for (int i = 0; i < components; ++i)
+                p += char(i + 1), p += char(0);
+            return segment(0xDA, p + QByteArray("\x00\x3f\x00", 3));
+        };
+        const QByteArray soi("\xff\xd8", 2), yuv("\x22\x11\x11", 3), grey("\x11", 1);
+        const QSize none;
+        QTest::newRow("baseline, one scan") << soi + frame(0xC0, 17, 9, yuv) + scan(3) << true << QSize(17, 9) << false << qint64(0);
+        QTest::newRow("baseline, a scan per component") << soi + frame(0xC0, 17, 9, yuv) + scan(1) << true << QSize(17, 9) << false << qint64((4 * 2 + 2 + 2) * 128);
+        QTest::newRow("extended, one scan") << soi + frame(0xC1, 8, 8, grey) + scan(1) << true << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("arithmetic, one scan") << soi + frame(0xC9, 8, 8, grey) + scan(1) << true << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("progressive") << soi + frame(0xC2, 16, 8, grey) + scan(1) << true << QSize(16, 8) << true << qint64(2 * 128);
+        QTest::newRow("progressive, differential") << soi + frame(0xC6, 9, 1, grey) + scan(1) << true << QSize(9, 1) << true << qint64(2 * 128);
+        QTest::newRow("progressive, arithmetic") << soi + frame(0xCA, 8, 8, grey) + scan(1) << true << QSize(8, 8) << true << qint64(128);
+        QTest::newRow("progressive, arithmetic differential") << soi + frame(0xCE, 8, 8, grey) + scan(1) << true << QSize(8, 8) << true << qint64(128);
+        QTest::newRow("lossless") << soi + frame(0xC3, 8, 16, grey) + scan(1) << true << QSize(8, 16) << false << qint64(2 * 128);
+        QTest::newRow("sampling 4 x 4 at most") << soi + frame(0xC2, 8, 8, "\x44") + scan(1) << true << QSize(8, 8) << true << qint64(16 * 128);
+        QTest::newRow("tables, fill bytes, restart marks") << soi + segment(0xE0, "JFIF") + segment(0xC4, "\x00") + QByteArray("\x12\xff\xff\xd0\xff\x01\xff\x00", 8)
+                                                                  + frame(0xC0, 8, 8, grey) + scan(1) << true << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("sampling 5") << soi + frame(0xC0, 8, 8, "\x51") + scan(1) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("sampling 0") << soi + frame(0xC0, 8, 8, "\x10") + scan(1) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("width 0") << soi + frame(0xC0, 0, 8, grey) + scan(1) << false << QSize(0, 8) << false << qint64(0);
+        QTest::newRow("no component") << soi + frame(0xC0, 8, 8, {}) + scan(1) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("components cut short") << soi + frame(0xC0, 8, 8, yuv).chopped(1) + scan(1) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("frame cut short") << soi + segment(0xC0, "\x08\x00") + scan(1) << false << none << false << qint64(0);
+        QTest::newRow("scan before the frame") << soi + scan(1) + frame(0xC0, 8, 8, grey) << false << none << false << qint64(0);
+        QTest::newRow("two frames") << soi + frame(0xC0, 8, 8, grey) + frame(0xC0, 8, 8, grey) + scan(1) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("empty scan header") << soi + frame(0xC0, 8, 8, grey) + segment(0xDA, {}) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("end before the scan") << soi + frame(0xC0, 8, 8, grey) + "\xff\xd9" << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("a second start") << soi + soi + frame(0xC0, 8, 8, grey) + scan(1) << false << none << false << qint64(0);
+        QTest::newRow("length below 2") << soi + QByteArray("\xff\xe0\x00\x01", 4) + frame(0xC0, 8, 8, grey) + scan(1) << false << none << false << qint64(0);
+        QTest::newRow("segment past the end") << soi + QByteArray("\xff\xe0\x01\x00", 4) << false << none << false << qint64(0);
+        QTest::newRow("scan past the end") << soi + frame(0xC0, 8, 8, grey) + scan(1).chopped(1) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("no start") << frame(0xC0, 8, 8, grey) + scan(1) << false << none << false << qint64(0);
+    }
+    void jpegMarkerWalk()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(bool, readable);
+        QFETCH(QSize, size);
+        QFETCH(bool, progressive);
+        QFETCH(qint64, wholeBytes);
+        QBuffer device(&stream);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        const decoding::JpegHeader header = decoding::readJpegHeader(device);
+        QCOMPARE(header.readable, readable);
+        QCOMPARE(header.size, size);
+        QCOMPARE(header.progressive, progressive);
+        QCOMPARE(header.wholeBytes, wholeBytes);
     }
 };
 
