@@ -374,6 +374,17 @@ private slots:
         QCOMPARE(run({"send", "--port", dir.filePath("no-such-tty"), "--line", "TF1"}).code, 4);
         QCOMPARE(run({"send", "--port", pty.path, "--file", dir.filePath("none.txt")}).code, 2);
         QCOMPARE(run({"send", "--port", dir.filePath("no-such-tty"), "--flash", "0-1", dir.filePath("x.bin"), dir.filePath("x.bin"), dir.filePath("x.bin")}).code, 1);
+        // A port number, with or without COM in any case, is the link COMn in the program's
+        // folder: here a copy of the program in a folder of its own, its COM3 a pseudo-terminal.
+        Pty com3;
+        QVERIFY(QFile::copy(PW_CLI_PROGRAM, dir.filePath("pixelwright-cli")) && QFile::link(com3.path, dir.filePath("COM3")));
+        for (const char *port : {"com3", "Com3", "3", "03"}) {
+            QProcess copy;
+            copy.start(dir.filePath("pixelwright-cli"), {"send", "--port", port, "--line", "TF2"});
+            QVERIFY(copy.waitForFinished(20000));
+            QVERIFY2(copy.exitCode() == 0, port);
+        }
+        QCOMPARE(com3.received(), QByteArray("TF2\r\n").repeated(4));
     }
 
     // --dry-run prints the byte stream, built here apart from the program, and opens nothing.
