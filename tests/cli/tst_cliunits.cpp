@@ -7,6 +7,7 @@
 #include "cli/send.h"
 #include "cli/textcmd.h"
 #include "core/convert/conversionoptions.h"
+#include "core/link/protocol.h"
 
 #include <QBuffer>
 #include <QTemporaryFile>
@@ -167,6 +168,18 @@ private slots:
             QVERIFY2(!accepts(option->lowValue() - step) && !accepts(option->highValue() + step), qPrintable(option->cliName));
             if (option->rule == NumberRule::Hundredths)
                 QVERIFY(!accepts(option->lowValue() - step / 10) && accepts(option->lowValue() + step / 10));
+        }
+    }
+
+    // The device's ranges, which the help, the simulated module's pages and the checks all
+    // take from one place: count() is how many numbers contains() takes.
+    void deviceRanges()
+    {
+        for (const protocol::Range &range : {protocol::kPorts, protocol::kPages, protocol::kRewriteTimes}) {
+            int taken = 0;
+            for (int value = -20; value <= 40; ++value)
+                taken += range.contains(value) ? 1 : 0;
+            QCOMPARE(range.count(), taken);
         }
     }
 };
