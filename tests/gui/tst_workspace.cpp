@@ -178,6 +178,29 @@ private slots:
         rig.window->pastePicture();
         checkShows(area, QImage());
         QVERIFY(rig.boxes.shown.isEmpty());
+        // Offered as a picture but unreadable, chosen from the menu: said once the menu has
+        // closed, and the area keeps what it showed; the next paste from the menu says nothing.
+        area->setPicture(pattern(90, 70));
+        for (const QByteArray &offered : {QByteArray("not a picture"), QByteArray()}) {
+            auto *data = new QMimeData;
+            if (offered.isEmpty())
+                data->setImageData(pattern(40, 30));
+            else
+                data->setData("application/x-qt-image", offered);
+            QApplication::clipboard()->setMimeData(data);
+            QStringList duringMenu;
+            QTimer::singleShot(0, menu, [&] {
+                rig.window->findChild<QAction *>(QStringLiteral("pastePictureAction"))->trigger();
+                duringMenu = rig.boxes.texts();
+                menu->close();
+            });
+            QTest::mouseClick(area, Qt::RightButton, {}, QPoint(20, 15));
+            QTRY_VERIFY(!menu->isVisible());
+            QVERIFY(duringMenu.isEmpty());
+            QCOMPARE(rig.boxes.texts(), offered.isEmpty() ? QStringList{} : QStringList{"画像ファイルではありません。"});
+            checkShows(area, pattern(offered.isEmpty() ? 40 : 90, offered.isEmpty() ? 30 : 70));
+            rig.boxes.shown.clear();
+        }
     }
 
     void sharedDialogKeepsFlagsAndNameBetweenUses()

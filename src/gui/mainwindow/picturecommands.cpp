@@ -74,10 +74,8 @@ void MainWindow::showPictureMenu(Qt::MouseButton button, const QPoint &globalPos
     // The chosen command runs inside exec(); its failure is reported here, after the menu closed.
     clipboardFailed_ = false;
     pictureMenu_->exec(globalPos);
-    if (clipboardFailed_) {
-        clipboardFailed_ = false;
+    if (clipboardFailed_)
         boxes().inform(this, kCaution, QStringLiteral("画像ファイルではありません。"));
-    }
 }
 
 void MainWindow::copyPicture()
