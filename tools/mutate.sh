@@ -232,9 +232,9 @@ sync_tree
 link_flags=""
 command -v ld.lld >/dev/null && link_flags=-fuse-ld=lld
 if [ ! -f "$build/CMakeCache.txt" ] || ! grep -qx "CMAKE_EXE_LINKER_FLAGS:STRING=$link_flags" "$build/CMakeCache.txt" \
-   || ! grep -qx "PW_FUZZ_TIMEOUT:STRING=30" "$build/CMakeCache.txt"; then
+   || ! grep -qx "PW_FUZZ_TIMEOUT:STRING=30" "$build/CMakeCache.txt" || [ ! -f "$build/compile_commands.json" ]; then
   cmake -S "$tree" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
-    -DCMAKE_EXE_LINKER_FLAGS="$link_flags" -DPW_FUZZ_TIMEOUT=30 \
+    -DCMAKE_EXE_LINKER_FLAGS="$link_flags" -DPW_FUZZ_TIMEOUT=30 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
     >"$logs/configure.log" 2>&1 || { echo "the unmutated tree does not configure: $logs/configure.log"; keep=${keep:-$work}; exit 2; }
 fi
 echo "building the unmutated tree..."
@@ -248,20 +248,27 @@ if [ -n "$failed" ]; then
 fi
 fi
 
-# What each object file of the unmutated tree holds: a mutant whose file compiles to the very
-# same object (a line in a branch of #ifdef that this platform does not build) cannot change
-# anything, and is named as equivalent instead of run.
-[ "$check" -eq 1 ] || find "$build/src" -name '*.o' -exec sha1sum {} + 2>/dev/null | sort -k2 >"$work/objects.sha1"
-same_object() {  # $1: the mutated file; true when its rebuilt objects equal the unmutated ones
-  local rel=${1#src/*/} objects
-  case "$1" in *.cpp) ;; *) return 1 ;; esac
-  objects=$(find "$build/src" -path "*/CMakeFiles/*.dir/$rel.o" -newer "$work/built-since" 2>/dev/null)
-  [ -n "$objects" ] || return 1
-  local object
-  for object in $objects; do
-    grep -qxF "$(sha1sum "$object")" "$work/objects.sha1" || return 1
-  done
+# A mutant in a branch of #if that this platform does not build (the Windows code) cannot
+# change anything: its file preprocesses to the same text as the unmutated one. It is named
+# as equivalent instead of run. Only files with such branches are preprocessed.
+preprocessed() {  # $1: a file under the tree; its text after the preprocessor, as the build compiles it
+  python3 -c '
+import json, shlex, subprocess, sys
+for entry in json.load(open(sys.argv[1])):
+    if entry["file"] == sys.argv[2]:
+        words, out, skip = shlex.split(entry["command"]), [], False
+        for w in words:
+            if skip:
+                skip = False
+            elif w == "-o":
+                skip = True
+            elif w != "-c":
+                out.append(w)
+        out[-1:-1] = ["-E", "-P"]
+        sys.exit(subprocess.run(out, cwd=entry["directory"], stderr=subprocess.DEVNULL).returncode)
+sys.exit(1)' "$build/compile_commands.json" "$tree/$1"
 }
+has_branches() { case "$1" in *.cpp) grep -qE '^[[:space:]]*#[[:space:]]*(if|ifdef|ifndef|elif|else)([^a-z]|$)' "$tree/$1" ;; *) false ;; esac; }
 
 # The tests of one part of the code (core, cli, gui) as a CTest regular expression.
 part_tests() {
@@ -336,6 +343,8 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
   fi
   cp "$tree/$file" "$work/saved/original"
   current=$file
+  rm -f "$work/saved/preprocessed"
+  [ "$random_count" -gt 0 ] && has_branches "$file" && preprocessed "$file" >"$work/saved/preprocessed" 2>/dev/null
   # Literal text; ⏎ stands for a line break. The search must occur exactly once.
   count=$(MUT_SEARCH=$search MUT_REPLACE=$replace perl -0777 -i -pe '
     BEGIN { ($s, $r) = ($ENV{MUT_SEARCH}, $ENV{MUT_REPLACE}); s/\xe2\x8f\x8e/\n/g for $s, $r; }
@@ -358,7 +367,6 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     part=${file#src/}; part=${part%%/*}
     first=${part_regex[$part]:-}
     mapfile -t targets < <(targets_for "$first")
-    touch "$work/built-since"
     if ! build_tree "$logs/$label-build.log" "${targets[@]}"; then
       cp "$work/saved/original" "$tree/$file"
       current=""
@@ -367,12 +375,12 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
       continue
     fi
     total=$((total + 1))
-    if same_object "$file"; then
+    if [ -s "$work/saved/preprocessed" ] && preprocessed "$file" 2>/dev/null | cmp -s - "$work/saved/preprocessed"; then
       cp "$work/saved/original" "$tree/$file"
       current=""
       equivalent=$((equivalent + 1))
       equivalents+=("$label $shown")
-      echo "$label  EQUIVALENT: compiles to the object of the unmutated file (a branch not built here)  $shown"
+      echo "$label  EQUIVALENT: in a branch of #if not built here (the file preprocesses as before)  $shown"
       continue
     fi
     failed=""
@@ -413,7 +421,7 @@ counted=$((total - equivalent))
 [ "$counted" -gt 0 ] && score=$(awk -v k="$killed" -v t="$counted" 'BEGIN { printf "%.1f", 100 * k / t }')
 echo
 [ ${#survivors[@]} -gt 0 ] && printf 'survived: %s\n' "${survivors[@]}"
-[ ${#equivalents[@]} -gt 0 ] && printf 'equivalent (same object code): %s\n' "${equivalents[@]}"
+[ ${#equivalents[@]} -gt 0 ] && printf 'equivalent (not built here): %s\n' "${equivalents[@]}"
 [ ${#flaky[@]} -gt 0 ] && printf 'failed once only: %s\n' "${flaky[@]}"
 [ "$random_count" -gt 0 ] && echo "seed $seed: $total mutants built and run ($random_count asked), $skipped more drawn that do not build"
 [ "$random_count" -gt 0 ] && [ "$total" -lt "$random_count" ] && echo "the pool ran out: fewer mutants than asked"
