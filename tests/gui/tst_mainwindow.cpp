@@ -7,6 +7,10 @@
 #include "gui/mainwindow/picturearea.h"
 
 #include <QClipboard>
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QAbstractSpinBox>
+#include <QGroupBox>
 #include <QComboBox>
 #include <QMenuBar>
 #include <QLabel>
@@ -17,6 +21,7 @@
 #include <QtTest>
 #include <tuple>
 
+using pw::ConversionStudio;
 using pw::test::Rig;
 using Answer = pw::MessageBoxes::Answer;
 
@@ -70,6 +75,41 @@ QString aftermath(Rig &rig, const QImage &clipboardBefore)
 }
 
 }  // namespace
+
+// Every widget of a window, depth first: its class, name, place, state and words, and every
+// action of its menus; one line each.
+void describe(const QWidget *widget, int depth, QStringList &out)
+{
+    QString words;
+    if (const auto *label = qobject_cast<const QLabel *>(widget))
+        words = label->text();
+    else if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+        words = button->text();
+    else if (const auto *box = qobject_cast<const QGroupBox *>(widget))
+        words = box->title();
+    else if (const auto *combo = qobject_cast<const QComboBox *>(widget))  // the fonts are the machine's
+        words = combo->accessibleName() == QStringLiteral("フォント") ? combo->currentText() : QStringLiteral("%1 of %2").arg(combo->currentText()).arg(combo->count());
+    else if (const auto *spin = qobject_cast<const QAbstractSpinBox *>(widget))
+        words = spin->text();
+    else if (const auto *edit = qobject_cast<const QLineEdit *>(widget))
+        words = edit->text() + QLatin1Char('|') + edit->placeholderText();
+    // Windows go wherever the screen puts them; the studio's layout follows the machine's fonts.
+    const QRect g = widget->isWindow() ? QRect(QPoint(), widget->size()) : widget->geometry();
+    const bool laidOut = qobject_cast<const ConversionStudio *>(widget->window());
+    out << QStringLiteral("%1%2 %3 %4%5%6 \"%7\" tip \"%8\" name \"%9\"")
+               .arg(QString(depth * 2, QLatin1Char(' ')), QLatin1String(widget->metaObject()->className()), widget->objectName(),
+                    laidOut ? QStringLiteral("-") : QStringLiteral("%1,%2 %3x%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()))
+               .arg(widget->isWindow() || widget->isVisibleTo(widget->window()) ? QString() : QStringLiteral(" hidden"),
+                    widget->isEnabled() ? QString() : QStringLiteral(" disabled"), words, widget->toolTip(), widget->accessibleName());
+    for (const QAction *action : widget->actions())
+        if (qobject_cast<const QMenu *>(widget) || qobject_cast<const QToolBar *>(widget))
+            out << QStringLiteral("%1  action \"%2\" %3%4%5").arg(QString(depth * 2, QLatin1Char(' ')), action->text(), action->shortcut().toString(),
+                                                                 action->isEnabled() ? QString() : QStringLiteral(" disabled"),
+                                                                 action->isSeparator() ? QStringLiteral(" separator") : QString());
+    for (const QObject *child : widget->children())
+        if (const auto *w = qobject_cast<const QWidget *>(child); w && !w->isWindow())
+            describe(w, depth + 1, out);
+}
 
 class TstMainWindow : public QObject {
     Q_OBJECT
@@ -282,6 +322,33 @@ private slots:
             w.sendToFlashPage();
             QVERIFY2(rig.port.written().startsWith(QByteArray("FS") + page + "\r\nTS"), rig.port.written().left(8).constData());
         }
+    }
+
+    // What the user sees of the main window, the console and the studio, widget by widget, as
+    // in tests/gui/layout.txt (PW_WRITE_LAYOUT=1 writes it anew after an intended change).
+    void windowsLookAsBefore()
+    {
+        Rig rig;
+        rig.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        rig.window->openConsole();
+        rig.window->openStudio();
+        QStringList lines;
+        for (const QWidget *window : std::initializer_list<const QWidget *>{rig.window.get(), rig.window->console(), rig.window->studio()}) {
+            lines << QStringLiteral("window \"%1\"").arg(window->windowTitle());
+            describe(window, 1, lines);
+            for (const QMenu *menu : window->findChildren<QMenu *>())
+                describe(menu, 1, lines);
+        }
+        const QByteArray seen = lines.join(QLatin1Char('\n')).toUtf8() + '\n';
+        QFile golden(QStringLiteral(PW_LAYOUT_FILE));
+        if (qEnvironmentVariableIsSet("PW_WRITE_LAYOUT"))
+            QVERIFY(golden.open(QIODevice::WriteOnly) && golden.write(seen) == seen.size() && golden.flush() && (golden.close(), true));
+        QVERIFY(golden.open(QIODevice::ReadOnly));
+        const QList<QByteArray> expected = golden.readAll().split('\n'), got = seen.split('\n');
+        for (qsizetype i = 0; i < qMin(expected.size(), got.size()); ++i)
+            QCOMPARE(QString::fromUtf8(got[i]), QString::fromUtf8(expected[i]));
+        QCOMPARE(got.size(), expected.size());
     }
 
     // Each choice rewrites the file at once; the port choice closes a port left open. A file
