@@ -82,7 +82,7 @@ void describe(const QWidget *widget, int depth, QStringList &out)
 {
     QString words;
     if (const auto *label = qobject_cast<const QLabel *>(widget))
-        words = label->text();
+        words = label->text() + (label->wordWrap() ? QStringLiteral("\" wrapped \"") : QString());
     else if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
         words = button->text();
     else if (const auto *box = qobject_cast<const QGroupBox *>(widget))

@@ -399,6 +399,8 @@ private slots:
         text.text = {.text = "a\"\\b\nc", .family = "Unifont", .size = 16, .bold = true, .align = TextAlign::Right,
                      .valign = TextVAlign::Bottom, .offsetX = -7, .offsetY = 3, .white = true, .fallback = true};
         QTest::newRow("every text value") << formatConversionSettings(text) << formatConversionSettings(text);
+        text.text.family = "No Such Font";
+        QTest::newRow("a font not installed") << formatConversionSettings(text) << formatConversionSettings(text);
         QTest::newRow("by hand") << QByteArray("[studio]\r\n # threshold=1\r\n  Threshold = 90 \r\nfit=COVER\ngamma=2.004\nrotate=45\n"
                                                "invert=maybe\nbackground=red\nlayout=page\nframe=-1\ndither=\nthreshold")
                                  << with("threshold=128", "threshold=90").replace("fit=crop", "fit=cover").replace("gamma=1.00", "gamma=2.00");
@@ -423,6 +425,10 @@ private slots:
         rig.create();
         rig.window->openStudio();
         QCOMPARE(formatConversionSettings(rig.window->studio()->settings()), reads);
+        // The font box names the family read, installed or not, once.
+        const auto *fonts = named<QComboBox>(rig.window->studio(), "フォント");
+        QCOMPARE(fonts->currentText(), rig.window->studio()->settings().text.family);
+        QCOMPARE(fonts->findText(fonts->currentText()), fonts->currentIndex());
         QVERIFY(rig.window->conversionSettings() == rig.window->studio()->settings());
         rig.window->show();
         rig.window->exitAtOnce();
@@ -488,6 +494,7 @@ private slots:
         const QString beyond = "3 フレームのうち、フラッシュページ 11～12 に入るのは 2 フレームです。2 フレームを書換しますか？";
         QTest::newRow("beyond page 12") << "11" << "" << 2 << beyond << done;
         QTest::newRow("no") << "11" << "no" << 0 << beyond << "";
+        QTest::newRow("the second page fails") << "3" << "fail" << 1 << "3 フレームをフラッシュページ 3～5 に書換しますか？" << "フラッシュページ 4 書込中";
         QTest::newRow("esc between pages") << "0" << "esc between" << 1 << "3 フレームをフラッシュページ 0～2 に書換しますか？" << stopped;
         QTest::newRow("esc within a page") << "12" << "esc within" << 0 << "3 フレームのうち、フラッシュページ 12 に入るのは 1 フレームです。1 フレームを書換しますか？"
                                            << stopped;
@@ -519,6 +526,8 @@ private slots:
                 QCoreApplication::postEvent(rig.window.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
             return stop != "esc within";
         };
+        if (stop == "fail")
+            rig.port.failAt(test::FakePort::Op::WriteText, 4);  // the second page's FS
         rig.window->sendFramesToFlash();
         QList<QByteArray> expected;
         QStringList shown;
@@ -528,9 +537,12 @@ private slots:
         }
         QCOMPARE(rig.port.chunks, expected);
         QCOMPARE(labels, shown.mid(1));  // the bar stands at 0 already for the first band
-        QCOMPARE(rig.boxes.texts(), QStringList{question} << (status == "書換終了" ? QStringList{TransferText::flashNotice} : QStringList{}));
+        QCOMPARE(rig.boxes.texts(), QStringList{question} << (status == "書換終了" ? QStringList{TransferText::flashNotice}
+                                                              : stop == "fail"     ? QStringList{TransferText::portError}
+                                                                                   : QStringList{}));
         QCOMPARE(rig.window->statusLabel()->text(), status);
-        QVERIFY(!rig.port.isOpen() && rig.window->progressBar()->isHidden() && !QApplication::overrideCursor());
+        // A failed write leaves the port as 画像送信 leaves it.
+        QVERIFY(rig.port.isOpen() == (stop == "fail") && rig.window->progressBar()->isHidden() && !QApplication::overrideCursor());
         if (stop.isEmpty()) {  // the command line sends the same stream
             QString err;
             QCOMPARE(QByteArray::fromHex(cli({"send", "--dry-run", "--flash", page, "--frames", rig.path("anim.gif")}, &err)), rig.port.written());
