@@ -308,8 +308,9 @@ private slots:
         QVERIFY2(qAbs(sendingMs - lineMs) <= lineMs / 10, qPrintable(QString("%1 ms, the line's %2").arg(sendingMs).arg(lineMs)));
     }
 
-    // Senders beyond the one served are held in the order they came, 64 of them; the next is
-    // refused at once and told the module is busy.
+    // Senders beyond the one served are held in the order they came, 64 of them, each told at
+    // once that the module is not ready; the next is refused at once and told the module is
+    // busy. One that gives up before its turn frees its place.
     void othersWaitTheirTurn()
     {
         InProcessModule module;
@@ -322,17 +323,32 @@ private slots:
         QStringList expected{"DT 1"};
         for (int k = 0; k < 64; ++k) {
             waiting.push_back(std::make_unique<SocketLine>());
-            const QByteArray line = "W" + QByteArray::number(k) + "\r\n";
+            const QByteArray line = k == 10 ? QByteArray() : "W" + QByteArray::number(k) + "\r\n";  // 10 only waits
             QVERIFY2(waiting.back()->open(module.options.socketPath) && waiting.back()->send(line.constData(), line.size()) == line.size(),
                      qPrintable(QString::number(k)));
-            expected << "unknown: W" + QString::number(k);
+            if (k != 10)
+                expected << "unknown: W" + QString::number(k);
         }
+        bool cts = true;
+        QTRY_VERIFY(waiting.front()->readCts(cts) && !cts);
         QtSerialPort refused({});
         refused.setDeviceNameOverride(module.options.socketPath);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(!refused.open());
         QVERIFY2(clock.elapsed() < 1000 && refused.failureReason().contains("busy"), qPrintable(refused.failureReason()));
+        waiting[10].reset();
+        const auto joins = [&] {
+            auto late = std::make_unique<SocketLine>();
+            if (!late->open(module.options.socketPath))
+                return false;
+            waiting.push_back(std::move(late));
+            return true;
+        };
+        bool joined = false;
+        QTRY_VERIFY(joined || (joined = joins()));
+        QVERIFY(waiting.back()->send("LATE\r\n", 6) == 6);
+        expected << "unknown: LATE";
         first.close();
         waiting.clear();   // each one's line was on the line before it went away
         QTRY_COMPARE(module.lines(), expected);
