@@ -384,7 +384,7 @@ private slots:
         QTest::newRow("surrogate") << QByteArray("x\n\n\xed\xa0\x80") << QStringLiteral("!3:1");
         QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << QStringLiteral("!1:1");
         QTest::newRow("cut short") << QByteArray("abc\xe3\x81") << QStringLiteral("!1:4");
-        QTest::newRow("NUL and U+07FF are text") << QByteArray("a\0\xdf\xbf\n\xff", 6) << QStringLiteral("!2:1");
+        QTest::newRow("NUL, U+0080, U+0800, U+10000 are text") << QByteArray("a\0\xc2\x80\xe0\xa0\x80\xf0\x90\x80\x80\n\xff", 14) << QStringLiteral("!2:1");
         QTest::newRow("overlong, three bytes") << QByteArray("\xe0\x9f\xbf") << QStringLiteral("!1:1");
         QTest::newRow("overlong, four bytes") << QByteArray("\xef\xbf\xbf\xf0\x8f\xbf\xbf") << QStringLiteral("!1:2");
         QTest::newRow("a five-byte lead") << QByteArray("\xf8\x88\x80\x80\x80") << QStringLiteral("!1:1");
