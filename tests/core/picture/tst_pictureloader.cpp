@@ -3,6 +3,7 @@
 #include "common/headerfields.h"
 #include "common/pictures.h"
 #include "common/testfiles.h"
+#include "core/picture/decoding.h"
 #include "core/picture/jpegheader.h"
 #include "core/picture/pictureloader.h"
 
@@ -12,6 +13,9 @@
 #include <png.h>
 #include <zlib.h>
 #include <sys/resource.h>
+#include <atomic>
+#include <optional>
+#include <thread>
 
 using namespace pw;
 using namespace pw::test;
@@ -410,6 +414,24 @@ private slots:
         }
         QVERIFY2(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)) <= 3,
                  qPrintable(QString::number(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))));
+    }
+
+    // Pictures decoded side by side share one memory budget: a decoder waits while others
+    // hold it, and goes on as soon as they let go.
+    void decodersShareOneBudget()
+    {
+        std::optional<decoding::BudgetHold> all(std::in_place, decoding::kBudgetBytes);
+        std::atomic<bool> started{false};
+        std::thread other([&] {
+            const decoding::BudgetHold one(1);
+            started = true;
+        });
+        QTest::qWait(100);
+        const bool waited = !started;
+        all.reset();
+        other.join();
+        QVERIFY(waited && started);
+        const decoding::BudgetHold again(decoding::kBudgetBytes);  // all of it is free again
     }
 
     // The marker walk before a JPEG is decoded, over streams made by hand: whether the decoder
