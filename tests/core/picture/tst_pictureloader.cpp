@@ -416,6 +416,29 @@ private slots:
                  qPrintable(QString::number(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))));
     }
 
+    // How many frames a picture has, as the studio's frame box and the frames sent to FLASH
+    // count them: a still picture or a one-frame GIF has one, what is not a picture none.
+    void frameCounts()
+    {
+        const QImage white = solidImage(20, 10, Qt::white), black = solidImage(20, 10, Qt::black);
+        QByteArray png;
+        QBuffer pngBuffer(&png);
+        QVERIFY(pngBuffer.open(QIODevice::WriteOnly) && white.save(&pngBuffer, "PNG"));
+        const struct {
+            QByteArray bytes;
+            int frames;
+        } pictures[] = {
+            {animatedGif({white, black, white}), 3},
+            {animatedGif({white}), 1},
+            {png, 1},
+            {QByteArray("GIF89a, and nothing more"), 1},  // read as a GIF: at least one
+            {QByteArray("not a picture"), 0},
+        };
+        for (const auto &p : pictures)
+            QCOMPARE(frameCount(PictureSource::memory(p.bytes)), p.frames);
+        QCOMPARE(frameCount(PictureSource::decoded(white)), 1);
+    }
+
     // Pictures decoded side by side share one memory budget: a decoder waits while others
     // hold it, and goes on as soon as they let go.
     void decodersShareOneBudget()
