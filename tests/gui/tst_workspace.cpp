@@ -107,6 +107,14 @@ private slots:
         QCOMPARE(rig.window->windowTitle(), loaded ? QStringLiteral("Pixelwright for 128×64(Mono)") + "(" + rig.path(files.section(';', 0, 0)) + ")" : before);
         checkShows(rig.window->pictureArea(), route == "picture" ? QImage::fromData(fileOf(kind)) : failed ? QImage() : pattern(200, 100));
         QVERIFY(route != "bin" || QByteArray(reinterpret_cast<const char *>(rig.window->monoImage().data()), kImageBytes) == fileOf("bin"));
+        if (failed) {  // the picture before is gone for 画像変換 too: it converts the empty area
+            const auto working = [](Rig &r) {
+                r.window->convertPicture();
+                return QByteArray(reinterpret_cast<const char *>(r.window->monoImage().data()), kImageBytes);
+            };
+            Rig empty;
+            QCOMPARE(working(rig), working(empty));
+        }
     }
 
     // Every header field at its extremes, opened and dropped: the window shows the picture or
