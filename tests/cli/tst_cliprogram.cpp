@@ -48,6 +48,8 @@ private slots:
         QTest::newRow("convert: stdin twice") << QStringList{"convert", "-", "-"} << 1 << "standard input can be read only once";
         QTest::newRow("convert: frames to stdout") << QStringList{"convert", "--frames", "-"} << 1 << "--frames writes one file per frame, not to standard output";
         QTest::newRow("convert: unreadable BIN") << QStringList{"convert", "%/mem.bin", "-o", "%/o.bin"} << 2 << "%/mem.bin: could not be read";
+        QTest::newRow("convert: several into one file") << QStringList{"convert", "%/x.png", "%/a.bin", "-o", "%/o.bin"} << 1
+                                                        << "with several inputs, -o must name a folder";
         QTest::newRow("convert: format") << QStringList{"convert", "%/x.png", "--format", "jpg"} << 1 << "--format takes bin, c, hex, pbm, xbm or png, not 'jpg'";
         QTest::newRow("convert: layout") << QStringList{"convert", "%/x.png", "--layout", "diag"} << 1 << layouts;
         QTest::newRow("convert: background") << QStringList{"convert", "%/x.png", "--background", "nope"} << 1
