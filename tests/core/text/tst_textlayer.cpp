@@ -361,6 +361,8 @@ private slots:
         TextOptions t = textOf(QStringLiteral("a\U0001F600\u3042\u0301\U0001F600"), "MisakiGothic", 8);
         QCOMPARE(layoutText(t).missing, (QList<char32_t>{0x1F600, 0x301}));
         QCOMPARE(codePointList(layoutText(t).missing), QStringLiteral("U+1F600 U+0301"));
+        // A character seen before, or a control character, does not end the search.
+        QCOMPARE(layoutText(textOf(QStringLiteral("aa\t\U0001F600"), "MisakiGothic", 8)).missing, QList<char32_t>{0x1F600});
         t.fallback = true;
         QVERIFY(layoutText(t).missing.isEmpty());
         bool misaki = false, unifont = false;
