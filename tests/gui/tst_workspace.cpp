@@ -42,11 +42,14 @@ static QByteArray fileOf(const QString &kind)
 }
 
 // The area as it must look: background, the picture unscaled from the top-left, cut at 128 x 64.
-static void checkShows(const PictureArea *area, const QImage &picture)
+static void checkShows(PictureArea *area, const QImage &picture)
 {
     QImage want = solidImage(128, 64, area->backgroundColor()).convertToFormat(QImage::Format_RGB32);
     QPainter(&want).drawImage(0, 0, picture);
     QCOMPARE(area->surface().convertToFormat(QImage::Format_RGB32), want);
+    // and on the screen, inside the frame
+    const QImage painted = area->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(painted.copy(QRect(area->contentsRect().topLeft(), want.size())), want);
 }
 
 class TstWorkspace : public QObject {
