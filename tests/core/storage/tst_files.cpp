@@ -110,6 +110,7 @@ private slots:
         QTest::newRow("not synced") << QByteArrayList{"fdatasync:EIO"} << QByteArray() << "could not be written (Input/output error)";
         QTest::newRow("not synced, replacing") << QByteArrayList{"fdatasync:EROFS"} << old << "read-only file system";
         QTest::newRow("rename refused") << QByteArrayList{"rename:EXDEV"} << old << "could not be written (Invalid cross-device link)";
+        QTest::newRow("folder gone meanwhile") << QByteArrayList{"rename:ENOENT"} << old << "its folder does not exist";
         QTest::newRow("link refused") << QByteArrayList{"linkat:ENOSPC"} << QByteArray() << "no space left on the disk";
         QTest::newRow("no unnamed temporary") << QByteArrayList{"open:EOPNOTSUPP"} << QByteArray() << "";
         QTest::newRow("no unnamed temporary, replacing") << QByteArrayList{"open:EOPNOTSUPP"} << old << "";
@@ -124,7 +125,7 @@ private slots:
         QFETCH(QByteArray, old);
         QFETCH(QString, error);
         static const QHash<QByteArray, int> errnos{{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EPERM", EPERM}, {"EROFS", EROFS}, {"EXDEV", EXDEV},
-                                                   {"EOPNOTSUPP", EOPNOTSUPP}, {"EACCES", EACCES}, {"EINVAL", EINVAL}, {"EMFILE", EMFILE}};
+                                                   {"EOPNOTSUPP", EOPNOTSUPP}, {"EACCES", EACCES}, {"ENOENT", ENOENT}, {"EINVAL", EINVAL}, {"EMFILE", EMFILE}};
         QTemporaryDir dir;
         const QString file = dir.filePath("out.bin");
         if (!old.isEmpty())
