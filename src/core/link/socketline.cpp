@@ -225,9 +225,8 @@ void SocketLine::stopWatching()
 {
     if (watcher_.joinable()) {
         const char stop = 0;
-        if (::write(wakePipe_[1], &stop, 1) < 0) {
-            // A pipe with room for one byte cannot refuse it; the join below would hang.
-        }
+        // A pipe with room for one byte cannot refuse it (else the join below would hang).
+        [[maybe_unused]] const ssize_t told = ::write(wakePipe_[1], &stop, 1);
         watcher_.join();
     }
     for (int &fd : wakePipe_) {
