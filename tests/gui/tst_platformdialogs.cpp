@@ -92,6 +92,38 @@ private slots:
 
     // Replacing a file is confirmed with Qt's own words and Yes as the default: Enter replaces;
     // No (Esc) returns to the dialog, where the user may still cancel. A new name asks nothing.
+    // The dialog opens in the folder given, on the filter given, and says which filter the
+    // user left it on, by its place in the list.
+    void filterAndFolderGoBothWays()
+    {
+        QTemporaryDir dir;
+        QStringList labels;
+        FileDialogRequest request;
+        request.mode = FileDialogRequest::Mode::Save;
+        request.nameFilters = SharedFileDialog::toNameFilters(QStringLiteral("Cヘッダー(*.h)|*.h|XBM(*.xbm)|*.xbm|PBM(*.pbm)|*.pbm"), &labels);
+        request.labels = labels;
+        request.filter = 2;
+        request.initialPath = dir.path();
+        QString shownFilter, shownFolder;
+        onNextModal(nullptr, [&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            if (!dialog)
+                return;
+            shownFilter = dialog->selectedNameFilter();
+            shownFolder = dialog->directory().absolutePath();
+            dialog->selectNameFilter(request.nameFilters[1]);
+            dialog->selectFile(QStringLiteral("out.xbm"));
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        int chosen = -1;
+        const std::optional<QString> result = QtFileDialogBackend().run(nullptr, request, &chosen);
+        QVERIFY(shownFilter == request.nameFilters[2] || shownFilter == labels[2]);
+        QCOMPARE(shownFolder, QFileInfo(dir.path()).absoluteFilePath());
+        QVERIFY(result.has_value());
+        QCOMPARE(QFileInfo(*result).absoluteFilePath(), QFileInfo(dir.filePath("out.xbm")).absoluteFilePath());
+        QCOMPARE(chosen, 1);
+    }
+
     void replacingAFileAsksWithYesAsDefault_data()
     {
         QTest::addColumn<QString>("name");
