@@ -13,11 +13,24 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
+#include <dlfcn.h>
 #include <unistd.h>
 
 using namespace pw;
 using namespace pw::cli;
+
+// Counts the flushes of a whole file system, and lets each through.
+namespace {
+std::atomic<int> fileSystemFlushes{0};
+}
+extern "C" int syncfs(int fd) __THROW
+{
+    ++fileSystemFlushes;
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "syncfs"));
+    return real(fd);
+}
 
 class TstCliUnits : public QObject {
     Q_OBJECT
@@ -169,6 +182,18 @@ private slots:
             if (option->rule == NumberRule::Hundredths)
                 QVERIFY(!accepts(option->lowValue() - step / 10) && accepts(option->lowValue() + step / 10));
         }
+    }
+
+    // What a batch of convert wrote is on the disk before it ends: the file system flushed
+    // once for all of it, not once a file.
+    void batchReachesTheDiskBeforeTheEnd()
+    {
+        QTemporaryDir dir;
+        QVERIFY(test::solidImage(8, 8, Qt::black).save(dir.filePath("a.png")) && test::solidImage(8, 8, Qt::white).save(dir.filePath("b.png")));
+        const int before = fileSystemFlushes;
+        QCOMPARE(runMain({"convert", dir.filePath("a.png"), dir.filePath("b.png"), "-o", dir.path()}), 0);
+        QCOMPARE(fileSystemFlushes - before, 1);
+        QVERIFY(QFileInfo(dir.filePath("a.bin")).size() == kImageBytes && QFileInfo(dir.filePath("b.bin")).size() == kImageBytes);
     }
 
     // The device's ranges, which the help, the simulated module's pages and the checks all
