@@ -110,6 +110,22 @@ private slots:
             QCOMPARE(log.texts, c.labels);
     }
 
+    // The bar starts empty with each transfer, the one after a full bar too.
+    void progressStartsEmptyEachTime()
+    {
+        Rig rig;
+        rig.window->show();
+        QList<int> atCommand;
+        rig.port.onWrite = [&] {
+            if (rig.port.log.size() >= 2 && rig.port.log.at(rig.port.log.size() - 2) == "open")
+                atCommand << rig.window->progressBar()->value();
+        };
+        rig.window->sendToDisplayMemory();
+        rig.window->sendToDisplayMemory();
+        QCOMPARE(atCommand, (QList<int>{0, 0}));
+        QCOMPARE(rig.port.chunks.size(), 24);
+    }
+
     void escStopsTransferWaitThatBlocksInputAndCostsNoCpu()
     {
         Rig rig;
