@@ -74,6 +74,9 @@ private slots:
         }
         QTest::newRow("not drained") << Case{.vram = true, .leftOpen = true, .op = int(Op::TransmitCount), .nth = 1, .sent = 12, .boxes = {fail + "open"}};
         QTest::newRow("CTS read") << Case{.vram = true, .leftOpen = true, .op = int(Op::ReadCts), .nth = 1, .boxes = {fail + "open"}};
+        // After DP: the read while the device takes it up, and while it rewrites.
+        for (const auto &[name, nth] : {std::pair{"CTS read, busy", 4}, std::pair{"CTS read, rewriting", 6}})
+            QTest::newRow(name) << Case{.vram = true, .leftOpen = true, .op = int(Op::ReadCts), .nth = nth, .sent = 13, .boxes = {fail + "open"}};
         QTest::newRow("hand-over")
             << Case{.vram = true, .leftOpen = true, .op = int(Op::HandOver), .nth = 2, .sent = 2, .boxes = {fail + "open"}};
     }
