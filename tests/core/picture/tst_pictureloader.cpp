@@ -471,6 +471,30 @@ private slots:
         QVERIFY2(after < before + (1 << 20), qPrintable(QString("%1 KiB more").arg((qint64(after) - qint64(before)) / 1024)));
     }
 
+    // How far a picture is shrunk while it is read: each side kept at least as asked (or the
+    // picture's own), then raised until what is held fits the reduced limit, also for a
+    // shape so extreme that the narrow side cannot shrink, and for one just over the limit.
+    void shrinkFactors()
+    {
+        const struct {
+            QSize full, atLeast;
+            int factor, bounded;
+        } cases[] = {
+            {{1000, 1000}, {128, 64}, 7, 7},
+            {{100, 100}, {0, 0}, 100, 100},
+            {{300, 72}, {400, 100}, 1, 1},
+            {{2049, 1025}, {5000, 5000}, 1, 2},
+            {{20, 3000000}, {128, 64}, 1, 6},
+        };
+        for (const auto &c : cases) {
+            QCOMPARE(decoding::shrinkFactor(c.full, c.atLeast), c.factor);
+            const int bounded = decoding::boundedShrinkFactor(c.full, c.atLeast);
+            QCOMPARE(bounded, c.bounded);
+            const QSize shrunk = decoding::shrunkSize(c.full, bounded);
+            QVERIFY(qint64(shrunk.width()) * shrunk.height() <= decoding::kReducedPixels);
+        }
+    }
+
     // Pictures decoded side by side share one memory budget: a decoder waits while others
     // hold it, and goes on as soon as they let go.
     void decodersShareOneBudget()
@@ -545,6 +569,7 @@ private slots:
         QTest::newRow("length below 2") << soi + QByteArray("\xff\xe0\x00\x01", 4) + frame(0xC0, 8, 8, grey) + scan(1) << false << none << false << qint64(0);
         QTest::newRow("segment past the end") << soi + QByteArray("\xff\xe0\x01\x00", 4) << false << none << false << qint64(0);
         QTest::newRow("scan past the end") << soi + frame(0xC0, 8, 8, grey) + scan(1).chopped(1) << false << QSize(8, 8) << false << qint64(0);
+        QTest::newRow("empty segments without end") << soi + frame(0xC0, 8, 8, grey) + segment(0xE0, {}).repeated(100000) << false << QSize(8, 8) << false << qint64(0);
         QTest::newRow("no start") << frame(0xC0, 8, 8, grey) + scan(1) << false << none << false << qint64(0);
     }
     void jpegMarkerWalk()
