@@ -112,6 +112,10 @@ private slots:
             QCOMPARE(label->font().bold(), l.bold);
         }
         QCOMPARE(splash.findChild<QLabel *>(QStringLiteral("logoImage"))->pixmap().size(), QSize(32, 32));
+        // The version, however long, ends where the design ends it (x 280 + width 59).
+        const QLabel *version = splash.findChild<QLabel *>(QStringLiteral("versionLabel"));
+        QCOMPARE(version->geometry().right(), 280 + 59 - 1);
+        QVERIFY(version->width() >= version->sizeHint().width());
     }
 
     // Coarse timers fire up to 5 % early: four ticks must still add up to two full seconds.
