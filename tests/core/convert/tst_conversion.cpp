@@ -5,6 +5,7 @@
 #include "core/image/encoders.h"
 
 #include <QImageWriter>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -243,6 +244,15 @@ private slots:
             for (int x = 99990; x < 100010; ++x)
                 strip.setPixel(x, y, qRgb(255, 255, 255));
         QVERIFY(whitePixels(convertImage(strip, cover)).size() > kImageWidth * kImageHeight * 9 / 10);
+        // Up to a million pixels scaled, Cover scales the whole picture and cuts its middle.
+        const QImage tallNoise = nearThreshold(20, 1000, QImage::Format_ARGB32, 7);  // 128 x 6400 when covering
+        QImage whole = test::solidImage(kImageWidth, kImageHeight, Qt::darkCyan).convertToFormat(QImage::Format_RGB32);
+        QPainter(&whole).drawImage(QPoint(0, (kImageHeight - 6400) / 2),
+                                   tallNoise.convertToFormat(QImage::Format_ARGB32_Premultiplied).scaled(128, 6400, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        PrepareOptions covering;
+        covering.fit = Fit::Cover;
+        covering.background = Qt::darkCyan;
+        QCOMPARE(prepareSurface(tallNoise, covering), whole);
         ConversionOptions stretch;
         stretch.prepare.fit = Fit::Stretch;
         const Pixels half = whitePixels(convertImage(two, stretch));
