@@ -163,6 +163,25 @@ private slots:
         QVERIFY(about.isNull() && rig.window->isVisible());
     }
 
+    // The program itself, started as a user starts it (offscreen, from a folder of its own):
+    // the splash gives way to the main window, and the program stays until it is ended.
+    void programStartsAndStays()
+    {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("pixelwright"));
+        QVERIFY(QFile::copy(QStringLiteral(PW_GUI_PROGRAM), program));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("PIXELWRIGHT_NO_SERIAL_HARDWARE"), QStringLiteral("1"));
+        QProcess gui;
+        gui.setProcessEnvironment(environment);
+        gui.start(program, {});
+        QVERIFY(gui.waitForStarted(10000));
+        QVERIFY2(!gui.waitForFinished(3000), qPrintable(gui.readAllStandardError()));  // past the splash's two seconds
+        gui.terminate();
+        QVERIFY(gui.waitForFinished(10000));
+    }
+
     // The version is set in one place, the build: the splash, the About window and
     // pixelwright-cli --version all show that value.
     void versionComesFromTheBuildEverywhere()
