@@ -308,6 +308,17 @@ private slots:
         QVERIFY2(qAbs(sendingMs - lineMs) <= lineMs / 10, qPrintable(QString("%1 ms, the line's %2").arg(sendingMs).arg(lineMs)));
     }
 
+    // How long a transfer waits for its bytes to leave: their time on the line at 9600 baud,
+    // ten bit times a byte (8N1), rounded up to the millisecond, and a second more.
+    void lineTimeOfBytes()
+    {
+        const struct {
+            qint64 bytes, ms;
+        } cases[] = {{0, 1000}, {-5, 1000}, {1, 1002}, {960, 2000}, {385, 1402}, {1024, 2067}, {13 * 1031, 14962}};
+        for (const auto &c : cases)
+            QCOMPARE(transmitBoundMs(c.bytes), c.ms);
+    }
+
     // Senders beyond the one served are held in the order they came, 64 of them, each told at
     // once that the module is not ready; the next is refused at once and told the module is
     // busy. One that gives up before its turn frees its place.
