@@ -100,7 +100,10 @@ private slots:
         } else {  // as the window system delivers it: the drop goes to the widget that accepted the enter
             QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
             QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDragMoveEvent move(QPoint(6, 6), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(rig.window->pictureArea(), &enter);
+            QApplication::sendEvent(rig.window->pictureArea(), &move);
+            QVERIFY(enter.isAccepted() && move.isAccepted());  // files are welcome: the cursor says so
             QApplication::sendEvent(rig.window->pictureArea(), &drop);
         }
         const bool failed = route == "fail", loaded = route == "picture" || route == "bin";
