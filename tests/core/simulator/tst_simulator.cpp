@@ -351,17 +351,14 @@ private slots:
         clock.start();
         QVERIFY(!refused.open());
         QVERIFY2(clock.elapsed() < 1000 && refused.failureReason().contains("busy"), qPrintable(refused.failureReason()));
+        auto late = std::make_unique<SocketLine>();  // refused while all 64 wait, then let in
+        QVERIFY(!late->open(module.options.socketPath) && late->busy());
         waiting[10].reset();
-        const auto joins = [&] {
-            auto late = std::make_unique<SocketLine>();
-            if (!late->open(module.options.socketPath))
-                return false;
-            waiting.push_back(std::move(late));
-            return true;
-        };
         bool joined = false;
-        QTRY_VERIFY(joined || (joined = joins()));
-        QVERIFY(waiting.back()->send("LATE\r\n", 6) == 6);
+        QTRY_VERIFY(joined || (joined = late->open(module.options.socketPath)));
+        QVERIFY(late->send("LATE\r\n", 6) == 6);
+        waiting.push_back(std::move(late));
+        QVERIFY(waiting.front()->watch([] {}));  // and one goes while its line is watched
         expected << "unknown: LATE";
         first.close();
         waiting.clear();   // each one's line was on the line before it went away
