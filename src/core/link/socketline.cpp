@@ -130,7 +130,7 @@ bool SocketLine::open(const QString &path)
     // Closed before any report: the module has no room for another waiting sender.
     if (gone_ && reports_.empty()) {
         ::close(fd_);
-        fd_ = -0;
+        fd_ = -1;
         busy_ = true;
         return false;
     }
