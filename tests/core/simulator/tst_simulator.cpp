@@ -10,6 +10,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <memory>
 #include <optional>
 #include <pthread.h>
@@ -306,6 +308,31 @@ private slots:
         QCOMPARE(sendImage(port, waiter, "1", vram, listener), TransferEnd::Done);
         const qint64 lineMs = vram.bytes().size() * 1000 / Simulator::kBytesPerSecond;
         QVERIFY2(qAbs(sendingMs - lineMs) <= lineMs / 10, qPrintable(QString("%1 ms, the line's %2").arg(sendingMs).arg(lineMs)));
+    }
+
+    // With standard input closed, descriptor 0 is the first one free: the module and a line
+    // that get it work as with any other number, and give it back when they end.
+    void descriptorZeroIsAnyOther()
+    {
+        InProcessModule other;
+        QVERIFY(other.start());
+        const int savedInput = ::dup(STDIN_FILENO);
+        QVERIFY(savedInput >= 0);
+        ::close(STDIN_FILENO);
+        bool moduleStarted = false, zeroGivenBack = false, lineOpened = false, lineWorks = false;
+        {
+            InProcessModule module;  // its socket takes descriptor 0
+            moduleStarted = module.start();
+            module.stop();
+            zeroGivenBack = ::fcntl(STDIN_FILENO, F_GETFD) == -1;
+            SocketLine line;  // its socket takes descriptor 0
+            lineOpened = zeroGivenBack && line.open(other.options.socketPath);
+            lineWorks = lineOpened && line.send("DP\r\n", 4) == 4;
+        }
+        ::dup2(savedInput, STDIN_FILENO);
+        ::close(savedInput);
+        QVERIFY(moduleStarted && zeroGivenBack);
+        QVERIFY(lineOpened && lineWorks);
     }
 
     // How long a transfer waits for its bytes to leave: their time on the line at 9600 baud,
