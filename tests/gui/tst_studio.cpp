@@ -339,6 +339,11 @@ private slots:
         QCOMPARE(beside.x() > main.x(), room.right() - before.right() >= before.left() - room.left());
         QVERIFY(set(studio, "背景色=#203040"));
         QCOMPARE(named<QPushButton>(studio, "背景色")->accessibleDescription(), QStringLiteral("#203040"));
+        // Its swatch: the colour inside a black line round the edge.
+        const QImage swatch = named<QPushButton>(studio, "背景色")->icon().pixmap(16, 16).toImage();
+        QCOMPARE(swatch.pixelColor(8, 8), QColor("#203040"));
+        for (const QPoint edge : {QPoint(8, 0), QPoint(0, 8), QPoint(15, 8), QPoint(8, 15)})
+            QCOMPARE(swatch.pixelColor(edge), QColor(Qt::black));
     }
 
     // One studio; down the window with Tab, every control named as its label; the slider moves
