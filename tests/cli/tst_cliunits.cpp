@@ -5,6 +5,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/send.h"
+#include "cli/simulateoutput.h"
 #include "cli/textcmd.h"
 #include "core/convert/conversionoptions.h"
 #include "core/link/protocol.h"
@@ -16,6 +17,8 @@
 #include <atomic>
 #include <cstdio>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 using namespace pw;
@@ -194,6 +197,34 @@ private slots:
         QCOMPARE(runMain({"convert", dir.filePath("a.png"), dir.filePath("b.png"), "-o", dir.path()}), 0);
         QCOMPARE(fileSystemFlushes - before, 1);
         QVERIFY(QFileInfo(dir.filePath("a.bin")).size() == kImageBytes && QFileInfo(dir.filePath("b.bin")).size() == kImageBytes);
+    }
+
+    // simulate's output to a reader that stopped reading: a thousand lines wait for it, those
+    // beyond are dropped, and nothing is held up meanwhile.
+    void outputWaitsAThousandLinesForItsReader()
+    {
+        int line[2];
+        QVERIFY(::pipe(line) == 0);
+        ::fcntl(line[1], F_SETFL, ::fcntl(line[1], F_GETFL) | O_NONBLOCK);
+        QByteArray got;
+        {
+            static const char fill[4096] = {};
+            while (::write(line[1], fill, sizeof fill) > 0) {  // the reader's pipe is full
+            }
+            Output out(false);
+            out.line(QStringLiteral("held"), line[1]);
+            QTest::qWait(300);  // the writer now waits on the pipe with that line
+            for (int k = 0; k < 1500; ++k)
+                out.line(QStringLiteral("L"), line[1]);
+            char buffer[65536];
+            for (pollfd p{line[0], POLLIN, 0}; ::poll(&p, 1, 500) > 0;)
+                got.append(buffer, qMax<ssize_t>(::read(line[0], buffer, sizeof buffer), 0));
+        }
+        ::close(line[0]);
+        ::close(line[1]);
+        got.replace(QByteArray(1, '\0'), QByteArray());
+        QCOMPARE(got.count("held\n"), 1);
+        QCOMPARE(got.count("L\n"), 1000);
     }
 
     // The device's ranges, which the help, the simulated module's pages and the checks all
