@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -185,6 +186,12 @@ int runModule(const SimulatorOptions &options, int number, const QString &linkPa
     hooks.line = [&output](const QString &text) { output.line(text); };
     hooks.shown = [&output](const MonoImage &screen) { output.shown(screen); };
     hooks.trouble = [&output](const QString &text) { output.line(QStringLiteral("pixelwright-cli: ") + text, STDERR_FILENO); };
+    // A module that no longer serves must not keep the command, and its socket, alive.
+    std::atomic<bool> moduleFailed = false;
+    hooks.failed = [&moduleFailed] {
+        moduleFailed = true;
+        onStopSignal(0);
+    };
     Simulator simulator(options, hooks);
     QString error;
     if (!simulator.start(error)) {
@@ -204,15 +211,20 @@ int runModule(const SimulatorOptions &options, int number, const QString &linkPa
     output.line(QStringLiteral("simulating the display module on %1%2; Ctrl-C stops it").arg(where, options.fast ? QStringLiteral(", fast") : QString()),
                 STDERR_FILENO);
 
+    QString waitFailed;
     for (const bool terminal = ::isatty(STDOUT_FILENO) == 1;;) {
         output.redrawIfDue();
         pollfd stop{stopPipe[0], POLLIN, 0};
         const int ready = ::poll(&stop, 1, terminal ? 50 : -1);
         if (ready > 0)
             break;
-        if (ready < 0 && errno != EINTR)
+        if (ready < 0 && errno != EINTR) {
+            waitFailed = QStringLiteral("waiting for a stop signal failed: ") + QString::fromLocal8Bit(std::strerror(errno));
             break;
+        }
     }
+    if (!waitFailed.isEmpty())
+        output.line(QStringLiteral("pixelwright-cli: ") + waitFailed, STDERR_FILENO);
     simulator.stop();
     if (separateLink)
         removeLink(options.socketPath, linkPath);
@@ -220,7 +232,7 @@ int runModule(const SimulatorOptions &options, int number, const QString &linkPa
     output.line(QStringLiteral("simulator stopped; %1 removed").arg(separateLink ? QStringLiteral("the socket and the link") : QStringLiteral("the socket")),
                 STDERR_FILENO);
     output.finish(500);
-    return Done;
+    return moduleFailed || !waitFailed.isEmpty() ? PortFailed : Done;
 }
 
 #endif

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,6 +160,58 @@ private slots:
         QCOMPARE(lines.size(), 5);
         QVERIFY2(lines.at(0) == "DT 1" && lines.at(1).startsWith("TI cut short"), qPrintable(lines.join('|')));
         QCOMPARE(lines.mid(2), (QStringList{"DT 1", "TI 1024 bytes", "DP"}));
+    }
+
+    // A command that can no longer wait for its stop signal, or a module that can no longer
+    // wait for its clients, ends the run at once: the reason told, the socket removed, exit 4.
+    // (poll refuses to watch more descriptors than the process may have; a stop and a continue
+    // make both waits start again under the new limit.)
+    void failedWaitEndsTheRun_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the command's wait") << 0 << "pixelwright-cli: waiting for a stop signal failed: Invalid argument";
+        QTest::newRow("the module's wait") << 2 << "pixelwright-cli: the simulator stopped: Invalid argument";
+    }
+    void failedWaitEndsTheRun()
+    {
+        QFETCH(int, limit);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString socket = dir.filePath("module");
+        Simulate module({"--socket", socket, "--fast"});
+        QVERIFY(module.ready(socket));
+        const pid_t pid = pid_t(module.process.processId());
+        // Every thread waiting in the kernel first: the module may still be answering the
+        // connection that found it ready.
+        const auto allWait = [pid] {
+            const QFileInfoList threads = QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+            return !threads.isEmpty() && std::all_of(threads.cbegin(), threads.cend(), [](const QFileInfo &thread) {
+                QFile call(thread.filePath() + QStringLiteral("/syscall"));
+                return call.open(QIODevice::ReadOnly) && !call.readAll().startsWith("running");
+            });
+        };
+        for (QDeadlineTimer deadline(5000); !allWait() && !deadline.hasExpired();)
+            QThread::msleep(5);
+        const rlimit lowered{rlim_t(limit), rlim_t(limit)};
+        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &lowered, nullptr), 0);
+        ::kill(pid, SIGSTOP);
+        const auto state = [pid] {  // a continue sent before the stop is taken would cancel it
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+            return line.mid(line.lastIndexOf(") ") + 2, 1);
+        };
+        for (QDeadlineTimer deadline(5000); state() != "T" && !deadline.hasExpired();)
+            QThread::msleep(5);
+        ::kill(pid, SIGCONT);
+        const bool ended = module.process.waitForFinished(5000);
+        if (!ended)
+            ::kill(pid, SIGKILL), module.process.waitForFinished(5000);
+        QVERIFY(ended);
+        QCOMPARE(module.process.exitCode(), 4);
+        const QString err = QString::fromUtf8(module.process.readAllStandardError());
+        QVERIFY2(err.contains(reason + "\n") && err.endsWith("simulator stopped; the socket removed\n"), qPrintable(err));
+        QVERIFY(!QFileInfo::exists(socket));
     }
 
     // On a terminal the screen is drawn in half blocks below the command lines, and erased

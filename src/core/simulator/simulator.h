@@ -46,6 +46,7 @@ public:
         std::function<void(const QString &line)> line;       // each command, in order
         std::function<void(const MonoImage &screen)> shown;  // after each DP
         std::function<void(const QString &text)> trouble;    // a file that could not be written, a short flash file
+        std::function<void()> failed;                        // it stopped serving on its own (after its trouble)
     };
 
     Simulator(SimulatorOptions options, Hooks hooks);

@@ -33,6 +33,8 @@ void Simulator::Engine::run()
             if (errno == EINTR)
                 continue;
             trouble(QStringLiteral("the simulator stopped: ") + QString::fromLocal8Bit(std::strerror(errno)));
+            if (hooks.failed)
+                hooks.failed();
             break;
         }
         if (fds[0].revents != 0)

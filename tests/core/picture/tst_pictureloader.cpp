@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <dlfcn.h>
 #include <png.h>
 #include <zlib.h>
 #include <malloc.h>
@@ -29,6 +30,31 @@ static QImage pattern(int width, int height)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgba(x * 5 % 256, y * 9 % 256, (x + 2 * y) * 3 % 256, 255 - (x * 7 + y * 13) % 256));
     return image;
+}
+
+// libpng's two allocations of a reader's state, made to fail once on request: these stand in
+// front of the library's for the whole test program. (Memory cannot run out on demand.)
+static QByteArray failingPngCall;
+template <typename Fn>
+static Fn realPngCall(const char *name)
+{
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+extern "C" {
+png_structp png_create_read_struct(png_const_charp version, png_voidp errorData, png_error_ptr onError, png_error_ptr onWarning)
+{
+    if (failingPngCall == "png_create_read_struct")
+        return failingPngCall.clear(), nullptr;
+    static const auto real = realPngCall<decltype(&png_create_read_struct)>("png_create_read_struct");
+    return real(version, errorData, onError, onWarning);
+}
+png_infop png_create_info_struct(png_const_structrp png)
+{
+    if (failingPngCall == "png_create_info_struct")
+        return failingPngCall.clear(), nullptr;
+    static const auto real = realPngCall<decltype(&png_create_info_struct)>("png_create_info_struct");
+    return real(png);
+}
 }
 
 [[noreturn]] static void pngFail(png_structp png, png_const_charp)
@@ -137,6 +163,10 @@ private slots:
         QTest::newRow("interlaced PNG, corner from its passes") << "png-i" << 12000 << pattern(128, 64) << QSize(130, 130) << "";
         QTest::newRow("baseline JPEG, shrunk by its decoder") << "jpg" << 20000 << marked << QSize(2500, 2500) << "";
         QTest::newRow("progressive JPEG within the limit") << "jpg-p" << 3000 << grey << QSize(375, 375) << "";
+        // 4:2:0, so 6 blocks of 128 bytes for every 16 x 16 pixels: 8192 x 8192 holds 192 MB
+        // of coefficients exactly, and a pixel more on each side is past it.
+        QTest::newRow("progressive JPEG at the limit") << "jpg-p" << 8192 << grey << QSize(1024, 1024) << "";
+        QTest::newRow("progressive JPEG a pixel past the limit") << "jpg-p" << 8193 << QImage() << QSize(0, 0) << "8193 × 8193 progressive JPEG";
         QTest::newRow("sequential JPEG, a scan per component") << "jpg-s" << 20000 << QImage() << QSize(0, 0) << "20000 × 20000 multi-scan JPEG";
         QTest::newRow("progressive JPEG, arithmetic coding") << "jpg-a" << 20000 << QImage() << QSize(0, 0) << "20000 × 20000 progressive JPEG";
         QTest::newRow("progressive JPEG 30000 x 30000") << "jpg-p" << 30000 << QImage() << QSize(0, 0) << "30000 × 30000 progressive JPEG";
@@ -222,6 +252,23 @@ private slots:
         QCOMPARE(why, refusal.isEmpty() ? QString() : "too large to decode safely (" + refusal + ")");
         if (!reduced.isEmpty())  // below the marked top-left every block averages to the grey
             QCOMPARE(shrunk.pixel(reduced.width() - 1, reduced.height() - 1), qRgb(128, 128, 128));
+    }
+
+    // A PNG whose reader's state cannot be allocated is refused, never given as an empty
+    // picture; the next read, with memory back, succeeds.
+    void pngReaderWithoutMemory()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("small.png");
+        QVERIFY(pattern(16, 8).save(path, "png"));
+        for (const QByteArray call : {"png_create_read_struct", "png_create_info_struct"}) {
+            failingPngCall = call;
+            const LoadedPicture refused = loadPicture(PictureSource::file(path), PictureRequest{});
+            QVERIFY2(failingPngCall.isEmpty(), call.constData());
+            QCOMPARE(loadErrorText(refused), QStringLiteral("too large to decode safely"));
+            const LoadedPicture read = loadPicture(PictureSource::file(path), PictureRequest{});
+            QVERIFY2(read.ok() && read.image.size() == QSize(16, 8), call.constData());
+        }
     }
 
     // Whatever a header declares, every request ends quickly in a picture no larger than it

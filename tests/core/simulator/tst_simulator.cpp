@@ -10,7 +10,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 #include <memory>
 #include <optional>
@@ -22,6 +24,18 @@
 
 using namespace pw;
 using namespace pw::test;
+
+// Run once, on request, just before the next pipe is made: a stand-in in front of the C
+// library's for the whole test program (it is how a pipe, and not the socket made before it,
+// can be given descriptor 0).
+static std::function<void()> beforeNextPipe;
+extern "C" int pipe(int fds[2]) __THROW
+{
+    if (beforeNextPipe)
+        std::exchange(beforeNextPipe, {})();
+    static const auto real = reinterpret_cast<int (*)(int *)>(dlsym(RTLD_NEXT, "pipe"));
+    return real(fds);
+}
 
 namespace {
 
@@ -310,8 +324,9 @@ private slots:
         QVERIFY2(qAbs(sendingMs - lineMs) <= lineMs / 10, qPrintable(QString("%1 ms, the line's %2").arg(sendingMs).arg(lineMs)));
     }
 
-    // With standard input closed, descriptor 0 is the first one free: the module and a line
-    // that get it work as with any other number, and give it back when they end.
+    // With standard input closed, descriptor 0 is the first one free: the module (its socket or
+    // its wake pipe) and a line that get it work as with any other number, and give it back
+    // when they end.
     void descriptorZeroIsAnyOther()
     {
         InProcessModule other;
@@ -330,9 +345,20 @@ private slots:
             lineWorks = lineOpened && line.send("DP\r\n", 4) == 4;
         }
         ::dup2(savedInput, STDIN_FILENO);
+        // Its wake pipe as well: standard input closed after the socket is made.
+        bool pipeTookZero = false, pipeZeroGivenBack = false;
+        {
+            InProcessModule module;
+            beforeNextPipe = [] { ::close(STDIN_FILENO); };
+            pipeTookZero = module.start() && ::fcntl(STDIN_FILENO, F_GETFD) != -1;
+            module.stop();
+            pipeZeroGivenBack = ::fcntl(STDIN_FILENO, F_GETFD) == -1;
+        }
+        ::dup2(savedInput, STDIN_FILENO);
         ::close(savedInput);
         QVERIFY(moduleStarted && zeroGivenBack);
         QVERIFY(lineOpened && lineWorks);
+        QVERIFY(pipeTookZero && pipeZeroGivenBack);
     }
 
     // How long a transfer waits for its bytes to leave: their time on the line at 9600 baud,
