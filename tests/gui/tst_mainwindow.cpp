@@ -409,6 +409,15 @@ private slots:
         QCOMPARE(during.filter(QStringLiteral("-")).size(), 0);
         QCOMPARE(during.filter(QStringLiteral("hourglass")).size(), 0);
         QCOMPARE(w.statusLabel()->text(), QStringLiteral("完了!!"));
+        const QImage status = w.statusLabel()->grab().toImage();  // in red, and only red
+        int red = 0, coloured = 0;
+        for (int y = 0; y < status.height(); ++y)
+            for (int x = 0; x < status.width(); ++x) {
+                const QColor c = status.pixelColor(x, y);
+                red += c == QColor(255, 0, 0);
+                coloured += c.hsvSaturation() > 0 && c.hsvHue() != 0;
+            }
+        QVERIFY2(red > 10 && coloured == 0, qPrintable(QStringLiteral("%1 red, %2 of other colours").arg(red).arg(coloured)));
         QVERIFY(w.progressBar()->isHidden() && !QGuiApplication::overrideCursor());
         for (int i = 0; i < 1024; ++i)
             QCOMPARE(int(w.monoImage()[std::size_t(i)]), i < 128 ? 0x01 : 0x00);

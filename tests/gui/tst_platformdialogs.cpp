@@ -105,10 +105,13 @@ private slots:
         request.filter = 2;
         request.initialPath = dir.path();
         QString shownFilter, shownFolder;
+        bool nativeAllowed = true;
         onNextModal(nullptr, [&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             if (!dialog)
                 return;
+            // Qt's own on every platform: a native one would take the [Aa] classes literally.
+            nativeAllowed = !dialog->testOption(QFileDialog::DontUseNativeDialog);
             shownFilter = dialog->selectedNameFilter();
             shownFolder = dialog->directory().absolutePath();
             dialog->selectNameFilter(request.nameFilters[1]);
@@ -119,6 +122,7 @@ private slots:
         const std::optional<QString> result = QtFileDialogBackend().run(nullptr, request, &chosen);
         QVERIFY(shownFilter == request.nameFilters[2] || shownFilter == labels[2]);
         QCOMPARE(shownFolder, QFileInfo(dir.path()).absoluteFilePath());
+        QVERIFY(!nativeAllowed);
         QVERIFY(result.has_value());
         QCOMPARE(QFileInfo(*result).absoluteFilePath(), QFileInfo(dir.filePath("out.xbm")).absoluteFilePath());
         QCOMPARE(chosen, 1);
