@@ -94,6 +94,25 @@ private slots:
     // No (Esc) returns to the dialog, where the user may still cancel. A new name asks nothing.
     // The dialog opens in the folder given, on the filter given, and says which filter the
     // user left it on, by its place in the list.
+    // Each filter takes a name in either case on a file system that tells them apart, and
+    // only the names of its own patterns.
+    void filtersTakeEitherCase()
+    {
+        const QStringList filters = SharedFileDialog::toNameFilters(QStringLiteral("Binary(*.BIN)|*.BIN|画像(*.bmp;*.Jpg)|*.bmp;*.Jpg"));
+        QCOMPARE(filters.size(), 2);
+        const auto takes = [](const QString &filter, const QString &name) {
+            const QStringList patterns = filter.section(QLatin1Char('('), -1).chopped(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            return std::any_of(patterns.cbegin(), patterns.cend(), [&](const QString &pattern) {
+                return QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive).match(name).hasMatch();
+            });
+        };
+        for (const QString name : {"logo.bin", "LOGO.BIN", "Logo.Bin"})
+            QVERIFY2(takes(filters[0], name) && !takes(filters[1], name), qPrintable(name));
+        for (const QString name : {"a.bmp", "A.BMP", "a.jpg", "a.JPG"})
+            QVERIFY2(takes(filters[1], name) && !takes(filters[0], name), qPrintable(name));
+        QVERIFY(!takes(filters[0], QStringLiteral("bin")) && !takes(filters[1], QStringLiteral("a.png")));
+    }
+
     void filterAndFolderGoBothWays()
     {
         QTemporaryDir dir;

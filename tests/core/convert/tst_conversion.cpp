@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <cmath>
+
 using namespace pw;
 using Pixels = QList<QPoint>;
 using Bytes = QMap<int, int>;  // byte index -> value; every other byte 0
@@ -296,6 +298,32 @@ private slots:
         }
     }
 
+
+    // A half turn mirrored left to right is a top-to-bottom mirror, for every fit that shrinks
+    // the picture while it is read: a picture far wider than the area shrinks the same either way.
+    void halfTurnMirroredIsAFlip()
+    {
+        QTemporaryDir dir;
+        QImage wide(2048, 512, QImage::Format_RGB32);  // waves, each pixel off them at random
+        QRandomGenerator random(11);
+        for (int y = 0; y < wide.height(); ++y)
+            for (int x = 0; x < wide.width(); ++x) {
+                const int v = qBound(0, 128 + int(90 * std::sin(x / 41.0 + y / 13.0)) + int(random.bounded(-40, 41)), 255);
+                wide.setPixel(x, y, qRgb(v, v, v));
+            }
+        const QString path = saved(dir, QStringLiteral("wide.png"), wide);
+        for (const Fit fit : {Fit::Contain, Fit::Cover, Fit::Stretch}) {
+            ConversionOptions turned, flipped;
+            turned.prepare.fit = flipped.prepare.fit = fit;
+            turned.prepare.rotate = 180;
+            turned.prepare.flip = Flip::Horizontal;
+            flipped.prepare.flip = Flip::Vertical;
+            const Conversion a = convertPicture(PictureSource::file(path), turned), b = convertPicture(PictureSource::file(path), flipped);
+            QVERIFY(a.ok() && b.ok());
+            QVERIFY(a.images.constFirst() != MonoImage{});
+            QCOMPARE(a.images, b.images);
+        }
+    }
 
     void encoders()
     {

@@ -35,6 +35,7 @@ static QImage pattern(int width, int height)
 // libpng's two allocations of a reader's state, made to fail once on request: these stand in
 // front of the library's for the whole test program. (Memory cannot run out on demand.)
 static QByteArray failingPngCall;
+static int liveReadStructs = 0;  // made and not yet destroyed
 template <typename Fn>
 static Fn realPngCall(const char *name)
 {
@@ -46,7 +47,15 @@ png_structp png_create_read_struct(png_const_charp version, png_voidp errorData,
     if (failingPngCall == "png_create_read_struct")
         return failingPngCall.clear(), nullptr;
     static const auto real = realPngCall<decltype(&png_create_read_struct)>("png_create_read_struct");
-    return real(version, errorData, onError, onWarning);
+    png_structp made = real(version, errorData, onError, onWarning);
+    liveReadStructs += made != nullptr;
+    return made;
+}
+void png_destroy_read_struct(png_structpp png, png_infopp info, png_infopp endInfo)
+{
+    liveReadStructs -= png && *png;
+    static const auto real = realPngCall<decltype(&png_destroy_read_struct)>("png_destroy_read_struct");
+    real(png, info, endInfo);
 }
 png_infop png_create_info_struct(png_const_structrp png)
 {
@@ -255,7 +264,7 @@ private slots:
     }
 
     // A PNG whose reader's state cannot be allocated is refused, never given as an empty
-    // picture; the next read, with memory back, succeeds.
+    // picture, and what was allocated is given back; the next read, with memory back, succeeds.
     void pngReaderWithoutMemory()
     {
         QTemporaryDir dir;
@@ -266,8 +275,10 @@ private slots:
             const LoadedPicture refused = loadPicture(PictureSource::file(path), PictureRequest{});
             QVERIFY2(failingPngCall.isEmpty(), call.constData());
             QCOMPARE(loadErrorText(refused), QStringLiteral("too large to decode safely"));
+            QCOMPARE(liveReadStructs, 0);
             const LoadedPicture read = loadPicture(PictureSource::file(path), PictureRequest{});
             QVERIFY2(read.ok() && read.image.size() == QSize(16, 8), call.constData());
+            QCOMPARE(liveReadStructs, 0);
         }
     }
 
