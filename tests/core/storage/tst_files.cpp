@@ -21,6 +21,7 @@ using namespace pw;
 // that refuses a rename cannot be had on demand.)
 namespace {
 QHash<QByteArray, int> faults;  // call name -> errno of its next call
+constexpr int kShortWrite = -1;  // for write: no error, but only part of the bytes taken
 int takeFault(const char *call) { return faults.take(call); }
 template <typename Fn> Fn realCall(const char *name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 }  // namespace
@@ -34,7 +35,12 @@ template <typename Fn> Fn realCall(const char *name) { return reinterpret_cast<F
     return real(__VA_ARGS__);
 
 extern "C" {
-ssize_t write(int fd, const void *bytes, size_t n) { PW_FAULT(write, fd, bytes, n) }
+ssize_t write(int fd, const void *bytes, size_t n)
+{
+    if (faults.value("write") == kShortWrite)  // takes only the first half, as a pipe or a signal may
+        faults.remove("write"), n = (n + 1) / 2;
+    PW_FAULT(write, fd, bytes, n)
+}
 int close(int fd) { PW_FAULT(close, fd) }
 int fdatasync(int fd) { PW_FAULT(fdatasync, fd) }
 int fchmod(int fd, mode_t mode) __THROW { PW_FAULT(fchmod, fd, mode) }
@@ -117,6 +123,8 @@ private slots:
         QTest::newRow("named temporary not renamed") << QByteArrayList{"open:EOPNOTSUPP", "rename:EACCES"} << QByteArray() << "permission denied";
         QTest::newRow("named temporary not written") << QByteArrayList{"open:EINVAL", "write:ENOSPC"} << old << "no space left on the disk";
         QTest::newRow("no temporary at all") << QByteArrayList{"open:EMFILE"} << old << "could not be written (Too many open files)";
+        QTest::newRow("a write takes part") << QByteArrayList{"write:SHORT"} << old << "";
+        QTest::newRow("a write interrupted") << QByteArrayList{"write:EINTR"} << QByteArray() << "";
         QTest::newRow("same bytes, time not renewed") << QByteArrayList{"utimensat:EROFS"} << QByteArray("new bytes") << "read-only file system";
     }
     void failingCallsLeaveTheOldFile()
@@ -125,7 +133,8 @@ private slots:
         QFETCH(QByteArray, old);
         QFETCH(QString, error);
         static const QHash<QByteArray, int> errnos{{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EPERM", EPERM}, {"EROFS", EROFS}, {"EXDEV", EXDEV},
-                                                   {"EOPNOTSUPP", EOPNOTSUPP}, {"EACCES", EACCES}, {"ENOENT", ENOENT}, {"EINVAL", EINVAL}, {"EMFILE", EMFILE}};
+                                                   {"EOPNOTSUPP", EOPNOTSUPP}, {"EACCES", EACCES}, {"ENOENT", ENOENT}, {"EINVAL", EINVAL}, {"EMFILE", EMFILE}, {"EINTR", EINTR},
+                                                   {"SHORT", kShortWrite}};
         QTemporaryDir dir;
         const QString file = dir.filePath("out.bin");
         if (!old.isEmpty())
