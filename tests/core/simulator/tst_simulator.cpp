@@ -220,6 +220,39 @@ private slots:
         QCOMPARE(QFile::permissions(flash), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadUser | QFileDevice::WriteUser);
     }
 
+    // Each file is written by its own command only: a DP leaves the flash file as it was, a
+    // page leaves the snapshot, and a module given neither file writes nothing and reports
+    // nothing.
+    void eachFileByItsOwnCommand()
+    {
+        for (const bool files : {true, false}) {
+            InProcessModule module;
+            if (!files)
+                module.options.flashFile.clear(), module.options.snapshotFile.clear();
+            QVERIFY(module.start());
+            const QDateTime past(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
+            const auto backdate = [&](const QString &file) {
+                QFile f(file);
+                return !files || (f.open(QIODevice::ReadWrite) && f.setFileTime(past, QFileDevice::FileModificationTime));
+            };
+            QVERIFY(backdate(module.options.flashFile));
+            QtSerialPort port({});
+            port.setDeviceNameOverride(module.options.socketPath);
+            QVERIFY(port.open() && port.writeBytes("DP\r\n"));
+            QTRY_COMPARE(module.lines().size(), 1);
+            if (files)
+                QCOMPARE(QFileInfo(module.options.flashFile).lastModified(), past);
+            QVERIFY(backdate(module.options.snapshotFile));
+            QVERIFY(port.writeBytes("FS2\r\nTS" + imageA + "\r\n"));
+            QTRY_COMPARE(module.lines().size(), 3);
+            if (files)
+                QCOMPARE(QFileInfo(module.options.snapshotFile).lastModified(), past);
+            QCOMPARE(module.troubles(), QStringList{});
+            QCOMPARE(QDir(QFileInfo(module.options.socketPath).path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(),
+                     files ? 3 : 1);
+        }
+    }
+
     // The port finds the module through a link in the program's folder; CTS reports come in
     // order however short the pulse; what a client leaves cut off is reported and the next
     // client is served.
