@@ -256,10 +256,13 @@ private slots:
             ::kill(pid, SIGTERM);
             int status = 0;
             QCOMPARE(::waitpid(pid, &status, 0), pid);
+            readFor(100);  // what it wrote as it stopped
             ::close(master);
             QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
             const QString text = QString::fromUtf8(shown);
             const QString blank = QChar(0x2502) + QString(128, ' ') + QChar(0x2502), lit = QChar(0x2502) + QString(128, QChar(0x2588)) + QChar(0x2502);
+            // The last screen stays on the terminal after it stops.
+            QVERIFY2(text.lastIndexOf(QStringLiteral("\x1b[J")) < text.lastIndexOf(lit), qPrintable(QString::number(c.columns)));
             QVERIFY(text.contains(blank));               // the power-up screen
             const qsizetype erased = text.indexOf(QString::fromLatin1(c.erase));
             QVERIFY2(erased >= 0 && erased < text.indexOf("DP\r\n"), qPrintable(QString::number(c.columns)));   // erased before the lines

@@ -625,7 +625,12 @@ private slots:
         QTest::newRow("two frames") << soi + frame(0xC0, 8, 8, grey) + frame(0xC0, 8, 8, grey) + scan(1) << false << QSize(8, 8) << false << qint64(0);
         QTest::newRow("empty scan header") << soi + frame(0xC0, 8, 8, grey) + segment(0xDA, {}) << false << QSize(8, 8) << false << qint64(0);
         QTest::newRow("end before the scan") << soi + frame(0xC0, 8, 8, grey) + "\xff\xd9" << false << QSize(8, 8) << false << qint64(0);
+        // An end or a start has no length: bytes after it that would read as one change nothing.
+        QTest::newRow("end, then what looks like a scan") << soi + frame(0xC0, 8, 8, grey) + QByteArray("\xff\xd9\x00\x02", 4) + scan(1) << false << QSize(8, 8)
+                                                          << false << qint64(0);
         QTest::newRow("a second start") << soi + soi + frame(0xC0, 8, 8, grey) + scan(1) << false << none << false << qint64(0);
+        QTest::newRow("a second start, then what looks like a frame") << soi + QByteArray("\xff\xd8\x00\x02", 4) + frame(0xC0, 8, 8, grey) + scan(1) << false
+                                                                      << none << false << qint64(0);
         QTest::newRow("length below 2") << soi + QByteArray("\xff\xe0\x00\x01", 4) + frame(0xC0, 8, 8, grey) + scan(1) << false << none << false << qint64(0);
         QTest::newRow("segment past the end") << soi + QByteArray("\xff\xe0\x01\x00", 4) << false << none << false << qint64(0);
         QTest::newRow("scan past the end") << soi + frame(0xC0, 8, 8, grey) + scan(1).chopped(1) << false << QSize(8, 8) << false << qint64(0);
