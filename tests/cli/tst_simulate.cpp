@@ -261,7 +261,9 @@ private slots:
             QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
             const QString text = QString::fromUtf8(shown);
             const QString blank = QChar(0x2502) + QString(128, ' ') + QChar(0x2502), lit = QChar(0x2502) + QString(128, QChar(0x2588)) + QChar(0x2502);
-            // The last screen stays on the terminal after it stops.
+            // Only whole drawings are erased (never a line printed after one), and the last
+            // screen stays on the terminal after it stops.
+            QCOMPARE(text.count(QStringLiteral("\x1b[J")), text.count(QString::fromLatin1(c.erase)));
             QVERIFY2(text.lastIndexOf(QStringLiteral("\x1b[J")) < text.lastIndexOf(lit), qPrintable(QString::number(c.columns)));
             QVERIFY(text.contains(blank));               // the power-up screen
             const qsizetype erased = text.indexOf(QString::fromLatin1(c.erase));

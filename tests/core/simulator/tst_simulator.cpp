@@ -53,10 +53,11 @@ struct Outcome {
     QStringList lines;
     QByteArray screen, flash;
     qsizetype mostPending = 0;
+    QStringList nextClient;  // what a DP from the next client gives
     bool operator==(const Outcome &o) const { return lines == o.lines && screen == o.screen && flash == o.flash; }
 };
 
-// Feeds the stream cut at `cuts` (ascending), then ends it.
+// Feeds the stream cut at `cuts` (ascending), then ends it, and a DP comes after.
 Outcome feedInPieces(const QByteArray &stream, QList<qsizetype> cuts)
 {
     Outcome out;
@@ -70,6 +71,10 @@ Outcome feedInPieces(const QByteArray &stream, QList<qsizetype> cuts)
     module.endOfStream();
     out.screen = imageBytes(module.screen());
     out.flash = module.flashBytes();
+    const qsizetype said = out.lines.size();
+    module.feed("DP\r\n", 4);
+    out.nextClient = out.lines.mid(said);
+    out.lines.resize(said);
     return out;
 }
 
@@ -133,6 +138,7 @@ private slots:
         QFETCH(QByteArray, flash);
         const Outcome whole = feedInPieces(stream, {});
         QCOMPARE(whole.lines, lines);
+        QCOMPARE(whole.nextClient, QStringList{"DP"});  // nothing of this stream is left over
         QVERIFY(whole.screen == screen && whole.flash == flash);
 
         QList<qsizetype> everyByte;
