@@ -66,7 +66,8 @@ private slots:
     // Every route by which an output could land on an input of the same run: found before
     // anything is written, the run stops with exit 1, both paths named, nothing written.
     // Two inputs whose outputs share one name: the first input's output is written and kept,
-    // the second is refused, naming the clash, with the exit code of an output not written.
+    // the second is refused, naming the clash, with the exit code of an output not written;
+    // the inputs after them are converted.
     void inputsSharingAnOutputName_data()
     {
         QTest::addColumn<QStringList>("inputs");  // the first black, the second white
@@ -89,10 +90,13 @@ private slots:
         QVERIFY(!firstAlone.isEmpty() && firstAlone != run(QStringList{"convert", second, "-o", "-"} + format).out);
         if (options.value(0) == "-o")
             options[1] = dir.filePath(options[1]);
-        const Run r = run(QStringList{"convert", first, second} + options);
+        // An input after the clash is converted as ever.
+        const QString third = picture(dir, "c.png", Qt::white), thirdOutput = QString(output).replace("a.", "c.");
+        const Run r = run(QStringList{"convert", first, second, third} + options);
         QCOMPARE(r.code, 3);
         QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + second + ": the output " + dir.filePath(output) + " was already written from " + first});
         QCOMPARE(readFile(dir.filePath(output)), firstAlone);
+        QCOMPARE(readFile(dir.filePath(thirdOutput)), run(QStringList{"convert", third, "-o", "-"} + format).out);
     }
 
     void outputsNeverReplaceAnInput_data()
