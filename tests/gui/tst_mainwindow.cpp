@@ -398,7 +398,10 @@ private slots:
             picture.setPixel(x, 0, qRgb(255, 255, 255));
         w.pictureArea()->setPicture(picture);
         QStringList during;
+        QList<int> fullAt;  // how far the bar was, in hundredths, at each step
+        w.progressBar()->setRange(0, 103);  // as the frames of 13 pages leave it
         connect(w.progressBar(), &QProgressBar::valueChanged, this, [&] {
+            fullAt << 100 * (w.progressBar()->value() - w.progressBar()->minimum()) / qMax(1, w.progressBar()->maximum() - w.progressBar()->minimum());
             const QCursor *cursor = QGuiApplication::overrideCursor();
             during << w.statusLabel()->text() + (w.progressBar()->isHidden() ? "-" : "+")
                           + (cursor && cursor->shape() == Qt::WaitCursor ? "" : " (no hourglass)");
@@ -406,6 +409,8 @@ private slots:
         w.show();
         clickToolbarButton(w, "convertPictureAction");
         QCOMPARE(during.value(0), QStringLiteral("変換中．．．+"));
+        QVERIFY2(fullAt.size() >= 2 && fullAt.first() < 20 && fullAt.last() == 100 && std::is_sorted(fullAt.cbegin(), fullAt.cend()),
+                 qPrintable(QDebug::toString(fullAt)));  // from empty to full, never back
         QCOMPARE(during.filter(QStringLiteral("-")).size(), 0);
         QCOMPARE(during.filter(QStringLiteral("hourglass")).size(), 0);
         QCOMPARE(w.statusLabel()->text(), QStringLiteral("完了!!"));

@@ -278,6 +278,22 @@ private slots:
         QVERIFY(notice->text().contains("先頭の 8192 文字"));
     }
 
+    // The text shows over a picture opened after it as over one opened before it.
+    void textOverAPictureOpenedAfterIt()
+    {
+        Rig textFirst, pictureFirst, noText;
+        ConversionSettings withText = textFirst.window->conversionSettings();
+        withText.text.text = QStringLiteral("価格 ¥980");
+        for (Rig *rig : {&textFirst, &pictureFirst, &noText})
+            QVERIFY(noise(200, 100, QImage::Format_RGB32, 4).save(rig->path("p.png")));
+        textFirst.window->setConversionSettings(withText);
+        for (Rig *rig : {&textFirst, &pictureFirst, &noText})
+            rig->window->openDroppedFiles({rig->path("p.png")});
+        pictureFirst.window->setConversionSettings(withText);
+        QCOMPARE(textFirst.window->pictureArea()->surface(), pictureFirst.window->pictureArea()->surface());
+        QVERIFY(textFirst.window->pictureArea()->surface() != noText.window->pictureArea()->surface());
+    }
+
     // A BIN file is the working image until an option changes; from then on the picture that
     // came in before it is prepared and converted again. With nothing opened, converting again
     // gives the same bytes too, and the empty area is plain background.

@@ -113,6 +113,16 @@ private slots:
         QCOMPARE(rig.window->windowTitle(), loaded ? QStringLiteral("Pixelwright for 128×64(Mono)") + "(" + rig.path(files.section(';', 0, 0)) + ")" : before);
         checkShows(rig.window->pictureArea(), route == "picture" ? QImage::fromData(fileOf(kind)) : failed ? QImage() : pattern(200, 100));
         QVERIFY(route != "bin" || QByteArray(reinterpret_cast<const char *>(rig.window->monoImage().data()), kImageBytes) == fileOf("bin"));
+        if (route == "none") {  // the picture before is still the one an option changes
+            ConversionSettings turned = rig.window->conversionSettings();
+            turned.rotate = 180;
+            Rig alone;
+            QVERIFY(pattern(200, 100).save(alone.path("first.bmp")));
+            alone.window->openDroppedFiles({alone.path("first.bmp")});
+            rig.window->setConversionSettings(turned);
+            alone.window->setConversionSettings(turned);
+            QCOMPARE(rig.window->pictureArea()->surface(), alone.window->pictureArea()->surface());
+        }
         if (failed) {  // the picture before is gone for 画像変換 too: it converts the empty area
             const auto working = [](Rig &r) {
                 r.window->convertPicture();

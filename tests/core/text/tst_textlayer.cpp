@@ -363,6 +363,12 @@ private slots:
         QCOMPARE(codePointList(layoutText(t).missing), QStringLiteral("U+1F600 U+0301"));
         // A character seen before, or a control character, does not end the search.
         QCOMPARE(layoutText(textOf(QStringLiteral("aa\t\U0001F600"), "MisakiGothic", 8)).missing, QList<char32_t>{0x1F600});
+        // The first 32 of them are named, however many more there are.
+        QString forty;
+        QList<char32_t> first32;
+        for (char32_t point = 0x1F600; point < 0x1F600 + 40; ++point)
+            forty += QString::fromUcs4(&point, 1), first32 << point;
+        QCOMPARE(layoutText(textOf(forty, "MisakiGothic", 8)).missing, first32.mid(0, 32));
         t.fallback = true;
         QVERIFY(layoutText(t).missing.isEmpty());
         bool misaki = false, unifont = false;
