@@ -37,6 +37,9 @@ private slots:
                                              << "pixelwright-cli: with text and no input picture, -o names the output (see 'pixelwright-cli convert --help')";
         QTest::newRow("text file missing") << (convert + QStringList{"--text-file", "%/none.txt"}) << 2 << "pixelwright-cli: %/none.txt: no such file";
         QTest::newRow("text file too long") << (convert + QStringList{"--text-file", "%/big.txt"}) << 2 << "pixelwright-cli: %/big.txt: more than 16 MB of text";
+        // Exactly 16 MB is read: its last byte is what is wrong with it.
+        QTest::newRow("text file at the limit") << (convert + QStringList{"--text-file", "%/edge.txt"}) << 2
+                                                << "pixelwright-cli: %/edge.txt: not UTF-8 text (line 1, column 16777216)";
         QTest::newRow("text alone, no folder") << QStringList{"convert", "--text", "x", "-o", "%/none/t.bin"} << 3
                                                << "pixelwright-cli: %/none/t.bin: its folder does not exist";
         QTest::newRow("fonts: operand") << QStringList{"fonts", "x"} << 1 << "pixelwright-cli: fonts takes no operand (see 'pixelwright-cli fonts --help')";
@@ -52,7 +55,10 @@ private slots:
         QTemporaryDir dir;
         const QString out = dir.filePath("out.bin"), bad = dir.filePath("bad.txt");
         QFile big(dir.filePath("big.txt"));  // one byte more than is read, sparse
+        QFile edge(dir.filePath("edge.txt"));  // 16 MB, all NUL but the last
         QVERIFY(writeFile(bad, "fine\nab\xff") && big.open(QIODevice::WriteOnly) && big.resize(16 * 1024 * 1024 + 1));
+        QVERIFY(edge.open(QIODevice::WriteOnly) && edge.seek(16 * 1024 * 1024 - 1) && edge.write("\xff", 1) == 1);
+        edge.close();
         args.replaceInStrings(QRegularExpression("^OUT$"), out).replaceInStrings(QRegularExpression("^BAD$"), bad).replaceInStrings("%", dir.path());
         const Run r = run(args);
         QCOMPARE(r.code, code);

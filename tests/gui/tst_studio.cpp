@@ -372,8 +372,12 @@ private slots:
         rig.window->openDroppedFiles({rig.path("anim.gif")});
         const QImage today = rig.window->pictureArea()->surface();
         rig.window->openStudio();
-        rig.window->openStudio();
         ConversionStudio *studio = rig.window->studio();
+        QVERIFY(QTest::qWaitForWindowActive(studio));
+        // Asked for again from the main window: the same studio comes forward and takes the keys.
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        rig.window->openStudio();
         QCOMPARE(rig.window->findChildren<ConversionStudio *>().size(), 1);
         QVERIFY(QTest::qWaitForWindowActive(studio) && !studio->isModal());
         QStringList names;

@@ -181,6 +181,8 @@ private slots:
         QTest::newRow("progressive JPEG 30000 x 30000") << "jpg-p" << 30000 << QImage() << QSize(0, 0) << "30000 × 30000 progressive JPEG";
         QTest::newRow("interlaced PNG whose corner comes after 3 GB") << "regress-interlaced-1bit-40000.png" << 40000 << QImage() << QSize(0, 0)
                                                                       << "40000 × 40000 interlaced PNG";
+        // Refused by its header: the rows the whole picture inflates to are too many to go through.
+        QTest::newRow("PNG header too large to read whole") << "png-header" << 25000 << QImage() << QSize(0, 0) << "25000 × 25000 PNG";
         QTest::newRow("BMP decoded whole beyond the limit") << "bmp" << 16000 << QImage() << QSize(0, 0) << "16000 × 16000 BMP";
         QTest::newRow("BMP beyond what Qt's reader will even size") << "bmp" << 30000 << QImage() << QSize(0, 0) << "30000 × 30000 BMP";
         QTest::newRow("GIF whose logical screen is 65535 x 65535") << "gif" << 65535 << QImage() << QSize(0, 0) << "65535 × 65535 GIF";
@@ -229,6 +231,17 @@ private slots:
             QByteArray tail(4, '\0');
             qToBigEndian(quint32(crc), tail.data());
             QVERIFY(file.write(tail + png.mid(33)) == png.size() - 29);
+        } else if (kind == "png-header") {  // 8-bit grey, its pixel data cut off at once
+            const auto chunk = [](const QByteArray &type, const QByteArray &body) {
+                QByteArray out(4, '\0');
+                qToBigEndian(quint32(body.size()), out.data());
+                QByteArray crc(4, '\0');
+                qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>((type + body).constData()), uInt(type.size() + body.size()))), crc.data());
+                return out + type + body + crc;
+            };
+            QByteArray header(13, '\0');
+            qToBigEndian(quint32(side), header.data()), qToBigEndian(quint32(side), header.data() + 4), header[8] = 8;
+            QVERIFY(writeFile(path, QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray("\x78\x01", 2)) + chunk("IEND", {})));
         } else if (kind == "bmp") {  // a header alone: nothing past it is needed to be refused
             QVERIFY(writeFile(path, hostileBmp(side)));
         } else if (kind == "gif") {
