@@ -175,6 +175,11 @@ private slots:
     }
     void failedWaitEndsTheRun()
     {
+#if defined(__SANITIZE_ADDRESS__)
+        // The sanitizers check memory through a pipe of their own: under the lowered limit they
+        // report their own failure as the module's thread ends.
+        QSKIP("the sanitizers need descriptors that the lowered limit refuses");
+#endif
         QFETCH(int, limit);
         QFETCH(QString, reason);
         QTemporaryDir dir;
