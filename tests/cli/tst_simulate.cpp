@@ -289,7 +289,9 @@ private slots:
         help.start(kProgram, {"simulate", "--help"});
         QVERIFY(help.waitForFinished(10000) && help.exitCode() == 0 && help.readAllStandardOutput().contains("--snapshot FILE"));
         const QTemporaryDir dir;
-        QCOMPARE(run({"simulate", "--link", "1", "--dir", dir.filePath("none")}).code, 3);
+        const Run noFolder = run({"simulate", "--link", "1", "--dir", dir.filePath("none")});
+        QCOMPARE(noFolder.code, 3);
+        QCOMPARE(noFolder.err, "pixelwright-cli: " + dir.filePath("none") + ": no such folder\n");
         QCOMPARE(run({"simulate", "--socket", dir.filePath("s"), "--snapshot", dir.filePath("none/screen.png")}).code, 3);
         QCOMPARE(run({"simulate", "--socket", dir.filePath(QString(120, 'x'))}).code, 3);   // too long for a socket
         QVERIFY(!QFileInfo::exists(dir.filePath("s")));

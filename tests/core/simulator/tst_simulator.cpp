@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <memory>
 #include <optional>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -455,6 +456,29 @@ private slots:
         first.close();
         waiting.clear();   // each one's line was on the line before it went away
         QTRY_COMPARE(module.lines(), expected);
+    }
+
+    // A sender that must wait is told so in one byte, and nothing more until its turn.
+    void waitingSenderToldInOneByte()
+    {
+        InProcessModule module;
+        QVERIFY(module.start());
+        QtSerialPort first({});
+        first.setDeviceNameOverride(module.options.socketPath);
+        QVERIFY(first.open());
+        const int waiting = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(module.options.socketPath).constData(), sizeof address.sun_path);
+        QVERIFY(waiting >= 0 && ::connect(waiting, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QByteArray told;
+        for (QDeadlineTimer deadline(400); !deadline.hasExpired();) {
+            char buffer[16];
+            if (pollfd p{waiting, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
+                told.append(buffer, qMax<ssize_t>(::recv(waiting, buffer, sizeof buffer, 0), 0));
+        }
+        ::close(waiting);
+        QCOMPARE(told, QByteArray(1, Simulator::kCtsDropped));
     }
 
     // The line takes the module's reports, one byte each, and nothing else it may find among
