@@ -18,6 +18,7 @@
 #include <optional>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -458,7 +459,8 @@ private slots:
         QTRY_COMPARE(module.lines(), expected);
     }
 
-    // A sender that must wait is told so in one byte, and nothing more until its turn.
+    // A sender that must wait is told so in one byte, and nothing more until its turn; what it
+    // sends before then costs the module nothing while it waits, and its turn comes as to any.
     void waitingSenderToldInOneByte()
     {
         InProcessModule module;
@@ -477,8 +479,29 @@ private slots:
             if (pollfd p{waiting, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
                 told.append(buffer, qMax<ssize_t>(::recv(waiting, buffer, sizeof buffer, 0), 0));
         }
+        // What it sends meanwhile waits for its turn without keeping the module busy.
+        const auto cpuMs = [] {
+            rusage r{};
+            ::getrusage(RUSAGE_SELF, &r);
+            return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+        };
+        QVERIFY(::send(waiting, "DP\r\n", 4, MSG_NOSIGNAL) == 4);
+        const long before = cpuMs();
+        QThread::msleep(400);
+        const long busy = cpuMs() - before;
+        // Its turn: told that the module is ready, and its line taken.
+        first.close();
+        QByteArray turn;
+        for (QDeadlineTimer deadline(3000); !turn.contains(Simulator::kCtsAsserted) && !deadline.hasExpired();) {
+            char buffer[16];
+            if (pollfd p{waiting, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
+                turn.append(buffer, qMax<ssize_t>(::recv(waiting, buffer, sizeof buffer, 0), 0));
+        }
+        QTRY_COMPARE(module.lines(), QStringList{"DP"});
         ::close(waiting);
         QCOMPARE(told, QByteArray(1, Simulator::kCtsDropped));
+        QVERIFY2(busy < 100, qPrintable(QString::number(busy) + " ms of processor time in 400 ms"));
+        QVERIFY2(turn.contains(Simulator::kCtsAsserted), turn.toHex().constData());
     }
 
     // The line takes the module's reports, one byte each, and nothing else it may find among
