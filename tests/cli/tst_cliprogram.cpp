@@ -180,6 +180,7 @@ private slots:
             {Convert, {"--gamma", "0.19"}, 0, {}},
             {Convert, {"--gamma", "5.01"}, 0, {}},
             {Preview, {"--scale", "1"}, 0, "128x64"},
+            {Preview, {"--scale", "2"}, 0, "256x128"},
             {Preview, {"--scale", "16"}, 0, "2048x1024"},
             {Preview, {"--scale", "0"}, 0, {}},
             {Preview, {"--scale", "17"}, 0, {}},

@@ -22,6 +22,7 @@ using namespace pw;
 namespace {
 QHash<QByteArray, int> faults;  // call name -> errno of its next call
 constexpr int kShortWrite = -1;  // for write: no error, but only part of the bytes taken
+constexpr int kOneByteWrite = -2;  // for write: no error, one byte taken
 int takeFault(const char *call) { return faults.take(call); }
 template <typename Fn> Fn realCall(const char *name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 }  // namespace
@@ -39,6 +40,8 @@ ssize_t write(int fd, const void *bytes, size_t n)
 {
     if (faults.value("write") == kShortWrite)  // takes only the first half, as a pipe or a signal may
         faults.remove("write"), n = (n + 1) / 2;
+    else if (faults.value("write") == kOneByteWrite)
+        faults.remove("write"), n = 1;
     PW_FAULT(write, fd, bytes, n)
 }
 int close(int fd) { PW_FAULT(close, fd) }
@@ -124,6 +127,7 @@ private slots:
         QTest::newRow("named temporary not written") << QByteArrayList{"open:EINVAL", "write:ENOSPC"} << old << "no space left on the disk";
         QTest::newRow("no temporary at all") << QByteArrayList{"open:EMFILE"} << old << "could not be written (Too many open files)";
         QTest::newRow("a write takes part") << QByteArrayList{"write:SHORT"} << old << "";
+        QTest::newRow("a write takes one byte") << QByteArrayList{"write:ONE"} << QByteArray() << "";
         QTest::newRow("a write interrupted") << QByteArrayList{"write:EINTR"} << QByteArray() << "";
         QTest::newRow("same bytes, time not renewed") << QByteArrayList{"utimensat:EROFS"} << QByteArray("new bytes") << "read-only file system";
     }
@@ -134,7 +138,7 @@ private slots:
         QFETCH(QString, error);
         static const QHash<QByteArray, int> errnos{{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EPERM", EPERM}, {"EROFS", EROFS}, {"EXDEV", EXDEV},
                                                    {"EOPNOTSUPP", EOPNOTSUPP}, {"EACCES", EACCES}, {"ENOENT", ENOENT}, {"EINVAL", EINVAL}, {"EMFILE", EMFILE}, {"EINTR", EINTR},
-                                                   {"SHORT", kShortWrite}};
+                                                   {"SHORT", kShortWrite}, {"ONE", kOneByteWrite}};
         QTemporaryDir dir;
         const QString file = dir.filePath("out.bin");
         if (!old.isEmpty())
