@@ -473,12 +473,17 @@ private slots:
         address.sun_family = AF_UNIX;
         qstrncpy(address.sun_path, QFile::encodeName(module.options.socketPath).constData(), sizeof address.sun_path);
         QVERIFY(waiting >= 0 && ::connect(waiting, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
-        QByteArray told;
-        for (QDeadlineTimer deadline(400); !deadline.hasExpired();) {
-            char buffer[16];
-            if (pollfd p{waiting, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
-                told.append(buffer, qMax<ssize_t>(::recv(waiting, buffer, sizeof buffer, 0), 0));
-        }
+        // What the module says to it within `ms`, or until `enough` holds.
+        const auto heard = [waiting](int ms, const std::function<bool(const QByteArray &)> &enough) {
+            QByteArray bytes;
+            for (QDeadlineTimer deadline(ms); !enough(bytes) && !deadline.hasExpired();) {
+                char buffer[16];
+                if (pollfd p{waiting, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
+                    bytes.append(buffer, qMax<ssize_t>(::recv(waiting, buffer, sizeof buffer, 0), 0));
+            }
+            return bytes;
+        };
+        const QByteArray told = heard(400, [](const QByteArray &) { return false; });
         // What it sends meanwhile waits for its turn without keeping the module busy.
         const auto cpuMs = [] {
             rusage r{};
@@ -491,12 +496,7 @@ private slots:
         const long busy = cpuMs() - before;
         // Its turn: told that the module is ready, and its line taken.
         first.close();
-        QByteArray turn;
-        for (QDeadlineTimer deadline(3000); !turn.contains(Simulator::kCtsAsserted) && !deadline.hasExpired();) {
-            char buffer[16];
-            if (pollfd p{waiting, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
-                turn.append(buffer, qMax<ssize_t>(::recv(waiting, buffer, sizeof buffer, 0), 0));
-        }
+        const QByteArray turn = heard(3000, [](const QByteArray &bytes) { return bytes.contains(Simulator::kCtsAsserted); });
         QTRY_COMPARE(module.lines(), QStringList{"DP"});
         ::close(waiting);
         QCOMPARE(told, QByteArray(1, Simulator::kCtsDropped));
