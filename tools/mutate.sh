@@ -239,6 +239,18 @@ if [ ! -f "$build/CMakeCache.txt" ] || ! grep -qx "CMAKE_EXE_LINKER_FLAGS:STRING
 fi
 echo "building the unmutated tree..."
 build_tree "$logs/build.log" || { echo "the unmutated tree does not build: $logs/build.log"; keep=${keep:-$work}; exit 2; }
+# A mutant that compiles to the same machine code as the unmutated tree cannot change what
+# the program does, whatever its text says (a `return {};` for an enum whose first value is
+# what it returned, a store the optimiser drops): a survivor whose rebuilt object files all
+# match the unmutated ones once debug information is stripped is named as equivalent.
+# The sums of the unmutated objects are taken once, here.
+object_sum() { objcopy --strip-debug "$1" "$work/saved/stripped.o" 2>/dev/null && sha1sum <"$work/saved/stripped.o" | cut -c1-40; }
+if command -v objcopy >/dev/null; then
+  echo "summing the unmutated objects..."
+  (cd "$build" && find . -name '*.o' | sort) | while IFS= read -r o; do
+    printf '%s %s\n' "$(object_sum "$build/$o")" "$o"
+  done >"$work/saved/objects.sum"
+fi
 echo "running the unmutated suite..."
 run_tests "" "$logs/baseline.log"
 if [ -n "$failed" ]; then
@@ -269,6 +281,19 @@ for entry in json.load(open(sys.argv[1])):
 sys.exit(1)' "$build/compile_commands.json" "$tree/$1"
 }
 has_branches() { case "$1" in *.cpp) grep -qE '^[[:space:]]*#[[:space:]]*(if|ifdef|ifndef|elif|else)([^a-z]|$)' "$tree/$1" ;; *) false ;; esac; }
+
+# True when every object the mutant's builds rebuilt is, stripped of debug information, the
+# same as the unmutated tree's. After the whole build an object that differs from the
+# unmutated one must have been rebuilt since the mutant went in, so only those are summed.
+same_objects() {
+  [ -s "$work/saved/objects.sum" ] || return 1
+  local o sum
+  while IFS= read -r o; do
+    sum=$(object_sum "$build/$o") || return 1
+    grep -qxF "$sum $o" "$work/saved/objects.sum" || return 1
+  done < <(cd "$build" && find . -name '*.o' -newer "$work/saved/stamp")
+  return 0
+}
 
 # The tests of one part of the code (core, cli, gui) as a CTest regular expression.
 part_tests() {
@@ -359,6 +384,7 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     continue
   fi
   t0=$(date +%s)
+  touch "$work/saved/stamp"
   [ -n "$desc" ] && shown=$desc
   desc=""
   [ "$random_count" -gt 0 ] || mapfile -t targets < <(targets_for "$tests")
@@ -379,7 +405,7 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
       cp "$work/saved/original" "$tree/$file"
       current=""
       equivalent=$((equivalent + 1))
-      equivalents+=("$label $shown")
+      equivalents+=("$label $shown (in a branch of #if not built here)")
       echo "$label  EQUIVALENT: in a branch of #if not built here (the file preprocesses as before)  $shown"
       continue
     fi
@@ -390,6 +416,14 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     elif [ -z "$failed" ]; then
       run_confirmed "" "$logs/$label-test2.log" "$first"
     fi
+    if [ -z "$failed" ] && same_objects; then
+      cp "$work/saved/original" "$tree/$file"
+      current=""
+      equivalent=$((equivalent + 1))
+      equivalents+=("$label $shown (compiles to the same machine code)")
+      echo "$label  EQUIVALENT: compiles to the same machine code  [$(($(date +%s) - t0)) s]  $shown"
+      continue
+    fi
     case "$failed" in
       "") verdict="SURVIVED"; survived=$((survived + 1)); survivors+=("$label $shown") ;;
       *) verdict="killed by $failed"; killed=$((killed + 1)) ;;
@@ -399,7 +433,13 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     killed=$((killed + 1))
   else
     run_confirmed "$tests" "$logs/$label-test.log"
+    # Only a mutant run against a whole build can be compared object by object.
+    if [ -z "$failed" ] && [ -z "$tests" ] && same_objects; then
+      failed="equivalent"
+    fi
     case "$failed" in
+      "equivalent") verdict="EQUIVALENT: compiles to the same machine code"; equivalent=$((equivalent + 1))
+                    equivalents+=("$label $shown (compiles to the same machine code)") ;;
       "") verdict="SURVIVED"; survived=$((survived + 1)); survivors+=("$label $shown") ;;
       "no test matched"*) verdict="bad mutant: $failed"; bad=$((bad + 1)) ;;
       *) verdict="killed by $failed"; killed=$((killed + 1)) ;;
@@ -421,7 +461,7 @@ counted=$((total - equivalent))
 [ "$counted" -gt 0 ] && score=$(awk -v k="$killed" -v t="$counted" 'BEGIN { printf "%.1f", 100 * k / t }')
 echo
 [ ${#survivors[@]} -gt 0 ] && printf 'survived: %s\n' "${survivors[@]}"
-[ ${#equivalents[@]} -gt 0 ] && printf 'equivalent (not built here): %s\n' "${equivalents[@]}"
+[ ${#equivalents[@]} -gt 0 ] && printf 'equivalent: %s\n' "${equivalents[@]}"
 [ ${#flaky[@]} -gt 0 ] && printf 'failed once only: %s\n' "${flaky[@]}"
 [ "$random_count" -gt 0 ] && echo "seed $seed: $total mutants built and run ($random_count asked), $skipped more drawn that do not build"
 [ "$random_count" -gt 0 ] && [ "$total" -lt "$random_count" ] && echo "the pool ran out: fewer mutants than asked"

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace pw;
 using namespace pw::test;
 
@@ -48,6 +50,8 @@ private slots:
         QTest::newRow("convert: stdin twice") << QStringList{"convert", "-", "-"} << 1 << "standard input can be read only once";
         QTest::newRow("convert: frames to stdout") << QStringList{"convert", "--frames", "-"} << 1 << "--frames writes one file per frame, not to standard output";
         QTest::newRow("convert: unreadable BIN") << QStringList{"convert", "%/mem.bin", "-o", "%/o.bin"} << 2 << "%/mem.bin: could not be read";
+        QTest::newRow("convert: a picture that cannot be opened") << QStringList{"convert", "%/socket.png", "-o", "%/o.bin"} << 2
+                                                                   << "%/socket.png: could not be read";  // a socket node: no file to open
         QTest::newRow("convert: several into one file") << QStringList{"convert", "%/x.png", "%/a.bin", "-o", "%/o.bin"} << 1
                                                         << "with several inputs, -o must name a folder";
         QTest::newRow("convert: format") << QStringList{"convert", "%/x.png", "--format", "jpg"} << 1 << "--format takes bin, c, hex, pbm, xbm or png, not 'jpg'";
@@ -97,14 +101,15 @@ private slots:
         picture(dir, "x.png");
         QVERIFY(writeFile(dir.filePath("a.bin"), QByteArray(1024, 'a')) && writeFile(dir.filePath("empty.bin"), {})
                 && writeFile(dir.filePath("notes.png"), "GIF") && writeFile(dir.filePath("COM2"), "mine")
-                && QFile::link("/proc/self/mem", dir.filePath("mem.bin")));
+                && QFile::link("/proc/self/mem", dir.filePath("mem.bin"))
+                && ::mknod(QFile::encodeName(dir.filePath("socket.png")).constData(), S_IFSOCK | 0666, 0) == 0);
         const QString deep(108 - int(QFile::encodeName(dir.path()).size()) - int(strlen("//COM3")), 'd');
         QVERIFY(QDir(dir.path()).mkdir(deep));
         const Run r = run(args.replaceInStrings("%", dir.path()).replaceInStrings("DEEP", deep));
         QCOMPARE(r.errLines, QStringList{"pixelwright-cli: " + line.replace("%", dir.path()).replace("DEEP", deep)});
         QCOMPARE(r.code, code);
         QVERIFY(r.out.isEmpty());
-        QCOMPARE(entries(dir.path()), (QStringList{"COM2", "a.bin", "empty.bin", "mem.bin", "notes.png", "x.png"}));
+        QCOMPARE(entries(dir.path()), (QStringList{"COM2", "a.bin", "empty.bin", "mem.bin", "notes.png", "socket.png", "x.png"}));
         QCOMPARE(readFile(dir.filePath("COM2")), QByteArray("mine"));
     }
 

@@ -467,6 +467,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readFile(ini), content == "/" ? QByteArray() : formatConversionSettings(expected), 2000);
         QVERIFY(set(rig.window->studio(), "ガンマ=3.3"));
         expected.tone.gamma = 3.3;
+        rig.window->exitAtOnce();  // 終了 ends the process at once: what waits is written first
+        QCOMPARE(readFile(ini), content == "/" ? QByteArray() : formatConversionSettings(expected));
+        QVERIFY(set(rig.window->studio(), "ガンマ=2.5"));
+        expected.tone.gamma = 2.5;
         rig.window->close();  // at the end, without waiting
         QCOMPARE(readFile(ini), content == "/" ? QByteArray() : formatConversionSettings(expected));
         QCOMPARE(rig.settingsBytes(), record);

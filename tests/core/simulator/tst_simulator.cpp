@@ -295,6 +295,32 @@ private slots:
         port.close();
     }
 
+    // A socket address holds 107 bytes of name and its end; a link with a longer name reaches
+    // the module through the short name it leads to.
+    void linkOfAnyLength_data()
+    {
+        QTest::addColumn<int>("length");
+        for (const int length : {107, 108, 109, 200})
+            QTest::newRow(qPrintable(QString::number(length))) << length;
+    }
+    void linkOfAnyLength()
+    {
+        QFETCH(int, length);
+        InProcessModule module;
+        QVERIFY(module.start());
+        QTemporaryDir top;
+        const int room = length - int(QFile::encodeName(top.path()).size()) - int(strlen("//COM3"));
+        QVERIFY(room > 0);
+        const QString folder = top.filePath(QString(room, 'd'));
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(QFile::encodeName(folder + "/COM3").size(), length);
+        QVERIFY(QFile::link(module.options.socketPath, folder + "/COM3"));
+        QtSerialPort port(folder);
+        QVERIFY(openPortSequence(port, "3") && port.writeText("DP\r\n"));
+        QTRY_COMPARE(module.lines(), QStringList{"DP"});
+        port.close();
+    }
+
     // Bytes go at the line's pace without ever holding up the writer; closing drops what the
     // program still held, and what had been handed over still comes at the line's pace.
     void pacedLine()

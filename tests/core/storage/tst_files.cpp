@@ -104,6 +104,23 @@ private slots:
         }
     }
 
+    // A chain of links to a file not there yet is followed as far as the system would follow
+    // one (40 links): the file comes where the chain ends and the links stay links.
+    void chainOfLinksToANewFile()
+    {
+        for (const int length : {1, 40, 41}) {
+            QTemporaryDir dir;
+            QVERIFY(QDir(dir.path()).mkdir("made"));
+            for (int i = 0; i < length; ++i)
+                QVERIFY(QFile::link(i + 1 < length ? QString("l%1").arg(i + 1) : QString("made/end.bin"), dir.filePath(QString("l%1").arg(i))));
+            const WriteResult result = writeOutputFile(dir.filePath("l0"), "bytes");
+            QCOMPARE(result.ok(), length <= 40);
+            QCOMPARE(result.systemError, length <= 40 ? 0 : ELOOP);
+            QCOMPARE(QFileInfo::exists(dir.filePath("made/end.bin")), length <= 40);
+            QVERIFY(QFileInfo(dir.filePath("l0")).isSymLink());
+        }
+    }
+
     // A call that fails on the way: the error in words, the old file (or none) as it was, and
     // no temporary left in the folder. An unnamed temporary that the file system does not
     // offer is a named one, put in place as well.

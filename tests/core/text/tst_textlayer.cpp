@@ -318,6 +318,10 @@ private slots:
             {.name = "long line of pairs, right", .text = faces + "x", .align = TextAlign::Right, .sameAs = face.repeated(255) + "x",
              .overflow = true},
             {.name = "long line of pairs, left", .text = "x" + faces, .sameAs = "x" + face.repeated(255), .overflow = true},
+            // An empty line, first or between, takes its place as a line of spaces does.
+            {.name = "empty first line", .text = QStringLiteral("\n\u3042"), .sameAs = QStringLiteral(" \n\u3042"), .overflow = false},
+            {.name = "empty lines first and between", .text = QStringLiteral("\n\na\n\nb"), .align = TextAlign::Right,
+             .valign = TextVAlign::Bottom, .sameAs = QStringLiteral(" \n \na\n \nb"), .overflow = false},
         };
         for (const auto &r : rows)
             QTest::newRow(r.name) << r.text << int(r.align) << int(r.valign) << r.sameAs << r.overflow;
