@@ -190,8 +190,14 @@ private slots:
                 type(past);  // the box takes no keystroke that would lead out of the range
                 const double now = n.value(rig.window->conversionSettings());
                 QVERIFY2(now >= n.low - 1e-9 && now <= n.high + 1e-9, qPrintable(n.label + ": " + QString::number(now)));
+                // The slider moves the box: to the other end, back, and one step in.
+                QTest::keyClick(slider, end == n.low ? Qt::Key_End : Qt::Key_Home);
+                QVERIFY2(qFuzzyCompare(n.value(rig.window->conversionSettings()), end == n.low ? n.high : n.low), qPrintable(n.label + " slider"));
                 QTest::keyClick(slider, end == n.low ? Qt::Key_Home : Qt::Key_End);
                 QVERIFY2(qFuzzyCompare(n.value(rig.window->conversionSettings()), end), qPrintable(n.label + " slider"));
+                QTest::keyClick(slider, end == n.low ? Qt::Key_Right : Qt::Key_Left);
+                QVERIFY2(qFuzzyCompare(n.value(rig.window->conversionSettings()), end == n.low ? end + n.step : end - n.step),
+                         qPrintable(n.label + " slider step"));
             }
         }
     }
@@ -276,6 +282,12 @@ private slots:
         QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed()) + " ms"));  // about 20 ms when quiet
         QCOMPARE(rig.window->conversionSettings().text.text.size(), 8192);
         QVERIFY(notice->text().contains("先頭の 8192 文字"));
+        // A cut never splits a character made of two UTF-16 units.
+        named<QPlainTextEdit>(studio, "テキスト")->clear();
+        QGuiApplication::clipboard()->setText(QString(8191, 'x') + QStringLiteral("\U0001F600").repeated(10));
+        named<QPlainTextEdit>(studio, "テキスト")->paste();
+        QCOMPARE(rig.window->conversionSettings().text.text, QString(8191, 'x'));
+        QVERIFY2(notice->text().contains("先頭の 8191 文字"), qPrintable(notice->text()));
     }
 
     // The text shows over a picture opened after it as over one opened before it.

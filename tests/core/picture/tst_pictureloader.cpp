@@ -514,6 +514,36 @@ private slots:
         QCOMPARE(frameCount(PictureSource::decoded(white)), 1);
     }
 
+    // An animation whose blocks go wrong after a frame shows the frames before it, as players
+    // show it; wrong from its first frame, it is no picture.
+    void damagedFrameEndsTheAnimation()
+    {
+        const QImage white = solidImage(20, 10, Qt::white), black = solidImage(20, 10, Qt::black);
+        const QByteArray whole = animatedGif({white, black, white});
+        const qsizetype third = whole.lastIndexOf(QByteArray("\x21\xF9\x04", 3));
+        const qsizetype second = whole.lastIndexOf(QByteArray("\x21\xF9\x04", 3), third - 1);
+        const qsizetype first = whole.indexOf(QByteArray("\x21\xF9\x04", 3));
+        const struct {
+            QByteArray bytes;
+            QList<bool> frames;  // each frame: white?
+            bool ok;
+        } cases[] = {
+            {whole, {true, false, true}, true},
+            {whole.left(third) + "\x01junk" + whole.mid(third + 5), {true, false}, true},
+            {whole.left(second) + "\x01junk" + whole.mid(second + 5), {true}, true},
+            {whole.left(first) + "\x01junk" + whole.mid(first + 5), {}, false},  // as the decoder says: no picture
+        };
+        for (const auto &c : cases) {
+            QList<bool> seen;
+            const LoadedPicture got = loadFrames(PictureSource::memory(c.bytes), PictureRequest::corner(), [&](const QImage &frame) {
+                seen << (frame.pixelColor(0, 0) == Qt::white);
+                return true;
+            });
+            QCOMPARE(got.ok(), c.ok);
+            QCOMPARE(seen, c.frames);
+        }
+    }
+
     // Reading a picture, whole, damaged or cut short, gives back all the memory its decoder
     // took: a thousand readings leave the heap as it was (glibc's count of the heap in use).
     void readingGivesBackItsMemory()
