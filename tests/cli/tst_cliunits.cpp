@@ -89,6 +89,15 @@ private slots:
         QCOMPARE(sendCommandJob(unreadable, -1, "1", port, waiter, quiet, error), 2);
         QCOMPARE(error, QStringLiteral("the command file could not be read on (%1)").arg(unreadable.errorString()));
         QVERIFY(!port.isOpen());
+        // A device that stops taking bytes, with no answer awaited: after five seconds without
+        // a byte taken the send gives up.
+        test::FakePort stalled;
+        stalled.stalled = true;
+        QVERIFY(source.seek(0));
+        CliWaiter patient(0);
+        QCOMPARE(sendCommandJob(source, line.size(), "1", stalled, patient, quiet, error), 4);
+        QCOMPARE(error, QStringLiteral("the bytes did not leave the port in time"));
+        QVERIFY(!stalled.isOpen());
     }
 
     // On a terminal: the phases, a bar that follows the bands and ends on a line of its own,
