@@ -46,11 +46,20 @@ private slots:
         QCOMPARE(run({"send", "--port", socket, "--file", dir.filePath("junk")}).code, 0);
         QCOMPARE(run({"send", "--port", socket, "--line", "DP"}).code, 0);
 
+        // Every port number the window offers, 1 to 16, with what its link leads to.
         QVERIFY(QFile::link(socket, dir.filePath("COM2")));
+        QCOMPARE(::mknod(QFile::encodeName(dir.filePath("stale")).constData(), S_IFSOCK | 0600, 0), 0);  // nothing listens
+        QVERIFY(QFile::link(dir.filePath("stale"), dir.filePath("COM16")));
         QProcess ports;
         ports.start(kProgram, {"ports", "--dir", dir.path()});
         QVERIFY(ports.waitForFinished(10000));
-        QVERIFY(ports.readAllStandardOutput().contains(QString(" 2  %1 -> %2  (simulator)\n").arg(dir.filePath("COM2"), socket).toUtf8()));
+        const QString listed = QString::fromUtf8(ports.readAllStandardOutput());
+        const QStringList numbered = listed.section(QString("The window's port numbers (links in %1):\n").arg(dir.path()), 1).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(numbered.size(), 16);
+        for (int n = 1; n <= 16; ++n)
+            QVERIFY2(numbered[n - 1].startsWith(QString("  %1  ").arg(n, 2)), qPrintable(listed));
+        QCOMPARE(numbered[1], QString("   2  %1 -> %2  (simulator)").arg(dir.filePath("COM2"), socket));
+        QCOMPARE(numbered[15], QString("  16  %1 -> %2  (simulator, not running)").arg(dir.filePath("COM16"), dir.filePath("stale")));
 
         QCOMPARE(module.stop(), 0);
         QCOMPARE(module.lines(), (QStringList{"DT 3", "TI 1024 bytes", "DP", "FS 5", "TS 1024 bytes", "TF 5", "DP", "unknown: \\x00junk",
