@@ -8,6 +8,7 @@
 #include "core/picture/pictureloader.h"
 
 #include <QPainter>
+#include <QImageWriter>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -512,6 +513,27 @@ private slots:
         for (const auto &p : pictures)
             QCOMPARE(frameCount(PictureSource::memory(p.bytes)), p.frames);
         QCOMPARE(frameCount(PictureSource::decoded(white)), 1);
+    }
+
+    // A picture is taken as stored: an orientation tag does not turn it.
+    void orientationTagIsNotApplied()
+    {
+        QImage stored(20, 10, QImage::Format_RGB32);
+        stored.fill(Qt::white);
+        stored.setPixel(0, 0, qRgb(0, 0, 0));
+        QByteArray tiff;
+        QBuffer buffer(&tiff);
+        QImageWriter writer(&buffer, "tiff");
+        QVERIFY(writer.supportsOption(QImageIOHandler::ImageTransformation));
+        writer.setTransformation(QImageIOHandler::TransformationRotate90);
+        QVERIFY(writer.write(stored));
+        for (const PictureRequest &request : {PictureRequest::corner(), PictureRequest::corner(QSize(8, 8))}) {
+            const LoadedPicture got = loadPicture(PictureSource::memory(tiff), request);
+            QVERIFY(got.ok());
+            QCOMPARE(got.fullSize, QSize(20, 10));
+            QCOMPARE(got.image.pixel(0, 0), qRgb(0, 0, 0));
+            QCOMPARE(got.image.pixel(1, 0), qRgb(255, 255, 255));
+        }
     }
 
     // An animation whose blocks go wrong after a frame shows the frames before it, as players
