@@ -565,6 +565,43 @@ private slots:
         QTRY_VERIFY(!line.readCts(cts));
     }
 
+    // A watch whose wait fails (the process may poll no more descriptors) ends at once, and
+    // stopping it then returns instead of waiting on a watch that spins.
+    void watchEndsWhenItsWaitFails()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath("module"));
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QVERIFY(listener >= 0 && ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+                && ::listen(listener, 1) == 0);
+        SocketLine line;
+        QVERIFY(line.open(QFile::decodeName(path)));
+        const int module = ::accept(listener, nullptr, nullptr);
+        QVERIFY(module >= 0);
+        std::atomic<int> wakes{0};
+        QVERIFY(line.watch([&wakes] { ++wakes; }));
+        QVERIFY(::write(module, "1", 1) == 1);
+        QTRY_COMPARE(wakes.load(), 1);  // the watch is in its loop
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        rlimit one = before;
+        one.rlim_cur = 1;  // poll() of two descriptors now fails (EINVAL)
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &one), 0);
+        const bool reported = ::write(module, "0", 1) == 1;
+        for (int i = 0; i < 100 && wakes == 1; ++i)
+            QThread::msleep(5);
+        QThread::msleep(50);  // the watch polls again, and fails
+        line.stopWatching();
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &before), 0);
+        QVERIFY(reported);
+        QCOMPARE(wakes.load(), 2);
+        ::close(module);
+        ::close(listener);
+    }
+
     // A signal that interrupts the module's wait (a terminal resized, a child ended) does not
     // stop it serving.
     void servesThroughSignals()
