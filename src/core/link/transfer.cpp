@@ -1,6 +1,5 @@
 #include "core/link/transfer.h"
 
-#include <QBuffer>
 #include <optional>
 
 namespace pw {
@@ -199,15 +198,6 @@ Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, QIODevice &source
             progress(sent);
     }
     return waitTransmitted(port, waiter, sent);
-}
-
-Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, const QByteArray &bytes,
-                             const std::function<void(qint64 sent)> &progress)
-{
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    return sendCommandBytes(port, waiter, buffer, progress);
 }
 
 QList<QByteArray> ImageStream::pieces() const

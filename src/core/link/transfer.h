@@ -66,9 +66,6 @@ constexpr qint64 kCommandPieceBytes = 96;
 // be read. The port must be open; it stays open.
 Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, QIODevice &source,
                              const std::function<void(qint64 sent)> &progress = {});
-// The same for bytes already in memory.
-Waiter::End sendCommandBytes(SerialPort &port, Waiter &waiter, const QByteArray &bytes,
-                             const std::function<void(qint64 sent)> &progress = {});
 
 // Where an image transfer stands. Each phase is reported once as it starts; the busy phases
 // only when the device is found busy.
