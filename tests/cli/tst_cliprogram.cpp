@@ -61,6 +61,8 @@ private slots:
         QTest::newRow("preview: layout") << QStringList{"preview", "%/a.bin", "--layout", "diag"} << 1 << layouts;
         QTest::newRow("preview: scale") << QStringList{"preview", "%/a.bin", "--scale", "17"} << 1
                                         << "--scale takes a whole number from 1 to 16, not '17' (see 'pixelwright-cli preview --help')";
+        QTest::newRow("preview: two files") << QStringList{"preview", "%/a.bin", "%/a.bin"} << 1 << "preview takes one BIN file (see 'pixelwright-cli preview --help')";
+        QTest::newRow("preview: no file") << QStringList{"preview"} << 1 << "preview takes one BIN file (see 'pixelwright-cli preview --help')";
         QTest::newRow("preview: empty") << QStringList{"preview", "%/empty.bin"} << 2 << "%/empty.bin: empty, not a BIN file";
         QTest::newRow("preview: unreadable") << QStringList{"preview", "%/mem.bin"} << 2 << "%/mem.bin: could not be read";
         QTest::newRow("preview: no folder") << QStringList{"preview", "%/a.bin", "-o", "%/none/p.png"} << 3 << "%/none/p.png: its folder does not exist";

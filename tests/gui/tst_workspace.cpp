@@ -238,6 +238,17 @@ private slots:
             {.op = &MainWindow::openBinFile, .answer = bin, .start = bin, .flags = 6},           // keeps the flags
             {.op = &MainWindow::openPicture, .answer = {}, .start = bin, .flags = 6},            // cancelled: the name stays
         };
+        // Used first, each dialog starts in the program's folder, wherever the program was
+        // started from.
+        const QString startedIn = QDir::currentPath();
+        for (void (MainWindow::*first)() : {&MainWindow::openPicture, &MainWindow::openBinFile}) {
+            Rig fresh;
+            QVERIFY(QDir::setCurrent(QDir::rootPath()));
+            fresh.dialogs.answers << std::nullopt;
+            (fresh.window.get()->*first)();
+            QCOMPARE(QFileInfo(fresh.dialogs.requests.value(0).initialPath).canonicalFilePath(), QFileInfo(fresh.dir.path()).canonicalFilePath());
+            QVERIFY(QDir::setCurrent(startedIn));
+        }
         for (const auto &step : steps) {
             rig.dialogs.answers << (step.answer.isEmpty() ? std::nullopt : std::optional<QString>(step.answer));
             (rig.window.get()->*step.op)();

@@ -88,6 +88,27 @@ private slots:
         QVERIFY(got == expected);
     }
 
+    // A device that goes away (an adapter pulled out; here the pty's other side closed) fails
+    // the next write at once, instead of looking like a line that has stopped taking bytes.
+    void deviceGoneFailsTheWrite()
+    {
+        Pty pty;
+        QVERIFY(pty.slave >= 0);
+        QTemporaryDir dir;
+        QVERIFY(QFile::link(pty.path, dir.filePath("COM3")));
+        QtSerialPort port(dir.path());
+        QVERIFY(openPortSequence(port, QStringLiteral("3")));
+        ::close(pty.master);
+        pty.master = -1;
+        SleepWaiter waiter;
+        QElapsedTimer clock;
+        clock.start();
+        const bool written = port.writeBytes(QByteArray(100, 'x'));
+        QVERIFY(!written || waitHandedOver(port, waiter) == Waiter::End::Failed);
+        QVERIFY2(clock.elapsed() < kWriteStallMs, qPrintable(QString::number(clock.elapsed())));
+        port.close();
+    }
+
     // The watcher tells of each change of the line, and once of a line that can no longer be
     // read; it never calls for a line that stays as it is. Where the driver can sleep until
     // the line changes it does, and a stop ends that sleep; where it cannot, the watcher polls.
