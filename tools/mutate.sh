@@ -13,7 +13,11 @@
 #                   tests/cli or tests/gui), then the rest, stopping at the first failure. A
 #                   mutant that does not build is skipped and the next one drawn takes its
 #                   place. The seed is printed; the same seed over the same tree draws the same
-#                   mutants. The threshold is 90 unless --threshold says otherwise.
+#                   mutants. A survivor that compiles to the same machine code as the unmutated
+#                   tree (its rebuilt objects, stripped of debug information, are byte for byte
+#                   the same) is named as equivalent and left out of the score, as is one in a
+#                   branch of #if not built here. The threshold is 90 unless --threshold says
+#                   otherwise.
 #   --seed S        the seed for --random (default: a new one, printed)
 #   --files GLOBS   --random draws only from these files, e.g. 'src/cli/*' or
 #                   'src/core/picture/pngreader.cpp,src/cli/args.cpp' (commas between globs)
@@ -63,7 +67,7 @@ files_glob=""
 since=""
 test_jobs=4
 
-usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
+usage() { sed -n '2,/^set -uo/p' "$root/tools/mutate.sh" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --keep) keep=$2; shift 2 ;;
