@@ -66,6 +66,10 @@ private slots:
         QTest::newRow("preview: empty") << QStringList{"preview", "%/empty.bin"} << 2 << "%/empty.bin: empty, not a BIN file";
         QTest::newRow("preview: unreadable") << QStringList{"preview", "%/mem.bin"} << 2 << "%/mem.bin: could not be read";
         QTest::newRow("preview: no folder") << QStringList{"preview", "%/a.bin", "-o", "%/none/p.png"} << 3 << "%/none/p.png: its folder does not exist";
+        QTest::newRow("send: no port") << QStringList{"send", "--vram", "%/a.bin"} << 1 << "send needs --port" + sendHelp;
+        QTest::newRow("send: a file that cannot be opened") << QStringList{"send", "--dry-run", "--file", "%/socket.png"} << 2 << "%/socket.png: could not be read";
+        QTest::newRow("convert: a text file that cannot be opened") << QStringList{"convert", "--text-file", "%/socket.png", "-o", "%/o.bin"} << 2
+                                                                    << "%/socket.png: cannot be read (No such device or address)";
         QTest::newRow("send: no mode") << QStringList{"send", "--dry-run"} << 1 << "send needs one of --vram, --flash, --line, --file" + sendHelp;
         QTest::newRow("send: line and a file") << QStringList{"send", "--dry-run", "--line", "DP", "%/a.bin"} << 1 << "--line and --file take no other operand" + sendHelp;
         QTest::newRow("send: two into one page") << QStringList{"send", "--dry-run", "--flash", "3", "%/a.bin", "%/x.png"} << 1
