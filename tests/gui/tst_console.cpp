@@ -193,6 +193,12 @@ private slots:
         QCOMPARE(rig.port.written(), bytes + "DP\r\n");
         QCOMPARE(shown, (QStringList{"|コマンドファイルを送信しました。|open", "注意|ポートの指定が誤りです。|open"}));
         QVERIFY(console->close() && !rig.port.isOpen() && rig.window->isVisible());
+        QVERIFY(console->windowTitle() != caption && !console->commandLineEdit()->text().isEmpty());
+        // Opened again, it is a fresh console: caption and text box as when first loaded.
+        CommandConsole *again = openConsole(rig);
+        QVERIFY(again && again->isVisible() && !rig.window->isVisible());
+        QCOMPARE(again->windowTitle(), caption);
+        QCOMPARE(again->commandLineEdit()->text(), QString());
     }
 
     // A file far larger than memory should hold goes out a piece at a time: the process grows
