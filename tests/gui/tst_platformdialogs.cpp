@@ -152,15 +152,19 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("keyOnQuestion");  // 0: no question expected
         QTest::addColumn<bool>("chosen");
-        QTest::newRow("existing, Enter") << "old.BIN" << int(Qt::Key_Return) << true;
-        QTest::newRow("existing, Esc") << "old.BIN" << int(Qt::Key_Escape) << false;
-        QTest::newRow("new name") << "new.BIN" << 0 << true;
+        QTest::addColumn<bool>("confirm");  // the request asks before replacing
+        QTest::newRow("existing, Enter") << "old.BIN" << int(Qt::Key_Return) << true << true;
+        QTest::newRow("existing, Esc") << "old.BIN" << int(Qt::Key_Escape) << false << true;
+        QTest::newRow("new name") << "new.BIN" << 0 << true << true;
+        // Esc would refuse a question, had one come.
+        QTest::newRow("existing, not to be asked") << "old.BIN" << int(Qt::Key_Escape) << true << false;
     }
     void replacingAFileAsksWithYesAsDefault()
     {
         QFETCH(QString, name);
         QFETCH(int, keyOnQuestion);
         QFETCH(bool, chosen);
+        QFETCH(bool, confirm);
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
         QFile old(dir.filePath(QStringLiteral("old.BIN")));
@@ -192,7 +196,7 @@ private slots:
         request.mode = FileDialogRequest::Mode::Save;
         request.nameFilters = SharedFileDialog::toNameFilters(QStringLiteral("Binary(*.BIN)|*.BIN"));
         request.initialPath = path;
-        request.confirmOverwrite = true;
+        request.confirmOverwrite = confirm;
         QtFileDialogBackend dialogs;
         const std::optional<QString> result = dialogs.run(nullptr, request);
 
@@ -200,7 +204,7 @@ private slots:
         if (chosen)
             QCOMPARE(QFileInfo(*result).absoluteFilePath(), QFileInfo(path).absoluteFilePath());
         QCOMPARE(backInDialog, !chosen);
-        if (!keyOnQuestion) {
+        if (!keyOnQuestion || !confirm) {
             QVERIFY2(question.isEmpty(), qPrintable(question));
             return;
         }

@@ -239,7 +239,7 @@ private slots:
             {.op = &MainWindow::openPicture, .answer = {}, .start = bin, .flags = 6},            // cancelled: the name stays
         };
         // Used first, each dialog starts in the program's folder, wherever the program was
-        // started from.
+        // started from, on the first of its file types.
         const QString startedIn = QDir::currentPath();
         for (void (MainWindow::*first)() : {&MainWindow::openPicture, &MainWindow::openBinFile}) {
             Rig fresh;
@@ -247,6 +247,7 @@ private slots:
             fresh.dialogs.answers << std::nullopt;
             (fresh.window.get()->*first)();
             QCOMPARE(QFileInfo(fresh.dialogs.requests.value(0).initialPath).canonicalFilePath(), QFileInfo(fresh.dir.path()).canonicalFilePath());
+            QCOMPARE(fresh.dialogs.requests.value(0).filter, 0);
             QVERIFY(QDir::setCurrent(startedIn));
         }
         for (const auto &step : steps) {
