@@ -163,6 +163,25 @@ private slots:
         QVERIFY(about.isNull() && rig.window->isVisible());
     }
 
+    // With a font whose lines are taller than the design's, the labels grow into the room
+    // below them and no further: the description stops above the separator, the warning at
+    // the window's edge.
+    void aboutLabelsGrowWithinTheirRoom()
+    {
+        const QFont before = QApplication::font();
+        QFont tall = before;
+        tall.setPointSize(24);
+        QApplication::setFont(tall);
+        AboutDialog about;
+        QApplication::setFont(before);
+        const auto *description = about.findChild<QLabel *>(QStringLiteral("descriptionLabel"));
+        const auto *warning = about.findChild<QLabel *>(QStringLiteral("warningLabel"));
+        QVERIFY(description && warning);
+        QVERIFY2(description->height() > 40 && description->y() + description->height() == 162,
+                 qPrintable(QStringLiteral("%1 + %2").arg(description->y()).arg(description->height())));
+        QCOMPARE(warning->y() + warning->height(), about.height());
+    }
+
     // The program itself, started as a user starts it (offscreen, from a folder of its own):
     // the splash gives way to the main window, and the program stays until it is ended.
     void programStartsAndStays()
