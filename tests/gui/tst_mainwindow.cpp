@@ -163,6 +163,10 @@ private slots:
             plain.resize(plain.sizeHint());
             QVERIFY2(menu->grab().toImage() == plain.grab().toImage(), qPrintable(menu->objectName()));
         }
+        // The menus' style goes with the window.
+        const QPointer<QStyle> style = menus.constFirst()->style();
+        rig.window.reset();
+        QVERIFY(style.isNull());
     }
 
     // The toolbar as the user sees it: the buttons in their order and groups, each a picture
