@@ -4,6 +4,7 @@
 #include "common/testsupport.h"
 #include "gui/commandconsole.h"
 
+#include <QPushButton>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -170,7 +171,7 @@ private slots:
         const QByteArray bytes("DT3\r\nDP\r\n\0\xff\r", 12);
         QVERIFY(writeFile(empty, {}) && writeFile(path, bytes));
         rig.dialogs.answers << std::optional<QString>(empty) << std::optional<QString>(path);
-        console->sendCommandFile();   // an empty file: nothing happens at all
+        console->findChild<QPushButton *>(QStringLiteral("sendFileButton"))->click();   // an empty file: nothing happens at all
         QCOMPARE(QFileInfo(rig.dialogs.requests.value(0).initialPath).canonicalFilePath(), QFileInfo(rig.dir.path()).canonicalFilePath());
         QVERIFY(rig.port.log.filter("open").isEmpty() && shown.isEmpty() && console->windowTitle() == caption);
         QList<int> cursors;  // the hourglass for as long as the file goes out

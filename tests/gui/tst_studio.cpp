@@ -149,7 +149,7 @@ private slots:
                      }), qPrintable(caption));
         }
         const QImage shown = named<QLabel>(studio, "プレビュー")->pixmap().toImage();
-        QVERIFY(!named<QLabel>(rig.window->studio(), "変換前")->pixmap().isNull());
+        QCOMPARE(named<QLabel>(rig.window->studio(), "変換前")->pixmap().size(), QSize(256, 128));  // twice the display's size
         rig.window->convertPicture();
         QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
     }
@@ -233,6 +233,9 @@ private slots:
                 QCOMPARE(named<QLabel>(studio, "プレビュー")->pixmap().toImage(), shown);
             }
             QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+            // The area shows what the device will show, the text included.
+            QCOMPARE(rig.window->pictureArea()->surface().convertToFormat(QImage::Format_RGB32),
+                     renderMonoImage(rig.window->monoImage()).convertToFormat(QImage::Format_RGB32));
             const int frames = picture.endsWith("gif") ? 3 : 1;
             const QString suffix = args.contains("--frames") ? QStringLiteral("-0%1").arg(qMin(2, frames - 1)) : QString();
             QCOMPARE(window, readFile(dir.filePath("cli/" + QFileInfo(picture).completeBaseName() + suffix + ".bin")));
