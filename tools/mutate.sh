@@ -299,6 +299,15 @@ same_objects() {
   return 0
 }
 
+# Puts the mutated file back and names the mutant as equivalent, for the reason $1.
+name_equivalent() {
+  cp "$work/saved/original" "$tree/$file"
+  current=""
+  equivalent=$((equivalent + 1))
+  equivalents+=("$label $shown ($1)")
+  echo "$label  EQUIVALENT: $1  [$(($(date +%s) - t0)) s]  $shown"
+}
+
 # The tests of one part of the code (core, cli, gui) as a CTest regular expression.
 part_tests() {
   [ -d "$build/tests/$1" ] || return 0
@@ -406,11 +415,7 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
     fi
     total=$((total + 1))
     if [ -s "$work/saved/preprocessed" ] && preprocessed "$file" 2>/dev/null | cmp -s - "$work/saved/preprocessed"; then
-      cp "$work/saved/original" "$tree/$file"
-      current=""
-      equivalent=$((equivalent + 1))
-      equivalents+=("$label $shown (in a branch of #if not built here)")
-      echo "$label  EQUIVALENT: in a branch of #if not built here (the file preprocesses as before)  $shown"
+      name_equivalent "in a branch of #if not built here"
       continue
     fi
     failed=""
@@ -421,11 +426,7 @@ while IFS= read -r line <&3 || [ -n "$line" ]; do
       run_confirmed "" "$logs/$label-test2.log" "$first"
     fi
     if [ -z "$failed" ] && same_objects; then
-      cp "$work/saved/original" "$tree/$file"
-      current=""
-      equivalent=$((equivalent + 1))
-      equivalents+=("$label $shown (compiles to the same machine code)")
-      echo "$label  EQUIVALENT: compiles to the same machine code  [$(($(date +%s) - t0)) s]  $shown"
+      name_equivalent "compiles to the same machine code"
       continue
     fi
     case "$failed" in

@@ -51,6 +51,26 @@ QByteArray flashWith(int page, const QByteArray &image)
     return page < 0 ? flash : flash.replace(page * kImageBytes, kImageBytes, image);
 }
 
+// A socket the test answers on itself, in place of the module, with a line connected to it.
+struct BareModule {
+    BareModule()
+    {
+        const QByteArray path = QFile::encodeName(dir.filePath("module"));
+        listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        if (listener >= 0 && ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+            && ::listen(listener, 1) == 0 && line.open(QFile::decodeName(path)))
+            module = ::accept(listener, nullptr, nullptr);
+    }
+    bool connected() const { return module >= 0; }
+
+    QTemporaryDir dir;
+    int listener = -1, module = -1;
+    SocketLine line;
+};
+
 struct Outcome {
     QStringList lines;
     QByteArray screen, flash;
@@ -534,18 +554,10 @@ private slots:
     // them; of a flood it keeps the latest 64.
     void lineReadsReportsOnly()
     {
-        QTemporaryDir dir;
-        const QByteArray path = QFile::encodeName(dir.filePath("module"));
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
-        QVERIFY(listener >= 0 && ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-                && ::listen(listener, 1) == 0);
-        SocketLine line;
-        QVERIFY(line.open(QFile::decodeName(path)));
-        const int module = ::accept(listener, nullptr, nullptr);
-        QVERIFY(module >= 0);
+        BareModule bare;
+        SocketLine &line = bare.line;
+        QVERIFY(bare.connected());
+        const int module = bare.module, listener = bare.listener;
         const auto reports = [&](const QByteArray &bytes) {
             QString seen;
             if (::write(module, bytes.constData(), size_t(bytes.size())) != bytes.size())
@@ -569,18 +581,10 @@ private slots:
     // stopping it then returns instead of waiting on a watch that spins.
     void watchEndsWhenItsWaitFails()
     {
-        QTemporaryDir dir;
-        const QByteArray path = QFile::encodeName(dir.filePath("module"));
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
-        QVERIFY(listener >= 0 && ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-                && ::listen(listener, 1) == 0);
-        SocketLine line;
-        QVERIFY(line.open(QFile::decodeName(path)));
-        const int module = ::accept(listener, nullptr, nullptr);
-        QVERIFY(module >= 0);
+        BareModule bare;
+        SocketLine &line = bare.line;
+        QVERIFY(bare.connected());
+        const int module = bare.module, listener = bare.listener;
         std::atomic<int> wakes{0};
         QVERIFY(line.watch([&wakes] { ++wakes; }));
         QVERIFY(::write(module, "1", 1) == 1);
