@@ -96,6 +96,9 @@ private slots:
         const QString deep = "%/DEEP";  // the socket beside the link one byte too long a name for one
         QTest::newRow("simulate: too long") << QStringList{"simulate", "--link", "3", "--dir", deep} << 3
                                             << deep + "/COM3: too long for a socket (at most 107 bytes); give a shorter --socket PATH, and --link makes COM3 a link to it";
+        // A socket named by the user is theirs to shorten: no hint about --socket then.
+        QTest::newRow("simulate: a given socket too long") << QStringList{"simulate", "--link", "3", "--socket", deep + "/COM3"} << 3
+                                                           << deep + "/COM3: too long for a socket (at most 107 bytes)";
         QTest::newRow("ports: not unlinked") << QStringList{"ports", "--dir", "%", "--unlink", "2"} << 3 << "%/COM2: exists and is not a link; left as it is";
     }
     void refusalsSayWhy()
@@ -380,7 +383,13 @@ private slots:
         Run r = run({"send", "--line", "TF1", "--port", pty.path});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.errLines, (QStringList{"sending", "done: 5 bytes sent"}));
-        QCOMPARE(run({"send", "--port", pty.path, "--file", dir.filePath("commands.txt")}).code, 0);
+        r = run({"send", "--port", pty.path, "--file", dir.filePath("commands.txt")});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.errLines.last(), "done: 3000 bytes sent");
+        // A device that gives nothing sends nothing and says so, by count.
+        r = run({"send", "--port", pty.path, "--file", "/dev/null"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.errLines, (QStringList{"sending", "done: 0 bytes sent"}));
         // A pty has no modem lines: the image transfer's first CTS wait fails.
         QVERIFY(test::writeFile(dir.filePath("x.bin"), QByteArray(1024, 'x')));
         r = run({"send", "--port", pty.path, "--vram", dir.filePath("x.bin")});

@@ -104,6 +104,25 @@ private slots:
         }
     }
 
+    // Started with standard input closed (as from a service), the temporary may be given fd 0:
+    // it is a temporary as any other, written, put in place and closed.
+    void writesWithStandardInputClosed()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeOutputFile(dir.filePath("out.bin"), "old").ok());
+        const int saved = ::dup(STDIN_FILENO);
+        QVERIFY(saved > STDIN_FILENO && ::close(STDIN_FILENO) == 0);
+        const bool ok = writeOutputFile(dir.filePath("out.bin"), "bytes").ok();
+        const bool leftOpen = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
+        QVERIFY(::dup2(saved, STDIN_FILENO) == STDIN_FILENO && ::close(saved) == 0);
+        QVERIFY(ok);
+        QVERIFY(!leftOpen);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.bin"});
+        QFile out(dir.filePath("out.bin"));
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QCOMPARE(out.readAll(), QByteArray("bytes"));
+    }
+
     // A chain of links to a file not there yet is followed as far as the system would follow
     // one (40 links): the file comes where the chain ends and the links stay links.
     void chainOfLinksToANewFile()

@@ -314,10 +314,16 @@ private slots:
             {.name = "one 10 MB line, left", .text = one, .sameAs = QString(40, QChar(0x3042)), .overflow = true},
             {.name = "one 10 MB line, right", .text = one, .align = TextAlign::Right, .sameAs = QString(40, QChar(0x6f22)),
              .overflow = true},
+            // 64 KiB of text is laid out as any text; one character more is said to be in part.
+            {.name = "64 KiB of lines", .text = QStringList(32768, "a").join('\n') + '\n', .overflow = true},
+            {.name = "64 KiB and one", .text = QStringList(32768, "a").join('\n') + "\nb", .overflow = true},
             // A line cut to the characters that can show is never cut inside a surrogate pair.
             {.name = "long line of pairs, right", .text = faces + "x", .align = TextAlign::Right, .sameAs = face.repeated(255) + "x",
              .overflow = true},
             {.name = "long line of pairs, left", .text = "x" + faces, .sameAs = "x" + face.repeated(255), .overflow = true},
+            // Cut one character in: the pair at the front goes whole, not its second half alone.
+            {.name = "pair before a cut at 1, right", .text = face + QString(511, 'a'), .align = TextAlign::Right,
+             .sameAs = QString(511, 'a'), .overflow = true},
             // An empty line, first or between, takes its place as a line of spaces does.
             {.name = "empty first line", .text = QStringLiteral("\n\u3042"), .sameAs = QStringLiteral(" \n\u3042"), .overflow = false},
             {.name = "empty lines first and between", .text = QStringLiteral("\n\na\n\nb"), .align = TextAlign::Right,
