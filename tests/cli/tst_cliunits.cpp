@@ -215,7 +215,24 @@ private slots:
         int line[2];
         QVERIFY(::pipe(line) == 0);
         ::fcntl(line[1], F_SETFL, ::fcntl(line[1], F_GETFL) | O_NONBLOCK);
+        // The count of dropped lines goes to standard output, here a pipe of the test's own.
+        int counts[2];
+        QVERIFY(::pipe(counts) == 0);
+        ::fcntl(counts[1], F_SETFL, ::fcntl(counts[1], F_GETFL) | O_NONBLOCK);
+        std::fflush(stdout);
+        const int savedOut = ::dup(STDOUT_FILENO);
+        QVERIFY(savedOut >= 0 && ::dup2(counts[1], STDOUT_FILENO) == STDOUT_FILENO);
         QByteArray got;
+        qint64 idleFinishMs = -1;
+        {
+            Output idle(false);  // a writer with nothing to write leaves at once when told
+            idle.line(QStringLiteral("idle"), line[1]);
+            QTest::qWait(100);
+            QElapsedTimer timer;
+            timer.start();
+            idle.finish(5000);
+            idleFinishMs = timer.elapsed();
+        }
         {
             static const char fill[4096] = {};
             while (::write(line[1], fill, sizeof fill) > 0) {  // the reader's pipe is full
@@ -229,11 +246,21 @@ private slots:
             for (pollfd p{line[0], POLLIN, 0}; ::poll(&p, 1, 500) > 0;)
                 got.append(buffer, qMax<ssize_t>(::read(line[0], buffer, sizeof buffer), 0));
         }
+        ::dup2(savedOut, STDOUT_FILENO);
+        ::close(savedOut);
+        ::close(counts[1]);
+        QByteArray said(4096, '\0');
+        said.truncate(qMax<ssize_t>(::read(counts[0], said.data(), said.size()), 0));
+        ::close(counts[0]);
         ::close(line[0]);
         ::close(line[1]);
         got.replace(QByteArray(1, '\0'), QByteArray());
+        QCOMPARE(got.count("idle\n"), 1);
         QCOMPARE(got.count("held\n"), 1);
         QCOMPARE(got.count("L\n"), 1000);
+        // The last lines dropped are counted when the output ends, with no line after them.
+        QCOMPARE(QString::fromUtf8(said), QStringLiteral("\u2026 500 lines not shown\n"));
+        QVERIFY2(idleFinishMs < 2500, qPrintable(QString::number(idleFinishMs)));
     }
 
     // The device's ranges, which the help, the simulated module's pages and the checks all
