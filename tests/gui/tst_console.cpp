@@ -186,13 +186,16 @@ private slots:
         QCoreApplication::postEvent(console, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
         console->sendCommandFile();   // Esc stops a file send: port closed, nothing said
         QVERIFY(rig.port.written() == bytes && !rig.port.isOpen() && shown.size() == 1 && !QApplication::overrideCursor());
+        rig.dialogs.answers << std::optional<QString>(path);
+        console->sendCommandFile();   // and the next one goes out whole
+        QCOMPARE(rig.port.written(), bytes + bytes);
 
         console->commandLineEdit()->setText(QStringLiteral("DP"));
         console->sendTypedLine();
         rig.port.failAt(Op::WriteText, 2);
         console->sendTypedLine();   // a failed write leaves the port open, for the close below
-        QCOMPARE(rig.port.written(), bytes + "DP\r\n");
-        QCOMPARE(shown, (QStringList{"|コマンドファイルを送信しました。|open", "注意|ポートの指定が誤りです。|open"}));
+        QCOMPARE(rig.port.written(), bytes + bytes + "DP\r\n");
+        QCOMPARE(shown, (QStringList{"|コマンドファイルを送信しました。|open", "|コマンドファイルを送信しました。|open", "注意|ポートの指定が誤りです。|open"}));
         QVERIFY(console->close() && !rig.port.isOpen() && rig.window->isVisible());
         QVERIFY(console->windowTitle() != caption && !console->commandLineEdit()->text().isEmpty());
         // Opened again, it is a fresh console: caption and text box as when first loaded.
@@ -200,6 +203,14 @@ private slots:
         QVERIFY(again && again->isVisible() && !rig.window->isVisible());
         QCOMPARE(again->windowTitle(), caption);
         QCOMPARE(again->commandLineEdit()->text(), QString());
+        // A file send whose write fails ends silently, and the console takes the next file.
+        rig.port.failNext(Op::WriteBytes);
+        rig.dialogs.answers << std::optional<QString>(path) << std::optional<QString>(empty);
+        const qsizetype asked = rig.dialogs.requests.size();
+        again->sendCommandFile();
+        QVERIFY(!QApplication::overrideCursor() && shown.size() == 3);
+        again->sendCommandFile();
+        QCOMPARE(rig.dialogs.requests.size(), asked + 2);
     }
 
     // A file far larger than memory should hold goes out a piece at a time: the process grows

@@ -177,6 +177,12 @@ private slots:
         const auto *description = about.findChild<QLabel *>(QStringLiteral("descriptionLabel"));
         const auto *warning = about.findChild<QLabel *>(QStringLiteral("warningLabel"));
         QVERIFY(description && warning);
+        // Runs of spaces set the heading and the paragraphs apart: each run is part of the text.
+        QCOMPARE(description->text(), QStringLiteral("アプリケーションの説明") + QString(104, ' ') + QStringLiteral("ＢＭＰ、ＪＰＥＧ画像を弊社製品用画像データに変換します。")
+                                          + QString(4, QChar(0x3000)) + QString(47, ' ')
+                                          + QStringLiteral("Ｗｉｎｄｏｗｓのカラーパレットはフルカラー（２４ｂｉｔ）に設定してご使用ください。"));
+        QCOMPARE(warning->text(), QStringLiteral("警告") + QString(114, ' ')
+                                      + QStringLiteral("著作権で保護された画像ファイルを無断で商用等に使用したり、配布することは法律で禁止されています。"));
         QVERIFY2(description->height() > 40 && description->y() + description->height() == 162,
                  qPrintable(QStringLiteral("%1 + %2").arg(description->y()).arg(description->height())));
         QCOMPARE(warning->y() + warning->height(), about.height());

@@ -152,6 +152,16 @@ private slots:
         QCOMPARE(named<QLabel>(rig.window->studio(), "変換前")->pixmap().size(), QSize(256, 128));  // twice the display's size
         rig.window->convertPicture();
         QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+        // Closed, then opened again over another picture: it shows that one, not the last one it showed.
+        studio->close();
+        QVERIFY(noise(200, 100, QImage::Format_RGB32, 9).save(rig.path("other.png")));
+        rig.window->openDroppedFiles({rig.path("other.png")});
+        rig.window->openStudio();
+        QCOMPARE(rig.window->studio(), studio);
+        const QImage reopened = named<QLabel>(studio, "プレビュー")->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+        rig.window->convertPicture();
+        QCOMPARE(reopened, previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+        QVERIFY(reopened != shown.convertToFormat(QImage::Format_RGB32));
     }
 
     // Each number's control takes both ends of its range and goes no step past either; the
@@ -323,6 +333,7 @@ private slots:
         ConversionStudio *studio = rig.window->studio();
         const auto preview = [&] { return named<QLabel>(studio, "プレビュー")->pixmap().toImage().convertToFormat(QImage::Format_RGB32); };
         QVERIFY(set(studio, "白黒反転=1;ディザ=Floyd–Steinberg"));
+        QCOMPARE(preview(), previewImage(MonoImage{}, 4).convertToFormat(QImage::Format_RGB32));  // at once, with nothing opened
         for (int n = 0; n < 2; ++n) {
             rig.window->convertPicture();
             QCOMPARE(rig.window->monoImage(), MonoImage{});  // black: the area's white, inverted, without dots

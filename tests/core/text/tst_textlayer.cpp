@@ -175,6 +175,31 @@ private slots:
                  qPrintable(QStringLiteral("drawn at (%1, %2):\n%3\nexpected at (%4, %5):\n%6")
                                 .arg(at.x()).arg(at.y()).arg(drawn).arg(corner.x()).arg(corner.y()).arg(golden)));
     }
+    // Bold draws the same glyph with every stroke one pixel wider to the right. (Unifont's
+    // glyphs are bitmaps, which FreeType does not embolden: bold leaves them as they are.)
+    void boldWidensEachStroke()
+    {
+        for (const QString family : {"MisakiGothic", "Unifont"}) {
+            for (const char *glyph : {"漢", "g"}) {
+                TextOptions t = textOf(QString::fromUtf8(glyph), family, family == "Unifont" ? 16 : 8);
+                const QImage regular = layoutText(t).ink;
+                t.bold = true;
+                const QImage bold = layoutText(t).ink;
+                QVERIFY(regular.format() == QImage::Format_Grayscale8 && bold.format() == regular.format() && bold.size() == regular.size());
+                int inked = 0;
+                for (int y = 0; y < regular.height(); ++y) {
+                    const uchar *was = regular.constScanLine(y), *is = bold.constScanLine(y);
+                    for (int x = 0; x < regular.width(); ++x) {
+                        inked += was[x] != 0;
+                        const bool expected = was[x] != 0 || (family != "Unifont" && x > 0 && was[x - 1] != 0);
+                        QVERIFY2((is[x] != 0) == expected, qPrintable(QStringLiteral("%1 %2 at %3,%4").arg(family, QString::fromUtf8(glyph)).arg(x).arg(y)));
+                    }
+                }
+                QVERIFY(inked > 8);
+            }
+        }
+    }
+
     // Over a photo, whatever the dither and the inversion: each glyph pixel exactly the text's
     // colour, every other pixel as the conversion without text gives it.
     void textPixelsAreNeverDithered_data()
