@@ -74,6 +74,8 @@ private slots:
         QTest::newRow("send: line and a file") << QStringList{"send", "--dry-run", "--line", "DP", "%/a.bin"} << 1 << "--line and --file take no other operand" + sendHelp;
         QTest::newRow("send: two into one page") << QStringList{"send", "--dry-run", "--flash", "3", "%/a.bin", "%/x.png"} << 1
                                                  << "send takes one picture or BIN file" + sendHelp;
+        QTest::newRow("send: two onto the screen") << QStringList{"send", "--dry-run", "--vram", "%/a.bin", "%/x.png"} << 1
+                                                   << "send takes one picture or BIN file" + sendHelp;
         QTest::newRow("send: three into two pages") << QStringList{"send", "--dry-run", "--flash", "11-12", "%/a.bin", "%/x.png", "%/a.bin"} << 1
                                                     << "pages 11-12 take at most 2 files" + sendHelp;
         for (const QStringList &folder : {QStringList{"convert", "%", "-o", "%/o.bin"}, QStringList{"convert", "--text-file", "%", "-o", "%/o.bin"},
