@@ -203,6 +203,11 @@ private slots:
         gui.start(program, {});
         QVERIFY(gui.waitForStarted(10000));
         QVERIFY2(!gui.waitForFinished(3000), qPrintable(gui.readAllStandardError()));  // past the splash's two seconds
+        // The main window has started: it writes its settings back beside the program.
+        const QString settings = dir.filePath(QStringLiteral("parameterv12864.ini"));
+        for (int waited = 0; waited < 10000 && !QFileInfo::exists(settings) && !gui.waitForFinished(100); waited += 100) {
+        }
+        QVERIFY(QFileInfo::exists(settings) && gui.state() == QProcess::Running);
         gui.terminate();
         QVERIFY(gui.waitForFinished(10000));
     }
