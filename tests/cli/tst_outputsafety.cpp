@@ -222,6 +222,15 @@ private slots:
         QCOMPARE(asNobody(sticky + "/new.bin"), QStringLiteral("0 "));
         QCOMPARE(readFile(sticky + "/new.bin"), QByteArray(1024, '\xff'));
         QCOMPARE(entries(dir.path()), QStringList{"a.png"});
+        // Another user's file that anyone may write, in a folder anyone may write: replaced,
+        // it is the writer's now, and keeps no set-id bit that would run it as the writer.
+        const QString open = dir.filePath("open");
+        QVERIFY(QDir(dir.path()).mkdir("open") && ::chmod(QFile::encodeName(open).constData(), 0777) == 0 && writeFile(open + "/set.bin", "old")
+                && ::chmod(QFile::encodeName(open + "/set.bin").constData(), 06777) == 0);
+        QCOMPARE(asNobody(open + "/set.bin"), QStringLiteral("0 "));
+        QCOMPARE(readFile(open + "/set.bin"), QByteArray(1024, '\xff'));
+        QCOMPARE(modeOf(open + "/set.bin") & 07777, mode_t(0777));
+        QCOMPARE(QFileInfo(open + "/set.bin").ownerId(), 65534u);
 
         // A file system of our own, seen by this process and the programs it starts.
         const QByteArray root = QFile::encodeName(ro);
