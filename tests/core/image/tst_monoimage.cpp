@@ -228,11 +228,19 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
         QVERIFY(pw::test::writeFile(running, "half") && pw::test::writeFile(staleToo, "half"));
         QVERIFY(pw::test::writeFile(dir.filePath("notes.txt"), "kept"));
+        QStringList moreStale, moreRunning;  // enough of both that no listing order puts all of one first
+        for (int k = 3; k < 19; ++k) {
+            moreStale << dir.filePath(QStringLiteral(".pixelwright-%1-%2.tmp").arg(dead).arg(k));
+            moreRunning << dir.filePath(QStringLiteral(".pixelwright-%1-%2.tmp").arg(::getppid()).arg(k));
+            QVERIFY(pw::test::writeFile(moreStale.last(), "half") && pw::test::writeFile(moreRunning.last(), "half"));
+        }
         QVERIFY(pw::writeOutputFile(link, "new").ok());
         QCOMPARE(pw::test::readFile(file), QByteArray("new"));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(QFile::permissions(file), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
         QVERIFY(!QFile::exists(stale) && !QFile::exists(staleToo) && QFile::exists(running));
+        QVERIFY(std::none_of(moreStale.cbegin(), moreStale.cend(), [](const QString &f) { return QFile::exists(f); }));
+        QVERIFY(std::all_of(moreRunning.cbegin(), moreRunning.cend(), [](const QString &f) { return QFile::exists(f); }));
         // The same bytes again: nothing replaced (no name made for it), only its time renewed.
         const pw::FileIdentity written = pw::fileIdentity(file);
         {
