@@ -138,6 +138,19 @@ private slots:
                "#....#..#....#...#.....#.#.......#...#.\n"
                "........#....#...#....#...#.....#...#..\n"
                ".........####.......##.....##..........");
+        // At a size its bitmaps were not made for, the outlines are hinted: whole-pixel
+        // advances keep the spacing even.
+        t = textOf(QStringLiteral("Wyg字"), "MisakiGothic", 9);
+        QTest::newRow("misaki: 9 px, hinted") << t << QPoint(0, 0)
+            << QStringLiteral(
+               "#.#...............##...\n"
+               "#.#............########\n"
+               "#.#..#.#...##..########\n"
+               "#.#..#.#...##..#.####.#\n"
+               "###..#.#..#.#......##..\n"
+               "###...##...##..########\n"
+               "#.#....#....#.....##...\n"
+               ".....##...##.....###...");
         t = textOf(QStringLiteral("ﾃｷｽﾄ"), "Unifont", 16);
         t.align = TextAlign::Center;
         t.valign = TextVAlign::Bottom;
