@@ -379,6 +379,7 @@ private slots:
         QVERIFY2(!main.intersects(beside), qPrintable(QStringLiteral("%1,%2 %3 / %4,%5").arg(main.x()).arg(main.y()).arg(main.width()).arg(beside.x()).arg(beside.width())));
         QVERIFY2(room.contains(main) && room.contains(beside), qPrintable(QStringLiteral("%1 %2 %3 %4 / %5 %6 %7 %8").arg(main.x()).arg(main.y()).arg(main.width()).arg(main.height()).arg(beside.x()).arg(beside.y()).arg(beside.width()).arg(beside.height())));
         QCOMPARE(beside.x() > main.x(), room.right() - before.right() >= before.left() - room.left());
+        QCOMPARE(beside.x() > main.x() ? beside.left() - main.right() - 1 : main.left() - beside.right() - 1, 8);  // the gap, where the room allows it
         QVERIFY(set(studio, "背景色=#203040"));
         QCOMPARE(named<QPushButton>(studio, "背景色")->accessibleDescription(), QStringLiteral("#203040"));
         // Its swatch: the colour inside a black line round the edge.

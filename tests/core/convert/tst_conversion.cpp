@@ -455,10 +455,13 @@ private slots:
         QFETCH(int, expected);
         const Tone tone{brightness, contrast, gamma};
         QCOMPARE(tone.apply(value), expected);
-        // Every colour channel alike, alpha kept.
-        QImage pixel(1, 1, QImage::Format_ARGB32);
-        pixel.setPixel(0, 0, qRgba(value, value, value, 200));
-        QCOMPARE(applyTone(pixel, tone).pixel(0, 0), qRgba(expected, expected, expected, 200));
+        // Every colour channel of every pixel alike, once each, alpha kept.
+        QImage pixels(3, 3, QImage::Format_ARGB32);
+        pixels.fill(qRgba(value, value, value, 200));
+        const QImage toned = applyTone(pixels, tone);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x)
+                QCOMPARE(toned.pixel(x, y), qRgba(expected, expected, expected, 200));
     }
 
     // The tone changes the picture, never the background around it.

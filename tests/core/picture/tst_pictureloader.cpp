@@ -500,6 +500,9 @@ private slots:
         QByteArray png;
         QBuffer pngBuffer(&png);
         QVERIFY(pngBuffer.open(QIODevice::WriteOnly) && white.save(&pngBuffer, "PNG"));
+        QByteArray bmp;
+        QBuffer bmpBuffer(&bmp);
+        QVERIFY(bmpBuffer.open(QIODevice::WriteOnly) && black.save(&bmpBuffer, "BMP"));
         const struct {
             QByteArray bytes;
             int frames;
@@ -507,6 +510,7 @@ private slots:
             {animatedGif({white, black, white}), 3},
             {animatedGif({white}), 1},
             {png, 1},
+            {bmp, 1},  // a format that never animates
             {QByteArray("GIF89a, and nothing more"), 1},  // read as a GIF: at least one
             {QByteArray("not a picture"), 0},
         };

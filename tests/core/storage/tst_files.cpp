@@ -157,6 +157,7 @@ private slots:
         QTest::newRow("rename refused") << QByteArrayList{"rename:EXDEV"} << old << "could not be written (Invalid cross-device link)";
         QTest::newRow("folder gone meanwhile") << QByteArrayList{"rename:ENOENT"} << old << "its folder does not exist";
         QTest::newRow("link refused") << QByteArrayList{"linkat:ENOSPC"} << QByteArray() << "no space left on the disk";
+        QTest::newRow("link refused, replacing") << QByteArrayList{"linkat:ENOSPC"} << old << "no space left on the disk";
         QTest::newRow("no unnamed temporary") << QByteArrayList{"open:EOPNOTSUPP"} << QByteArray() << "";
         QTest::newRow("no unnamed temporary, replacing") << QByteArrayList{"open:EOPNOTSUPP"} << old << "";
         QTest::newRow("named temporary not renamed") << QByteArrayList{"open:EOPNOTSUPP", "rename:EACCES"} << QByteArray() << "permission denied";
