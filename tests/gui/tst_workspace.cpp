@@ -202,6 +202,12 @@ private slots:
         rig.window->pastePicture();
         checkShows(area, QImage());
         QVERIFY(rig.boxes.shown.isEmpty());
+        const ConversionSettings plain = rig.window->conversionSettings();  // the picture before it is gone for the options too
+        ConversionSettings brighter = plain;
+        brighter.tone.brightness = 20;
+        rig.window->setConversionSettings(brighter);
+        checkShows(area, QImage());
+        rig.window->setConversionSettings(plain);
         // Offered as a picture but unreadable, chosen from the menu: said once the menu has
         // closed, and the area keeps what it showed; the next paste from the menu says nothing.
         area->setPicture(pattern(90, 70));
