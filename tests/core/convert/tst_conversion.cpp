@@ -1,6 +1,7 @@
 // The conversion's units: the threshold rule, dithers, layouts, fits, turning, encoders, the
 // preview, and the default conversion against the window's own path.
 #include "common/testfiles.h"
+#include "core/convert/batch.h"
 #include "core/convert/conversion.h"
 #include "core/image/encoders.h"
 
@@ -81,6 +82,39 @@ MonoImage thresholded(const QImage &surface, int limit, Dither dither = Dither::
 class TstConversion : public QObject {
     Q_OBJECT
 private slots:
+    // A batch on N workers runs N inputs at once (each input here waits until it has company),
+    // and its items come out in the order of the inputs whichever finishes first.
+    void batchRunsEveryWorker()
+    {
+        for (const int workers : {2, 3, 8}) {
+            std::mutex mutex;
+            std::condition_variable changed;
+            int running = 0, most = 0;
+            QList<int> consumed;
+            runStreamed<int>(
+                12, workers, 2,
+                [&](int i, const std::function<bool(int &&)> &hand) {
+                    {
+                        std::unique_lock<std::mutex> lock(mutex);
+                        most = std::max(most, ++running);
+                        changed.notify_all();
+                        changed.wait_for(lock, std::chrono::seconds(2), [&] { return most >= workers; });
+                        --running;
+                    }
+                    hand(int(i));
+                },
+                [&](int i, int &item) {
+                    consumed << i * 100 + item;
+                    return true;
+                });
+            QCOMPARE(most, workers);
+            QList<int> expected;
+            for (int i = 0; i < 12; ++i)
+                expected << i * 101;
+            QCOMPARE(consumed, expected);
+        }
+    }
+
     // Every colour, through the conversion itself, against (30R+59G+11B) div 100 > 128
     // written as 30R+59G+11B >= 12900.
     void thresholdRuleOverAllColours()
