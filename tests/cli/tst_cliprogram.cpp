@@ -424,6 +424,7 @@ private slots:
         QVERIFY(test::writeFile(dir.filePath("a.bin"), bin));
         const QString picture = dir.filePath("p.png");
         test::solidImage(128, 64, Qt::white).save(picture);
+        test::solidImage(128, 64, Qt::black).save(dir.filePath("black.png"));
         const QByteArray white(1024, '\xff');
         const struct {
             QStringList args;
@@ -435,6 +436,7 @@ private slots:
              test::imageChunks("FS11", "TS", bin).join() + test::imageChunks("FS12", "TS", white).join()},
             {{"--line", "DP"}, "DP\r\n"},
             {{"--vram", "--time", "2", "--text", " "}, test::imageChunks("DT2", "TI", white).join() + "DP\r\n"},  // the background alone
+            {{"--vram", "--text", " ", dir.filePath("black.png")}, test::imageChunks("DT3", "TI", QByteArray(1024, '\0')).join() + "DP\r\n"},  // over the picture
         };
         for (const auto &c : cases) {
             const Run r = run(QStringList{"send", "--dry-run", "--port", dir.filePath("no-such-tty")} + c.args);

@@ -164,6 +164,14 @@ private slots:
         }
         QVERIFY(clock.elapsed() < 500);   // stopping waits out neither the period nor the driver
         QCOMPARE(int(sleeps) > 0, driver > 0);
+        if (driver < 0) {   // polled once a minute, and stopped in its first wait
+            {
+                LineWatcher slow([] { return std::optional<bool>(false); }, [] {}, 60000, block);
+                QThread::msleep(30);
+                clock.restart();
+            }
+            QVERIFY(clock.elapsed() < 500);
+        }
     }
 
     // A device that stops taking bytes: no write blocks, a stop comes at once, and a port that

@@ -47,7 +47,12 @@ ssize_t write(int fd, const void *bytes, size_t n)
 int close(int fd) { PW_FAULT(close, fd) }
 int fdatasync(int fd) { PW_FAULT(fdatasync, fd) }
 int fchmod(int fd, mode_t mode) __THROW { PW_FAULT(fchmod, fd, mode) }
-int rename(const char *from, const char *to) __THROW { PW_FAULT(rename, from, to) }
+sigset_t maskAtRename;  // the signals held off when the last rename was made
+int rename(const char *from, const char *to) __THROW
+{
+    pthread_sigmask(SIG_SETMASK, nullptr, &maskAtRename);
+    PW_FAULT(rename, from, to)
+}
 int linkat(int fromDir, const char *from, int toDir, const char *to, int flags) __THROW { PW_FAULT(linkat, fromDir, from, toDir, to, flags) }
 int utimensat(int dir, const char *path, const struct timespec times[2], int flags) __THROW { PW_FAULT(utimensat, dir, path, times, flags) }
 int open(const char *path, int flags, ...)
@@ -77,8 +82,8 @@ private slots:
         }
     }
 
-    // Signals are held off only while a file is put in place: after any write, done or
-    // failed, Ctrl-C reaches the program again.
+    // Signals are held off while a file is put in place, and only then: after any write,
+    // done or failed, Ctrl-C reaches the program again.
     void writesGiveSignalsBack()
     {
         QTemporaryDir dir;
@@ -96,7 +101,11 @@ private slots:
         sigset_t before;
         QCOMPARE(pthread_sigmask(SIG_SETMASK, nullptr, &before), 0);
         for (const auto &w : writes) {
+            sigemptyset(&maskAtRename);
             QCOMPARE(writeOutputFile(w.path, "bytes").ok(), w.written);
+            if (w.path == existing)  // a replaced file is put in place with every signal held off
+                for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
+                    QVERIFY2(sigismember(&maskAtRename, signal) == 1, qPrintable(QString::number(signal)));
             sigset_t after;
             QCOMPARE(pthread_sigmask(SIG_SETMASK, nullptr, &after), 0);
             for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
