@@ -173,6 +173,7 @@ private slots:
         rig.dialogs.answers << std::optional<QString>(empty) << std::optional<QString>(path);
         console->findChild<QPushButton *>(QStringLiteral("sendFileButton"))->click();   // an empty file: nothing happens at all
         QCOMPARE(QFileInfo(rig.dialogs.requests.value(0).initialPath).canonicalFilePath(), QFileInfo(rig.dir.path()).canonicalFilePath());
+        QCOMPARE(rig.dialogs.requests.value(0).labels, QStringList{"*.*"});  // any file
         QVERIFY(rig.port.log.filter("open").isEmpty() && shown.isEmpty() && console->windowTitle() == caption);
         QList<int> cursors;  // the hourglass for as long as the file goes out
         rig.port.onWrite = [&] { cursors << (QApplication::overrideCursor() ? int(QApplication::overrideCursor()->shape()) : -1); };
