@@ -99,7 +99,7 @@ private slots:
         QTest::newRow("simulate: too long") << QStringList{"simulate", "--link", "3", "--dir", deep} << 3
                                             << deep + "/COM3: too long for a socket (at most 107 bytes); give a shorter --socket PATH, and --link makes COM3 a link to it";
         // A socket named by the user is theirs to shorten: no hint about --socket then.
-        QTest::newRow("simulate: a given socket too long") << QStringList{"simulate", "--link", "3", "--socket", deep + "/COM3"} << 3
+        QTest::newRow("simulate: a given socket too long") << QStringList{"simulate", "--link", "3", "--dir", "%", "--socket", deep + "/COM3"} << 3
                                                            << deep + "/COM3: too long for a socket (at most 107 bytes)";
         QTest::newRow("ports: not unlinked") << QStringList{"ports", "--dir", "%", "--unlink", "2"} << 3 << "%/COM2: exists and is not a link; left as it is";
     }
