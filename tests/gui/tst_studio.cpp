@@ -362,6 +362,7 @@ private slots:
         QTest::newRow("at the left") << 0;
         QTest::newRow("at the right") << 10000;
         QTest::newRow("left of the centre") << -2;  // more room on the right, not enough: both move
+        QTest::newRow("at the bottom") << -3;  // the studio, taller, ends where the screen does
     }
     void studioOpensBesideTheMainWindow()
     {
@@ -371,6 +372,8 @@ private slots:
         rig.window->show();
         if (x == -2)
             x = room.left() + (room.width() - rig.window->frameGeometry().width()) / 2 - 20;
+        if (x == -3)
+            rig.window->move(room.left(), room.bottom() + 1 - rig.window->frameGeometry().height());
         if (x >= 0)
             rig.window->move(qMin(x, room.right() + 1 - rig.window->frameGeometry().width()), rig.window->y());
         const QRect before = rig.window->frameGeometry();
@@ -384,6 +387,7 @@ private slots:
         QCOMPARE(beside.x() > main.x(), room.right() - before.right() >= before.left() - room.left());
         if (beside.x() > main.x())  // on the right: 8 pixels apart, also where both had to move
             QCOMPARE(beside.left() - main.right() - 1, 8);
+        QVERIFY(beside.top() == main.top() || (beside.top() < main.top() && beside.bottom() == room.bottom()));  // level with it, or as near as fits
         QVERIFY(set(studio, "背景色=#203040"));
         QCOMPARE(named<QPushButton>(studio, "背景色")->accessibleDescription(), QStringLiteral("#203040"));
         // Its swatch: the colour inside a black line round the edge.
