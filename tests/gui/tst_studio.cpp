@@ -530,6 +530,7 @@ private slots:
             rig.window->exportImage();
             QCOMPARE(rig.window->statusLabel()->text(), QStringLiteral("エクスポート終了!!"));
             QCOMPARE(readFile(rig.path(names[i])), cli({"convert", rig.path("logo.bin"), "--format", formats[i], "--layout", "row-msb", "-o", "-"}));
+            QCOMPARE(rig.dialogs.requests.last().filter, qMax(i - 1, 0));  // the first time the first type, then the one chosen last
         }
         rig.dialogs.filters << 9;  // a type the list does not have, as a platform dialog may report: the nearest
         rig.dialogs.answers << rig.path("other.png");
