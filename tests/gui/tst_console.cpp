@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(rig.port.written(), bytes + bytes);
 
         console->commandLineEdit()->setText(QStringLiteral("DP"));
-        console->sendTypedLine();
+        console->findChild<QPushButton *>(QStringLiteral("sendCommandButton"))->click();  // the button sends the typed line
         rig.port.failAt(Op::WriteText, 2);
         console->sendTypedLine();   // a failed write leaves the port open, for the close below
         QCOMPARE(rig.port.written(), bytes + bytes + "DP\r\n");

@@ -99,6 +99,7 @@ private slots:
                         most = std::max(most, ++running);
                         changed.notify_all();
                         changed.wait_for(lock, std::chrono::seconds(2), [&] { return most >= workers; });
+                        changed.wait_for(lock, std::chrono::milliseconds(20));  // room for one more, were there one
                         --running;
                     }
                     hand(int(i));
