@@ -4,6 +4,7 @@
 #include "gui/aboutdialog.h"
 #include "gui/commandconsole.h"
 #include "gui/studio/conversionstudio.h"
+#include "gui/waitgate.h"
 #include "gui/mainwindow/picturearea.h"
 
 #include <QClipboard>
@@ -114,6 +115,25 @@ void describe(const QWidget *widget, int depth, QStringList &out)
 class TstMainWindow : public QObject {
     Q_OBJECT
 private slots:
+    // While the program is busy, keys go nowhere; a box opened then takes keys, but not those
+    // typed before it came; once it is gone, keys go nowhere again.
+    void busyGateOpensOnlyForItsBox()
+    {
+        QLineEdit edit;
+        edit.show();
+        pw::WaitGate gate(pw::WaitGate::Input::Blocked);
+        QCoreApplication::postEvent(&edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a")));
+        {
+            const pw::WaitGate::Opening open(gate);
+            QCoreApplication::processEvents();
+            QCOMPARE(edit.text(), QString());
+            QTest::keyClick(&edit, Qt::Key_B);
+            QCOMPARE(edit.text(), QStringLiteral("b"));
+        }
+        QTest::keyClick(&edit, Qt::Key_C);
+        QCOMPARE(edit.text(), QStringLiteral("b"));
+    }
+
     // Each menu's access keys, in the order of its items: every key once in its menu, the
     // original items' keys as they have always been. A key opens its item at once.
     void menuAccessKeysAreUnique()
