@@ -589,7 +589,13 @@ private slots:
             labels << rig.window->statusLabel()->text();
             barFull = rig.window->progressBar()->value() == rig.window->progressBar()->maximum();
         });
+        QStringList waiting;  // the label while the device, busy at first before each page, is waited for
         rig.port.cts = [&](const QByteArray &written, int polls) {
+            if (stop.isEmpty()) {
+                if (polls == 1)
+                    waiting << rig.window->statusLabel()->text();
+                return polls >= 1;
+            }
             const bool first = written.isEmpty() && polls == 0;
             if ((stop == "esc between" && first) || (stop == "esc within" && polls == 1))
                 QCoreApplication::postEvent(rig.window.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
@@ -614,6 +620,7 @@ private slots:
         QVERIFY(rig.port.isOpen() == (stop == "fail") && rig.window->progressBar()->isHidden() && !QApplication::overrideCursor());
         if (stop.isEmpty()) {  // the bar full at the end; the command line sends the same stream
             QVERIFY(barFull);
+            QCOMPARE(waiting, QStringList(pages, QStringLiteral("画面書換中!!")));  // not the last page's text
             QString err;
             QCOMPARE(QByteArray::fromHex(cli({"send", "--dry-run", "--flash", page, "--frames", rig.path("anim.gif")}, &err)), rig.port.written());
             QCOMPARE(err.contains("take the first 2; 1 frame was not sent\n"), pages == 2);
