@@ -214,6 +214,21 @@ private slots:
         QCOMPARE(writeErrorText(result), QStringLiteral("could not be written (Input/output error)"));
         QVERIFY(writeOutputFile("/dev/null", "bytes").ok());
     }
+
+    // After Ctrl-C no file is put in place: the one there keeps its bytes, a new one is not made,
+    // and no temporary is left. A stop cannot be taken back, so this runs last.
+    void writesAfterAStopLeaveEveryFileAsItWas()
+    {
+        QTemporaryDir dir;
+        const QString existing = dir.filePath("old.bin"), fresh = dir.filePath("new.bin");
+        QVERIFY(writeOutputFile(existing, "old").ok());
+        requestWriteStop();
+        for (const QString &path : {existing, fresh})
+            QCOMPARE(writeErrorText(writeOutputFile(path, "bytes")), QStringLiteral("interrupted"));
+        QFile read(existing);
+        QVERIFY(read.open(QIODevice::ReadOnly) && read.readAll() == "old");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"old.bin"});
+    }
 };
 
 QTEST_GUILESS_MAIN(TstFiles)
