@@ -3,6 +3,7 @@
 #include "common/testsupport.h"
 #include "gui/aboutdialog.h"
 #include "gui/commandconsole.h"
+#include "gui/icons.h"
 #include "gui/studio/conversionstudio.h"
 #include "gui/waitgate.h"
 #include "gui/mainwindow/picturearea.h"
@@ -315,6 +316,8 @@ private slots:
         for (const auto &shown : rig.boxes.shown)
             QCOMPARE(shown.title, QStringLiteral("注意"));
         QCOMPARE(w.windowTitle(), kBase);
+        // The program's icon in the title bar and the task bar.
+        QCOMPARE(w.windowIcon().pixmap(32, 32).toImage(), pw::programIcon().pixmap(32, 32).toImage());
         QVERIFY(!rig.port.isOpen());
     }
 
