@@ -350,6 +350,11 @@ private slots:
         QCOMPARE(full, QSize(side, side));
         QCOMPARE(why, refusal);
         QCOMPARE(shrunk.isNull(), !refusal.isEmpty());
+        // Its one frame, taken as frames (the studio, FLASH pages), is held to the same bound.
+        int frames = 0;
+        const LoadedPicture all = loadFrames(PictureSource::file(path), PictureRequest::corner(), [&](const QImage &) { return ++frames > 0; });
+        QCOMPARE(all.ok(), refusal.isEmpty());
+        QCOMPARE(frames, refusal.isEmpty() ? 1 : 0);
     }
 
     // Plain-text PNM decodes a number at a time: it gets 8 million numbers at most, from a
