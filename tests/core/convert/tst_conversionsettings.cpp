@@ -82,9 +82,11 @@ private slots:
             QVERIFY2(read == expected, bad.constData());
         }
         // Names in any case, blanks around, the last line for a key wins.
-        const ConversionSettings read = parseConversionSettings("[conversion]\n  DITHER = Bayer4 \nfit=cover\nFit=Contain\n");
+        const ConversionSettings read =
+            parseConversionSettings("[conversion]\n  DITHER = Bayer4 \nfit=cover\nFit=Contain\nbackground=#123456\nBackground=Default\n");
         QCOMPARE(read.threshold.dither, Dither::Bayer4);
         QCOMPARE(read.fit, Fit::Contain);
+        QVERIFY(!read.background);  // the picture area's own colour again
     }
 
     // Each number option reads exactly its ends from the table; one step beyond is refused.
