@@ -167,6 +167,9 @@ private slots:
         QTest::newRow("folder gone meanwhile") << QByteArrayList{"rename:ENOENT"} << old << "its folder does not exist";
         QTest::newRow("link refused") << QByteArrayList{"linkat:ENOSPC"} << QByteArray() << "no space left on the disk";
         QTest::newRow("link refused, replacing") << QByteArrayList{"linkat:ENOSPC"} << old << "no space left on the disk";
+        // A plain user may not link by descriptor before Linux 6.10: through /proc instead.
+        QTest::newRow("link by descriptor refused") << QByteArrayList{"linkat:ENOENT"} << QByteArray() << "";
+        QTest::newRow("link by descriptor not permitted, replacing") << QByteArrayList{"linkat:EPERM"} << old << "";
         QTest::newRow("no unnamed temporary") << QByteArrayList{"open:EOPNOTSUPP"} << QByteArray() << "";
         QTest::newRow("no unnamed temporary, replacing") << QByteArrayList{"open:EOPNOTSUPP"} << old << "";
         QTest::newRow("named temporary not renamed") << QByteArrayList{"open:EOPNOTSUPP", "rename:EACCES"} << QByteArray() << "permission denied";
