@@ -63,6 +63,7 @@ public:
         return watchable;
     }
     void stopWatchingCts() override { changed_ = nullptr; }
+    bool watching() const { return bool(changed_); }
     bool transmitCount(qint64 &count) override
     {
         count = 0;  // the fake hands everything over at once
