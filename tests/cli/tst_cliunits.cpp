@@ -9,12 +9,14 @@
 #include "cli/textcmd.h"
 #include "core/convert/conversionoptions.h"
 #include "core/link/protocol.h"
+#include "core/storage/outputfile.h"
 
 #include <QBuffer>
 #include <QTemporaryFile>
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -273,6 +275,18 @@ private slots:
                 taken += range.contains(value) ? 1 : 0;
             QCOMPARE(range.count(), taken);
         }
+    }
+
+    // Ctrl-C reaches the file being written: it is not put in place. Once caught, a stop
+    // cannot be taken back, so this runs last.
+    void ctrlCStopsTheWriteUnderWay()
+    {
+        catchInterrupts();
+        QVERIFY(!interrupted() && std::raise(SIGINT) == 0 && interrupted());
+        QTemporaryDir dir;
+        QCOMPARE(writeErrorText(writeOutputFile(dir.filePath("a.bin"), "bytes")), QStringLiteral("interrupted"));
+        QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        std::signal(SIGINT, SIG_DFL);
     }
 };
 
