@@ -4,6 +4,7 @@
 #include "gui/platform/filedialog.h"
 #include "gui/platform/messageboxes.h"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -124,6 +125,7 @@ private slots:
         request.filter = 2;
         request.initialPath = dir.path();
         QString shownFilter, shownFolder;
+        QStringList typeTexts;  // as the file type box lists them
         bool nativeAllowed = true;
         onNextModal(nullptr, [&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
@@ -132,6 +134,9 @@ private slots:
             // Qt's own on every platform: a native one would take the [Aa] classes literally.
             nativeAllowed = !dialog->testOption(QFileDialog::DontUseNativeDialog);
             shownFilter = dialog->selectedNameFilter();
+            if (const auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo")))
+                for (int i = 0; i < types->count(); ++i)
+                    typeTexts << types->itemText(i);
             shownFolder = dialog->directory().absolutePath();
             dialog->selectNameFilter(request.nameFilters[1]);
             dialog->selectFile(QStringLiteral("out.xbm"));
@@ -141,6 +146,7 @@ private slots:
         const std::optional<QString> result = QtFileDialogBackend().run(nullptr, request, &chosen);
         QVERIFY(shownFilter == request.nameFilters[2] || shownFilter == labels[2]);
         QCOMPARE(shownFolder, QFileInfo(dir.path()).absoluteFilePath());
+        QCOMPARE(typeTexts, labels);  // each type as its label names it, the pattern not said twice
         QVERIFY(!nativeAllowed);
         QVERIFY(result.has_value());
         QCOMPARE(QFileInfo(*result).absoluteFilePath(), QFileInfo(dir.filePath("out.xbm")).absoluteFilePath());
