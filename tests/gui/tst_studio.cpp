@@ -531,6 +531,7 @@ private slots:
             QCOMPARE(rig.window->statusLabel()->text(), QStringLiteral("エクスポート終了!!"));
             QCOMPARE(readFile(rig.path(names[i])), cli({"convert", rig.path("logo.bin"), "--format", formats[i], "--layout", "row-msb", "-o", "-"}));
             QCOMPARE(rig.dialogs.requests.last().filter, qMax(i - 1, 0));  // the first time the first type, then the one chosen last
+            QCOMPARE(rig.dialogs.requests.last().initialPath, QDir::currentPath());  // in the folder, no name from before
         }
         rig.dialogs.filters << 9;  // a type the list does not have, as a platform dialog may report: the nearest
         rig.dialogs.answers << rig.path("other.png");
@@ -585,8 +586,10 @@ private slots:
         rig.boxes.answers = {stop == "no" ? MessageBoxes::Answer::No : MessageBoxes::Answer::Yes};
         QStringList labels;  // while each band goes out
         bool barFull = false;  // at the last band of all
+        bool hourglass = true;  // while every band goes out
         connect(rig.window->progressBar(), &QProgressBar::valueChanged, this, [&] {
             labels << rig.window->statusLabel()->text();
+            hourglass &= QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
             barFull = rig.window->progressBar()->value() == rig.window->progressBar()->maximum();
         });
         QStringList waiting;  // the label while the device, busy at first before each page, is waited for
@@ -612,6 +615,7 @@ private slots:
         }
         QCOMPARE(rig.port.chunks, expected);
         QCOMPARE(labels, shown.mid(1));  // the bar stands at 0 already for the first band
+        QVERIFY(hourglass);
         QCOMPARE(rig.boxes.texts(), QStringList{question} << (status == "書換終了" ? QStringList{TransferText::flashNotice}
                                                               : stop == "fail"     ? QStringList{TransferText::portError}
                                                                                    : QStringList{}));
