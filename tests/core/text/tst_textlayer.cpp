@@ -406,6 +406,7 @@ private slots:
         QCOMPARE(installedFamily("misakigothic"), QStringLiteral("MisakiGothic"));
         QVERIFY(similarFamilies("Misaki Gotic").contains("MisakiGothic"));
         QVERIFY(similarFamilies("- -").isEmpty());  // no letters: nothing is like it
+        QVERIFY2(similarFamilies("Qz").isEmpty(), qPrintable(similarFamilies("Qz").join(',')));  // two letters no family shares
         QCOMPARE(similarFamilies("i").size(), 4);  // at most four are offered, however many are alike
         TextOptions t = textOf(QStringLiteral("a\U0001F600\u3042\u0301\U0001F600"), "MisakiGothic", 8);
         QCOMPARE(layoutText(t).missing, (QList<char32_t>{0x1F600, 0x301}));
