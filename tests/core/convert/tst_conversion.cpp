@@ -11,6 +11,8 @@
 #include <QtTest>
 
 #include <cmath>
+#include <future>
+#include <thread>
 
 using namespace pw;
 using Pixels = QList<QPoint>;
@@ -114,6 +116,36 @@ private slots:
                 expected << i * 101;
             QCOMPARE(consumed, expected);
         }
+    }
+
+    // An input that makes more items than a producer may hold ahead: each one handed over
+    // wakes the consumer, so the run goes on while the first input's producer waits for room.
+    void batchHandsOnItemsBeyondWhatIsHeld()
+    {
+        std::promise<QList<int>> done;
+        std::thread run([&] {
+            QList<int> consumed;
+            runStreamed<int>(
+                3, 2, 1,
+                [](int i, const std::function<bool(int &&)> &hand) {
+                    if (i == 0)  // the consumer waits for it by then
+                        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    for (int k = 0; k < 3; ++k)
+                        hand(i * 10 + k);
+                },
+                [&](int, int &item) {
+                    consumed << item;
+                    return true;
+                });
+            done.set_value(consumed);
+        });
+        std::future<QList<int>> result = done.get_future();
+        if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            qCritical("the batch stopped with items handed over and not taken");
+            std::_Exit(1);  // its threads wait for ever
+        }
+        run.join();
+        QCOMPARE(result.get(), (QList<int>{0, 1, 2, 10, 11, 12, 20, 21, 22}));
     }
 
     // Every colour, through the conversion itself, against (30R+59G+11B) div 100 > 128
