@@ -4,6 +4,7 @@
 #include "gui/aboutdialog.h"
 #include "gui/commandconsole.h"
 #include "gui/icons.h"
+#include "gui/splashscreen.h"
 #include "gui/studio/conversionstudio.h"
 #include "gui/waitgate.h"
 #include "gui/mainwindow/picturearea.h"
@@ -351,8 +352,9 @@ private slots:
         }
     }
 
-    // What the user sees of the main window, the console and the studio, widget by widget, as
-    // in tests/gui/layout.txt (PW_WRITE_LAYOUT=1 writes it anew after an intended change).
+    // What the user sees of the main window, the console, the studio, the About window and the
+    // splash, widget by widget, as in tests/gui/layout.txt (PW_WRITE_LAYOUT=1 writes it anew
+    // after an intended change).
     void windowsLookAsBefore()
     {
         Rig rig;
@@ -360,8 +362,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
         rig.window->openConsole();
         rig.window->openStudio();
+        rig.window->showAbout();
+        pw::SplashScreen splash(rig.platform());
+        splash.timer()->stop();
         QStringList lines;
-        for (const QWidget *window : std::initializer_list<const QWidget *>{rig.window.get(), rig.window->console(), rig.window->studio()}) {
+        for (const QWidget *window : std::initializer_list<const QWidget *>{rig.window.get(), rig.window->console(), rig.window->studio(),
+                                                                            rig.window->about(), &splash}) {
             lines << QStringLiteral("window \"%1\"").arg(window->windowTitle());
             describe(window, 1, lines);
             for (const QMenu *menu : window->findChildren<QMenu *>())
