@@ -72,6 +72,13 @@ private slots:
         missing.missingPorts << 2;
         CliWaiter waiter(1000);
         QCOMPARE(sendImageJob(displayMemoryStream(image, 3), "2", missing, waiter, quiet, "done", error), 4);
+        QCOMPARE(error, QStringLiteral("the port could not be opened or failed"));  // a port that gives no reason
+        QByteArray command("TF1\r\n");
+        QBuffer commandSource(&command);
+        QVERIFY(commandSource.open(QIODevice::ReadOnly));
+        error.clear();
+        QCOMPARE(sendCommandJob(commandSource, command.size(), "2", missing, waiter, quiet, error), 4);
+        QCOMPARE(error, QStringLiteral("the port could not be opened or failed"));
         setInterrupted(true);  // Ctrl-C
         test::FakePort busy;
         busy.cts = [](const QByteArray &, int) { return false; };
