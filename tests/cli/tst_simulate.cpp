@@ -62,6 +62,9 @@ private slots:
         QCOMPARE(numbered[15], QString("  16  %1 -> %2  (simulator, not running)").arg(dir.filePath("COM16"), dir.filePath("stale")));
 
         QCOMPARE(module.stop(), 0);
+        // Where it listens, said once as it starts; no port number for a socket alone.
+        QCOMPARE(QString::fromUtf8(module.process.readAllStandardError()).section('\n', 0, 0),
+                 "simulating the display module on " + socket + ", fast; Ctrl-C stops it");
         QCOMPARE(module.lines(), (QStringList{"DT 3", "TI 1024 bytes", "DP", "FS 5", "TS 1024 bytes", "TF 5", "DP", "unknown: \\x00junk",
                                               "TI cut short after 10 of 1024 bytes", "DP"}));
         QVERIFY(!QFileInfo::exists(socket));
@@ -123,6 +126,9 @@ private slots:
         QCOMPARE(QFileInfo(com1).isSymLink(), separateSocket);
         QCOMPARE(run({"send", "--port", com1, "--line", "DP"}).code, 0);
         QCOMPARE(module.stop(), 0);
+        QCOMPARE(QString::fromUtf8(module.process.readAllStandardError()).section('\n', 0, 0),
+                 "simulating the display module on " + (separateSocket ? socket + " (port 1: " + com1 + " links to it)" : com1 + " (port 1)")
+                     + ", fast; Ctrl-C stops it");
         QCOMPARE(module.lines(), QStringList{"DP"});
         QVERIFY(!QFileInfo::exists(com1) && !QFileInfo(com1).isSymLink() && !QFileInfo::exists(socket));
     }
