@@ -371,6 +371,7 @@ private slots:
             {"P1", {3000, 2700}, QStringLiteral("3000 × 2700 PBM")},
             {"P3", {1700, 1700}, QStringLiteral("1700 × 1700 PPM")},
             {"P2", {2000, 1000}, {}},
+            {"P3", {1000, 800}, {}},
             {"P5", {3000, 2700}, {}},
         };
         QTemporaryDir dir;
@@ -380,7 +381,7 @@ private slots:
             if (c.magic != "P1")
                 bytes += "255\n";
             if (c.refusal.isEmpty())
-                bytes += c.magic == "P5" ? QByteArray(pixels, '\x80') : QByteArray("128 ").repeated(pixels);
+                bytes += c.magic == "P5" ? QByteArray(pixels, '\x80') : QByteArray("128 ").repeated(c.magic == "P3" ? 3 * pixels : pixels);
             const QString path = dir.filePath("picture.pnm");
             QVERIFY(writeFile(path, bytes));
             for (const PictureSource &source : {PictureSource::file(path), PictureSource::memory(bytes)}) {
