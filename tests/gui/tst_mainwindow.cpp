@@ -363,6 +363,10 @@ private slots:
         rig.window->openConsole();
         rig.window->openStudio();
         rig.window->showAbout();
+        for (QAction *a : rig.window->toolBar()->actions()) {  // a change gives a button its caption back
+            a->setEnabled(false);
+            a->setEnabled(true);
+        }
         pw::SplashScreen splash(rig.platform());
         splash.timer()->stop();
         QStringList lines;
