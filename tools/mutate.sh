@@ -112,6 +112,12 @@ fi
 tree=$work/tree build=$work/build logs=$work/logs
 [ "$check" -eq 1 ] && keep="" tree=$root
 mkdir -p "$tree" "$logs" "$work/saved"
+# One run at a time in a kept folder: a second would sync over the first's mutated file, and
+# the first, ending, would put its saved original back over the wrong one.
+if [ -n "$keep" ] && command -v flock >/dev/null; then
+  exec 9>"$work/lock"
+  flock -n 9 || { echo "mutate.sh: another run is using $work; stop it (its process group) or keep another folder" >&2; exit 2; }
+fi
 
 # What is mutated now, so that an interruption still puts it back.
 current=""
