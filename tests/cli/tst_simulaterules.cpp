@@ -73,12 +73,13 @@ private slots:
     }
 
     // A module that serves nobody sleeps: whatever its standard output is, it costs next to no
-    // processor time while it waits for a client or a signal.
+    // processor time while it waits for a client or a signal, also once a rewrite has ended.
     void idleModuleSleeps()
     {
         QTemporaryDir dir;
         Simulate module({"--socket", dir.filePath("s"), "--fast"});
         QVERIFY(module.ready(dir.filePath("s")));
+        QCOMPARE(run({"send", "--port", dir.filePath("s"), "--line", "DP"}).code, 0);
         const auto cpuTicks = [&module] {
             QFile stat(QStringLiteral("/proc/%1/stat").arg(module.process.processId()));
             if (!stat.open(QIODevice::ReadOnly))
