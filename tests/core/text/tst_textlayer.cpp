@@ -436,6 +436,7 @@ private slots:
         QTest::addColumn<QString>("text");  // "!L:C" for a refusal at line L, column C
         QTest::newRow("lines, BOM, CR LF, final end") << QByteArray("\xef\xbb\xbf\xe3\x81\x82\r\nb\n") << QStringLiteral("\u3042\nb");
         QTest::newRow("four bytes") << QByteArray("\xf0\x9f\x98\x80") << QStringLiteral("\U0001F600");
+        QTest::newRow("a BOM alone") << QByteArray("\xef\xbb\xbf") << QString();
         QTest::newRow("stray continuation") << QByteArray("ab\ncd\x80") << QStringLiteral("!2:3");
         QTest::newRow("lead byte, then ASCII") << QByteArray("a\xe3\x81" "b") << QStringLiteral("!1:2");
         QTest::newRow("overlong") << QByteArray("\xe3\x81\x82\xc0\xaf") << QStringLiteral("!1:2");
