@@ -76,6 +76,8 @@ private slots:
         QCOMPARE(portDeviceName(3, dir.path()), dir.filePath("COM3"));
         QCOMPARE(portDeviceName(4, dir.path()), dir.filePath("COM4"));   // even with its target gone
         QtSerialPort port(dir.path());
+        for (const int outside : {0, 17})   // the window's ports are 1 to 16, closed or not
+            QVERIFY(!port.setPortNumber(outside));
         QVERIFY(port.setPortNumber(4) && !port.open());   // the link leads nowhere
         QVERIFY(openPortSequence(port, QStringLiteral("3")));
         bool cts = true;
