@@ -542,6 +542,10 @@ private slots:
         darker.prepare.fit = Fit::Contain;
         darker.prepare.background = Qt::white;
         QCOMPARE(whitePixels(convertImage(test::solidImage(64, 64, Qt::white), darker)).size(), kImageWidth * kImageHeight - 64 * 64);
+        // Scaled up first, then toned: a square of 32 grows to 64, in the middle.
+        const Pixels around = whitePixels(convertImage(test::solidImage(32, 32, Qt::white), darker));
+        QCOMPARE(around.size(), kImageWidth * kImageHeight - 64 * 64);
+        QVERIFY(around.contains(QPoint(0, 0)) && !around.contains(QPoint(64, 32)) && !around.contains(QPoint(32, 63)));
     }
 
     // Every frame of an animation, each as the still path would convert a picture of it; a
