@@ -78,6 +78,10 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.errLines, QStringList{"pixelwright-cli: the text is cut at the display's edge"});
         QVERIFY(readFile(dir.filePath("f-02.bin")) != QByteArray(1024, '\0'));
+        // A line far longer than any display shows is laid out only in part, and says so.
+        r = run({"convert", "--text", QString(600, QLatin1Char('a')), "-o", dir.filePath("long.bin")});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.errLines, QStringList{"pixelwright-cli: the text is longer than the display can show: only the part that shows was laid out"});
         // Text needs no display: here none is named at all, as over a plain remote login.
         QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
