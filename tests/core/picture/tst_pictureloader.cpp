@@ -1,5 +1,7 @@
 // Picture decoding: only the corner the area shows is read, and the shrunk whole picture for the
 // command line, in bounded time and memory however large or hostile the file.
+// The clipping image plugin below lives in this program, not in a plugin folder.
+#define QT_STATICPLUGIN
 #include "common/headerfields.h"
 #include "common/pictures.h"
 #include "common/testfiles.h"
@@ -7,6 +9,8 @@
 #include "core/picture/jpegheader.h"
 #include "core/picture/pictureloader.h"
 
+#include <QImageIOPlugin>
+#include <QtEndian>
 #include <QPainter>
 #include <QImageWriter>
 #include <QtTest>
@@ -31,6 +35,70 @@ static QImage pattern(int width, int height)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgba(x * 5 % 256, y * 9 % 256, (x + 2 * y) * 3 % 256, 255 - (x * 7 + y * 13) % 256));
     return image;
+}
+
+// What a plugin that decodes only the part asked of it would do, for a made-up format:
+// "PWCLIP", then the width and the height as four bytes each; the pixels are pattern()'s.
+// No installed plugin clips, so without this the clipped road would go untried.
+class ClippingHandler : public QImageIOHandler {
+public:
+    static inline QList<QRect> asked;  // the clip each read was given (null: none)
+    static QSize sizeIn(QIODevice *device)
+    {
+        const QByteArray head = device ? device->peek(14) : QByteArray();
+        if (head.size() < 14 || !head.startsWith("PWCLIP"))
+            return {};
+        const auto number = [&head](int at) { return qFromBigEndian<qint32>(head.constData() + at); };
+        return QSize(number(6), number(10));
+    }
+    bool canRead() const override { return sizeIn(device()).isValid(); }
+    bool read(QImage *image) override
+    {
+        const QSize full = sizeIn(device());
+        if (!full.isValid())
+            return false;
+        device()->read(14);
+        asked << clip_;
+        *image = pattern(full.width(), full.height()).copy(clip_.isNull() ? QRect(QPoint(0, 0), full) : clip_);
+        return true;
+    }
+    bool supportsOption(ImageOption option) const override { return option == ClipRect || option == Size; }
+    void setOption(ImageOption option, const QVariant &value) override
+    {
+        if (option == ClipRect)
+            clip_ = value.toRect();
+    }
+    QVariant option(ImageOption option) const override { return option == Size ? QVariant(sizeIn(device())) : QVariant(); }
+
+private:
+    QRect clip_;
+};
+
+class ClippingPlugin : public QImageIOPlugin {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QImageIOHandlerFactoryInterface_iid FILE "pwclip.json")
+public:
+    Capabilities capabilities(QIODevice *device, const QByteArray &format) const override
+    {
+        return format == "pwclip" || ClippingHandler::sizeIn(device).isValid() ? CanRead : Capabilities();
+    }
+    QImageIOHandler *create(QIODevice *device, const QByteArray &format) const override
+    {
+        auto *handler = new ClippingHandler;
+        handler->setDevice(device);
+        handler->setFormat(format);
+        return handler;
+    }
+};
+Q_IMPORT_PLUGIN(ClippingPlugin)
+
+static QByteArray clippedFile(const QSize &size)
+{
+    QByteArray bytes("PWCLIP");
+    bytes.resize(14);
+    qToBigEndian<qint32>(size.width(), bytes.data() + 6);
+    qToBigEndian<qint32>(size.height(), bytes.data() + 10);
+    return bytes;
 }
 
 // libpng's two allocations of a reader's state, made to fail once on request: these stand in
@@ -496,6 +564,39 @@ private slots:
         }
         QVERIFY2(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)) <= 3,
                  qPrintable(QString::number(distance(shrunk, qt.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))));
+    }
+
+    // A plugin that decodes only a part is asked for no more than the area needs, and gives the
+    // picture a whole decode cut down gives: the corner, and what turning brings into it. A
+    // picture with a side of 0 is damaged, whatever the plugin makes of it.
+    void clippingPluginDecodesOnlyThePart()
+    {
+        for (const QSize full : {QSize(300, 200), QSize(100, 40), QSize(50, 300)}) {
+            QList<PictureRequest> requests{PictureRequest::corner(), PictureRequest::corner(QSize(40, 30))};
+            for (const int rotate : {0, 90, 180, 270})
+                for (const Flip flip : {Flip::None, Flip::Horizontal, Flip::Vertical}) {
+                    PictureRequest turned;
+                    turned.part = PictureRequest::Part::TurnedCorner;
+                    turned.rotate = rotate;
+                    turned.flip = flip;
+                    requests << turned;
+                }
+            for (const PictureRequest &request : requests) {
+                const QString name = QStringLiteral("%1 x %2, part %3, turned %4, flip %5")
+                                         .arg(full.width()).arg(full.height()).arg(int(request.part)).arg(request.rotate).arg(int(request.flip));
+                ClippingHandler::asked.clear();
+                const LoadedPicture clipped = loadPicture(PictureSource::memory(clippedFile(full)), request);
+                const LoadedPicture whole = loadPicture(PictureSource::decoded(pattern(full.width(), full.height())), request);
+                QVERIFY2(clipped.ok() && whole.ok() && clipped.fullSize == full, qPrintable(name));
+                QVERIFY2(ClippingHandler::asked.size() == 1 && ClippingHandler::asked[0].size() == whole.image.size(), qPrintable(name));
+                QVERIFY2(clipped.image.convertToFormat(QImage::Format_ARGB32) == whole.image.convertToFormat(QImage::Format_ARGB32), qPrintable(name));
+            }
+        }
+        for (const QSize empty : {QSize(0, 5), QSize(5, 0)}) {
+            ClippingHandler::asked.clear();
+            QCOMPARE(loadPicture(PictureSource::memory(clippedFile(empty)), PictureRequest::corner()).error, LoadError::NotAPicture);
+            QVERIFY(ClippingHandler::asked.isEmpty());
+        }
     }
 
     // How many frames a picture has, as the studio's frame box and the frames sent to FLASH
