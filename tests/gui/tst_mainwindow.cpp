@@ -436,17 +436,30 @@ private slots:
         w.pictureArea()->setPicture(picture);
         QStringList during;
         QList<int> fullAt;  // how far the bar was, in hundredths, at each step
-        w.progressBar()->setRange(0, 103);  // as the frames of 13 pages leave it
+        w.progressBar()->setRange(0, 103);  // full, as the frames of 13 pages leave it
+        w.progressBar()->setValue(103);
         connect(w.progressBar(), &QProgressBar::valueChanged, this, [&] {
             fullAt << 100 * (w.progressBar()->value() - w.progressBar()->minimum()) / qMax(1, w.progressBar()->maximum() - w.progressBar()->minimum());
             const QCursor *cursor = QGuiApplication::overrideCursor();
             during << w.statusLabel()->text() + (w.progressBar()->isHidden() ? "-" : "+")
                           + (cursor && cursor->shape() == Qt::WaitCursor ? "" : " (no hourglass)");
         });
+        // The bar is drawn, empty, before the conversion's work, not only once it is done.
+        struct PaintWatch : QObject {
+            std::function<void()> painted;
+            bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::Paint && (painted(), false); }
+        } watch;
+        QList<int> paintedAt;  // the bar's value at each paint, -1 once the bytes are converted
+        watch.painted = [&] { paintedAt << (w.monoImage()[0] == 0 ? w.progressBar()->value() : -1); };
+        w.progressBar()->installEventFilter(&watch);
         w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(int(w.monoImage()[0]), 0);
         clickToolbarButton(w, "convertPictureAction");
+        w.progressBar()->removeEventFilter(&watch);
+        QCOMPARE(paintedAt.value(0, -2), 0);
         QCOMPARE(during.value(0), QStringLiteral("変換中．．．+"));
-        QVERIFY2(fullAt.size() >= 2 && fullAt.first() < 20 && fullAt.last() == 100 && std::is_sorted(fullAt.cbegin(), fullAt.cend()),
+        QVERIFY2(fullAt.size() >= 2 && fullAt.first() == 0 && fullAt.last() == 100 && std::is_sorted(fullAt.cbegin(), fullAt.cend()),
                  qPrintable(QDebug::toString(fullAt)));  // from empty to full, never back
         QCOMPARE(during.filter(QStringLiteral("-")).size(), 0);
         QCOMPARE(during.filter(QStringLiteral("hourglass")).size(), 0);

@@ -86,6 +86,10 @@ private slots:
         QVERIFY(mainWindows()[0]->isVisible() && rig.boxes.shown.isEmpty() && rig.exits == 0);
         flushDeletes();
         QVERIFY(splash.isNull());
+        // Closed, the main window ends, and with it what it keeps to the end (conversion.ini).
+        QVERIFY(mainWindows()[0]->close());
+        flushDeletes();
+        QVERIFY(mainWindows().isEmpty());
     }
 
     // The splash's words as they are read on it: text, size and weight of each label.
