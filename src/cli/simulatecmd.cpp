@@ -136,7 +136,9 @@ QString placeOf(const QString &path)
 }
 
 // The first two of the module's files that are one file, by any spelling or link: the
-// snapshot and the flash file against each other and against the socket and the link.
+// snapshot and the flash file against each other and against the socket and the link. The
+// socket and the link meet only where they are one place: an earlier run's link that still
+// leads to the socket is cleared later, not refused.
 QString sameFileNamedTwice(const QList<std::pair<QString, QString>> &named)
 {
     for (qsizetype i = 0; i < named.size(); ++i) {
@@ -146,7 +148,7 @@ QString sameFileNamedTwice(const QList<std::pair<QString, QString>> &named)
             const bool files = optionA == QLatin1String("--snapshot") || optionA == QLatin1String("--flash-file")
                                || optionB == QLatin1String("--snapshot") || optionB == QLatin1String("--flash-file");
             const FileIdentity ia = fileIdentity(a), ib = fileIdentity(b);
-            if (files && (ia.valid && ib.valid ? ia == ib : placeOf(a) == placeOf(b)))
+            if (files ? (ia.valid && ib.valid ? ia == ib : placeOf(a) == placeOf(b)) : placeOf(a) == placeOf(b))
                 return QStringLiteral("%1 %2 and %3 %4 name the same file; nothing was written").arg(optionA, a, optionB, b);
         }
     }

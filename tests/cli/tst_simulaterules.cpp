@@ -36,6 +36,9 @@ private slots:
         QTest::newRow("socket and snapshot") << QStringList{"--socket", "%1/f.bin", "--snapshot", "%1/f.bin"} << QStringList{"%1/f.bin", "%1/f.bin"};
         QTest::newRow("the port's link and the flash file") << QStringList{"--link", "2", "--dir", "%1", "--flash-file", "%1/COM2"}
                                                            << QStringList{"%1/COM2", "%1/COM2"};
+        // The link would be put in the socket's place, leading to itself: the module unreachable.
+        QTest::newRow("the socket where the port's link goes") << QStringList{"--socket", "%1/COM2", "--link", "2", "--dir", "%1"}
+                                                              << QStringList{"%1/COM2", "%1/COM2"};
         QTest::newRow("the link beside a socket and the snapshot")
             << QStringList{"--socket", "%1/s", "--link", "2", "--dir", "%1", "--snapshot", "%1/COM2"} << QStringList{"%1/COM2", "%1/COM2"};
     }
