@@ -606,6 +606,22 @@ private slots:
         ::close(listener);
     }
 
+    // A module that goes is told of once, and the watch ends there instead of waking again and
+    // again on the closed line.
+    void watchTellsOnceOfAModuleThatWent()
+    {
+        BareModule bare;
+        QVERIFY(bare.connected());
+        std::atomic<int> wakes{0};
+        QVERIFY(bare.line.watch([&wakes] { ++wakes; }));
+        ::close(bare.module);
+        QTRY_VERIFY(wakes.load() >= 1);
+        QThread::msleep(100);
+        QCOMPARE(wakes.load(), 1);
+        bare.line.stopWatching();
+        ::close(bare.listener);
+    }
+
     // A signal that interrupts the module's wait (a terminal resized, a child ended) does not
     // stop it serving.
     void servesThroughSignals()
