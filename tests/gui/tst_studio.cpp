@@ -385,8 +385,8 @@ private slots:
         QVERIFY2(!main.intersects(beside), qPrintable(QStringLiteral("%1,%2 %3 / %4,%5").arg(main.x()).arg(main.y()).arg(main.width()).arg(beside.x()).arg(beside.width())));
         QVERIFY2(room.contains(main) && room.contains(beside), qPrintable(QStringLiteral("%1 %2 %3 %4 / %5 %6 %7 %8").arg(main.x()).arg(main.y()).arg(main.width()).arg(main.height()).arg(beside.x()).arg(beside.y()).arg(beside.width()).arg(beside.height())));
         QCOMPARE(beside.x() > main.x(), room.right() - before.right() >= before.left() - room.left());
-        if (beside.x() > main.x())  // on the right: 8 pixels apart, also where both had to move
-            QCOMPARE(beside.left() - main.right() - 1, 8);
+        // 8 pixels apart on either side, also where both had to move
+        QCOMPARE(beside.x() > main.x() ? beside.left() - main.right() - 1 : main.left() - beside.right() - 1, 8);
         QVERIFY(beside.top() == main.top() || (beside.top() < main.top() && beside.bottom() == room.bottom()));  // level with it, or as near as fits
         QVERIFY(set(studio, "背景色=#203040"));
         QCOMPARE(named<QPushButton>(studio, "背景色")->accessibleDescription(), QStringLiteral("#203040"));

@@ -269,7 +269,9 @@ void ConversionStudio::placeBeside(QWidget *window)
     const QRect frame = window->frameGeometry();
     const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     const QRect room = screen ? screen->availableGeometry() : QRect(frame.topLeft(), frame.size() * 8);
-    const QSize size = frameGeometry().size().expandedTo(sizeHint());
+    // The size it has, not its size hint: a window is never sized beyond two thirds of the
+    // screen, and the hint would leave a wider gap on the left than on the right.
+    const QSize size = frameGeometry().size();
     constexpr int gap = 8;
     const int leftRoom = frame.left() - room.left(), rightRoom = room.right() - frame.right();
     const bool right = rightRoom >= leftRoom;
