@@ -434,6 +434,26 @@ private slots:
             QVERIFY2(pty.received().size() > 4096, "the bytes went out as they were read");
         }
     }
+
+    // Ctrl-C while send still reads and converts its picture, before any port is opened: 130,
+    // the port named, nothing printed.
+    void sendInterruptedWhilePreparing()
+    {
+        QTemporaryDir dir;
+        const QString picture = dir.filePath("big.png");
+        QVERIFY(test::solidImage(4000, 3000, Qt::darkGray).save(picture));  // a whole decode: a while
+        QProcess cli;
+        cli.start(PW_CLI_PROGRAM, {"send", "--dry-run", "--port", dir.filePath("no-such-tty"), "--vram", "--fit", "contain", picture});
+        QVERIFY(cli.waitForStarted(10000));
+        const auto pid = pid_t(cli.processId());
+        for (int waited = 0; waited < 5000 && !catchesTerm(pid); ++waited)
+            QTest::qSleep(1);
+        ::kill(pid, SIGINT);
+        QVERIFY(cli.waitForFinished(30000));
+        QCOMPARE(cli.exitCode(), 130);
+        QCOMPARE(cli.readAllStandardError(), "pixelwright-cli: " + QFile::encodeName(dir.filePath("no-such-tty")) + ": interrupted; the port was closed\n");
+        QCOMPARE(cli.readAllStandardOutput(), QByteArray());
+    }
 };
 
 QTEST_GUILESS_MAIN(TstOutputSafety)
