@@ -20,6 +20,7 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -604,6 +605,21 @@ private slots:
         QCOMPARE(wakes.load(), 2);
         ::close(module);
         ::close(listener);
+    }
+
+    // Stopped twice, by its owner and again as it goes, the module closes only its own
+    // descriptors: the program's standard input stays open.
+    void stoppingTwiceClosesOnlyItsOwn()
+    {
+        struct stat before {}, after {};
+        QVERIFY(::fstat(STDIN_FILENO, &before) == 0 || (::open("/dev/null", O_RDONLY) == STDIN_FILENO && ::fstat(STDIN_FILENO, &before) == 0));
+        {
+            InProcessModule module;
+            QVERIFY2(module.start(), qPrintable(module.error));
+            module.stop();
+        }
+        QVERIFY(::fstat(STDIN_FILENO, &after) == 0);
+        QVERIFY(before.st_dev == after.st_dev && before.st_ino == after.st_ino);
     }
 
     // A module that goes is told of once, and the watch ends there instead of waking again and
