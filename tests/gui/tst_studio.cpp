@@ -117,7 +117,7 @@ private slots:
                                                 << QStringList{"--flip", "hv", "--fit", "contain", "--brightness", "-60", "--dither", "floyd-steinberg"};
         QTest::newRow("background, Bayer 4") << "背景色=#203040;配置=全体を収める;ディザ=Bayer 4×4"
                                              << QStringList{"--background", "#203040", "--fit", "contain", "--dither", "bayer4"};
-        QTest::newRow("third frame") << "フレーム=2;配置=全体を収める" << QStringList{"--fit", "contain", "--frames"};
+        QTest::newRow("third frame, chosen last") << "配置=全体を収める;フレーム=2" << QStringList{"--fit", "contain", "--frames"};
         QTest::newRow("text: misaki, centred, Floyd-Steinberg")
             << "テキスト=あ漢ｱg\n東京駅;横位置=中央;縦位置=中央;ディザ=Floyd–Steinberg"
             << QStringList{"--text", "あ漢ｱg\n東京駅", "--align", "center", "--valign", "middle", "--dither", "floyd-steinberg"};
