@@ -115,7 +115,7 @@ private slots:
         QTest::newRow("both flips, one by one") << "左右反転=1;上下反転=1;回転=90°;白黒反転=1" << QStringList{"--rotate", "90", "--flip", "v", "--flip", "h", "--invert"};
         QTest::newRow("both flips as hv, dark") << "左右反転=1;上下反転=1;配置=全体を収める;明るさ=-60;ディザ=Floyd–Steinberg"
                                                 << QStringList{"--flip", "hv", "--fit", "contain", "--brightness", "-60", "--dither", "floyd-steinberg"};
-        QTest::newRow("background, Bayer 4") << "背景色=#203040;配置=全体を収める;ディザ=Bayer 4×4"
+        QTest::newRow("background chosen last, Bayer 4") << "配置=全体を収める;ディザ=Bayer 4×4;背景色=#203040"
                                              << QStringList{"--background", "#203040", "--fit", "contain", "--dither", "bayer4"};
         QTest::newRow("third frame, chosen last") << "配置=全体を収める;フレーム=2" << QStringList{"--fit", "contain", "--frames"};
         QTest::newRow("text: misaki, centred, Floyd-Steinberg")
