@@ -622,6 +622,31 @@ private slots:
         QVERIFY(before.st_dev == after.st_dev && before.st_ino == after.st_ino);
     }
 
+    // With no descriptor left, a line cannot open and a module's presence cannot be told; the
+    // program's own descriptors (standard input here) are left as they are.
+    void noDescriptorLeft()
+    {
+        InProcessModule module;
+        QVERIFY2(module.start(), qPrintable(module.error));
+        struct stat before {}, after {};
+        QVERIFY(::fstat(STDIN_FILENO, &before) == 0 || (::open("/dev/null", O_RDONLY) == STDIN_FILENO && ::fstat(STDIN_FILENO, &before) == 0));
+        const int lowest = ::dup(STDIN_FILENO);  // every descriptor below it is taken
+        QVERIFY(lowest > 0 && ::close(lowest) == 0);
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        rlimit none = saved;
+        none.rlim_cur = rlim_t(lowest);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
+        SocketLine line;
+        const bool opened = line.open(module.options.socketPath);
+        const SocketPresence presence = socketPresence(module.options.socketPath);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(!opened);
+        QVERIFY(presence == SocketPresence::Other);
+        QVERIFY(::fstat(STDIN_FILENO, &after) == 0 && before.st_dev == after.st_dev && before.st_ino == after.st_ino);
+        QVERIFY(line.open(module.options.socketPath));  // and once there are, it opens
+    }
+
     // A module that goes is told of once, and the watch ends there instead of waking again and
     // again on the closed line.
     void watchTellsOnceOfAModuleThatWent()
