@@ -87,6 +87,9 @@ private slots:
         QCOMPARE(read.threshold.dither, Dither::Bayer4);
         QCOMPARE(read.fit, Fit::Contain);
         QVERIFY(!read.background);  // the picture area's own colour again
+        // A text that is not one quoted string leaves the text as the lines before it left it.
+        for (const QByteArray bad : {"\"", "\"open", "shut\"", "\"a\"b\"", "\"escaped end\\\"", "plain", "\"\\q\""})
+            QVERIFY2(parseConversionSettings("text=\"kept\"\ntext=" + bad + "\n").text.text == QStringLiteral("kept"), bad.constData());
     }
 
     // Each number option reads exactly its ends from the table; one step beyond is refused.
