@@ -87,6 +87,8 @@ private slots:
             QTest::newRow(qPrintable("a link to a device" + with)) << "link to device" << separate << false;
             QTest::newRow(qPrintable("a running simulator" + with)) << "running" << separate << false;
         }
+        // As a run killed outright leaves them, and the same command is given again.
+        QTest::newRow("a link to this socket, both left behind (--socket)") << "link to this socket" << true << true;
     }
     void linkRules()
     {
@@ -95,6 +97,10 @@ private slots:
         QFETCH(bool, starts);
         InProcessModule running(true, "COM1");   // its folder is the program folder
         const QString com1 = running.dir.filePath("COM1"), elsewhere = running.dir.filePath("old.sock");
+        QTemporaryDir other;
+        const QString socket = other.filePath("module");
+        if (before == "link to this socket")
+            QVERIFY(leaveStaleSocket(socket) && QFile::link(socket, com1));
         if (before == "running")
             QVERIFY(running.start());
         if (before == "stale")
@@ -106,8 +112,6 @@ private slots:
         if (before == "link to device")
             QVERIFY(QFile::link("/dev/null", com1));
         const QFileInfo was(com1);
-        QTemporaryDir other;
-        const QString socket = other.filePath("module");
         QStringList args{"--link", "1", "--dir", running.dir.path(), "--fast"};
         if (separateSocket)
             args << "--socket" << socket;

@@ -113,6 +113,15 @@ private slots:
         QVERIFY(rig.port.isOpen() == c.leftOpen && idleUi(rig) && !listenedWhileSending);
         if (!c.labels.isEmpty())
             QCOMPARE(log.texts, c.labels);
+        if (c.leftOpen) {  // the next transfer closes what the failure left open, and goes out whole
+            rig.port.chunks.clear();
+            rig.port.log.clear();
+            shown.clear();
+            c.vram ? rig.window->sendToDisplayMemory() : rig.window->sendToFlashPage();
+            QCOMPARE(rig.port.chunks, all);
+            QCOMPARE(rig.port.log.value(0), QStringLiteral("close"));
+            QVERIFY(shown.size() == 1 && !rig.port.isOpen() && idleUi(rig));
+        }
     }
 
     // The bar starts empty with each transfer, the one after a full bar too.
