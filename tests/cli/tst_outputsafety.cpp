@@ -112,6 +112,8 @@ private slots:
         QTest::newRow("a name derived from another input") << QStringList{"convert", "%/a.png", "%/a.bin"} << "%/a.bin" << "%/a.bin";
         QTest::newRow("a derived name in another format") << QStringList{"convert", "%/b.png", "%/b.bin", "--format", "png"} << "%/b.png" << "%/b.png";
         QTest::newRow("a frame's name") << QStringList{"convert", "%/a.png", "%/a-01.bin", "--frames"} << "%/a-01.bin" << "%/a-01.bin";
+        QTest::newRow("a link to the first frame's output") << QStringList{"convert", "%/x.png", "%/z.bin", "--frames", "-o", "%/sub/"}
+                                                           << "%/sub/x-00.bin" << "%/z.bin";
         QTest::newRow("preview onto its BIN") << QStringList{"preview", "%/a.bin", "-o", "%/./a.bin"} << "%/./a.bin" << "%/a.bin";
     }
     void outputsNeverReplaceAnInput()
@@ -128,6 +130,7 @@ private slots:
                 && writeFile(dir.filePath("a-01.bin"), "frame"));
         QVERIFY(QFile::link(dir.filePath("a.bin"), dir.filePath("sub/x.bin")));
         QCOMPARE(::link(QFile::encodeName(dir.filePath("b.bin")).constData(), QFile::encodeName(dir.filePath("sub/y.bin")).constData()), 0);
+        QVERIFY(writeFile(dir.filePath("sub/x-00.bin"), QByteArray(1024, 'x')) && QFile::link(dir.filePath("sub/x-00.bin"), dir.filePath("z.bin")));
         const auto expand = [&](QString text) { return text.replace('%', dir.path()); };
         QStringList expanded;
         for (const QString &arg : args)
