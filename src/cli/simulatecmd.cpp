@@ -148,7 +148,7 @@ QString sameFileNamedTwice(const QList<std::pair<QString, QString>> &named)
             const bool files = optionA == QLatin1String("--snapshot") || optionA == QLatin1String("--flash-file")
                                || optionB == QLatin1String("--snapshot") || optionB == QLatin1String("--flash-file");
             const FileIdentity ia = fileIdentity(a), ib = fileIdentity(b);
-            if (files ? (ia.valid && ib.valid ? ia == ib : placeOf(a) == placeOf(b)) : placeOf(a) == placeOf(b))
+            if ((files && ia.valid && ib.valid && ia == ib) || placeOf(a) == placeOf(b))
                 return QStringLiteral("%1 %2 and %3 %4 name the same file; nothing was written").arg(optionA, a, optionB, b);
         }
     }

@@ -53,6 +53,17 @@ QByteArray flashWith(int page, const QByteArray &image)
 }
 
 // A socket the test answers on itself, in place of the module, with a line connected to it.
+// Standard input as these tests recognise it again (put on /dev/null first if it is closed).
+bool standardInput(struct stat &status)
+{
+    return ::fstat(STDIN_FILENO, &status) == 0 || (::open("/dev/null", O_RDONLY) == STDIN_FILENO && ::fstat(STDIN_FILENO, &status) == 0);
+}
+bool standardInputIsStill(const struct stat &was)
+{
+    struct stat now {};
+    return ::fstat(STDIN_FILENO, &now) == 0 && now.st_dev == was.st_dev && now.st_ino == was.st_ino;
+}
+
 struct BareModule {
     BareModule()
     {
@@ -611,15 +622,14 @@ private slots:
     // descriptors: the program's standard input stays open.
     void stoppingTwiceClosesOnlyItsOwn()
     {
-        struct stat before {}, after {};
-        QVERIFY(::fstat(STDIN_FILENO, &before) == 0 || (::open("/dev/null", O_RDONLY) == STDIN_FILENO && ::fstat(STDIN_FILENO, &before) == 0));
+        struct stat before {};
+        QVERIFY(standardInput(before));
         {
             InProcessModule module;
             QVERIFY2(module.start(), qPrintable(module.error));
             module.stop();
         }
-        QVERIFY(::fstat(STDIN_FILENO, &after) == 0);
-        QVERIFY(before.st_dev == after.st_dev && before.st_ino == after.st_ino);
+        QVERIFY(standardInputIsStill(before));
     }
 
     // With no descriptor left, a line cannot open and a module's presence cannot be told; the
@@ -628,8 +638,8 @@ private slots:
     {
         InProcessModule module;
         QVERIFY2(module.start(), qPrintable(module.error));
-        struct stat before {}, after {};
-        QVERIFY(::fstat(STDIN_FILENO, &before) == 0 || (::open("/dev/null", O_RDONLY) == STDIN_FILENO && ::fstat(STDIN_FILENO, &before) == 0));
+        struct stat before {};
+        QVERIFY(standardInput(before));
         const int lowest = ::dup(STDIN_FILENO);  // every descriptor below it is taken
         QVERIFY(lowest > 0 && ::close(lowest) == 0);
         rlimit saved{};
@@ -643,7 +653,7 @@ private slots:
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
         QVERIFY(!opened);
         QVERIFY(presence == SocketPresence::Other);
-        QVERIFY(::fstat(STDIN_FILENO, &after) == 0 && before.st_dev == after.st_dev && before.st_ino == after.st_ino);
+        QVERIFY(standardInputIsStill(before));
         QVERIFY(line.open(module.options.socketPath));  // and once there are, it opens
     }
 
