@@ -272,6 +272,29 @@ private slots:
         QVERIFY2(idleFinishMs < 2500, qPrintable(QString::number(idleFinishMs)));
     }
 
+    // A line longer than the pipe holds goes out in pieces, each one where the last ended.
+    void aLongLineArrivesWholeThroughANarrowPipe()
+    {
+        int line[2];
+        QVERIFY(::pipe(line) == 0);
+        ::fcntl(line[1], F_SETFL, ::fcntl(line[1], F_GETFL) | O_NONBLOCK);
+        QString text;
+        for (int k = 0; text.size() < 200000; ++k)
+            text += QString::number(k) + QLatin1Char(' ');
+        QByteArray got;
+        {
+            Output out(false);
+            out.line(text, line[1]);
+            char buffer[4096];
+            for (pollfd p{line[0], POLLIN, 0}; got.size() <= text.size() && ::poll(&p, 1, 2000) > 0;)
+                got.append(buffer, qMax<ssize_t>(::read(line[0], buffer, sizeof buffer), 0));
+        }
+        ::close(line[0]);
+        ::close(line[1]);
+        QCOMPARE(got.size(), text.size() + 1);
+        QVERIFY(got == text.toUtf8() + '\n');
+    }
+
     // The device's ranges, which the help, the simulated module's pages and the checks all
     // take from one place: count() is how many numbers contains() takes.
     void deviceRanges()
