@@ -403,6 +403,11 @@ private slots:
         QVERIFY(c.contains("const uint8_t logo[1024] = {\n    0x"));
         QCOMPARE(c.count("0x"), 1024);
         QCOMPARE(c.count(",\n"), 63);  // 64 lines of 16, the last without a comma
+        // XBM's 12 to a line leave 4 on the last, which still ends its line before the brace.
+        const QByteArray xbm = encodeImage(image, Format::Xbm, device, "x");
+        QCOMPARE(xbm.count(",\n"), 85);
+        QVERIFY(c.endsWith("\n};\n") && xbm.endsWith("\n};\n"));
+        QVERIFY(xbm.contains("\n    0x") && xbm.count('\n') == 3 + 86 + 1);
         const QByteArray hex = encodeImage(image, Format::Hex, device, "x");
         QCOMPARE(QByteArray::fromHex(hex), device.pack(image));
         QCOMPARE(hex.count('\n'), 64);
