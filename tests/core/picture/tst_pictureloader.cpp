@@ -426,7 +426,7 @@ private slots:
     }
 
     // Plain-text PNM decodes a number at a time: it gets 8 million numbers at most, from a
-    // file or from bytes; its raw forms only the memory bound. Each header alone is enough
+    // file or from bytes; its raw forms only the memory bound (64 Mi pixels). Each header alone is enough
     // to be refused.
     void plainTextPnmWithinItsNumbers()
     {
@@ -441,6 +441,8 @@ private slots:
             {"P2", {2000, 1000}, {}},
             {"P3", {1000, 800}, {}},
             {"P5", {3000, 2700}, {}},
+            // Raw grey takes a byte a pixel, but the picture is held at four bytes a pixel after.
+            {"P5", {8200, 8200}, QStringLiteral("8200 × 8200 PGM")},
         };
         QTemporaryDir dir;
         for (const auto &c : cases) {
