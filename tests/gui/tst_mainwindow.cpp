@@ -201,6 +201,21 @@ private slots:
             shown << (button->isSeparator() ? QStringLiteral("-") : button->toolTip() + (button->icon().isNull() ? " (no picture)" : ""));
         QCOMPARE(shown, (QStringList{"画像を開く", "ＢＩＮファイルを開く", "名前を付けて画像を保存する", "名前を付けてＢＩＮファイルを保存する", "変換", "-",
                                      "画像送信（VRAM）", "画像送信（FLASH）", "-", "コマンド送信"}));
+        // Each picture's light grey is its background, seen through; what it draws stays drawn.
+        for (QAction *button : rig.window->toolBar()->actions()) {
+            if (button->isSeparator())
+                continue;
+            const QImage drawn = button->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+            int clear = 0, opaque = 0;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x) {
+                    const QRgb p = drawn.pixel(x, y);
+                    clear += qAlpha(p) == 0 ? 1 : 0;
+                    opaque += qAlpha(p) == 255 ? 1 : 0;
+                    QVERIFY2(qAlpha(p) == 0 || (p & 0xFFFFFFu) != 0xC0C0C0u, qPrintable(button->toolTip()));
+                }
+            QVERIFY2(clear > 0 && opaque > 0 && clear + opaque == 256, qPrintable(button->toolTip()));
+        }
     }
 
     // Each menu item and toolbar button runs its own command and no neighbour's: every action
