@@ -649,8 +649,8 @@ private slots:
         }
     }
 
-    // An animation whose blocks go wrong after a frame shows the frames before it, as players
-    // show it; wrong from its first frame, it is no picture.
+    // An animation whose blocks go wrong, or that ends, after a frame shows the frames before
+    // it, as players show it; wrong from its first frame, it is no picture.
     void damagedFrameEndsTheAnimation()
     {
         const QImage white = solidImage(20, 10, Qt::white), black = solidImage(20, 10, Qt::black);
@@ -667,6 +667,9 @@ private slots:
             {whole.left(third) + "\x01junk" + whole.mid(third + 5), {true, false}, true},
             {whole.left(second) + "\x01junk" + whole.mid(second + 5), {true}, true},
             {whole.left(first) + "\x01junk" + whole.mid(first + 5), {}, false},  // as the decoder says: no picture
+            // Cut after the third frame's header, or in its colours: counted, but not decoded.
+            {whole.left(third + 8 + 10), {true, false}, true},
+            {whole.left(third + 8 + 10 + 100), {true, false}, true},
         };
         for (const auto &c : cases) {
             QList<bool> seen;
@@ -676,6 +679,8 @@ private slots:
             });
             QCOMPARE(got.ok(), c.ok);
             QCOMPARE(seen, c.frames);
+            if (c.ok)
+                QCOMPARE(got.fullSize, white.size());
         }
     }
 
