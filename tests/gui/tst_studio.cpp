@@ -152,6 +152,10 @@ private slots:
         QCOMPARE(named<QLabel>(rig.window->studio(), "変換前")->pixmap().size(), QSize(256, 128));  // twice the display's size
         rig.window->convertPicture();
         QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+        for (const QString caption : {"変換前", "プレビュー"}) {  // drawn edge to edge, no line over the outer pixels
+            QLabel *picture = named<QLabel>(studio, caption);
+            QCOMPARE(picture->grab().toImage().convertToFormat(QImage::Format_RGB32), picture->pixmap().toImage().convertToFormat(QImage::Format_RGB32));
+        }
         // Closed, then opened again over another picture: it shows that one, not the last one it showed.
         studio->close();
         QVERIFY(noise(200, 100, QImage::Format_RGB32, 9).save(rig.path("other.png")));
