@@ -619,14 +619,20 @@ private slots:
     }
 
     // Stopped twice, by its owner and again as it goes, the module closes only its own
-    // descriptors: the program's standard input stays open.
+    // descriptors: the program's standard input stays open. So does one refused at its start,
+    // which never had any.
     void stoppingTwiceClosesOnlyItsOwn()
     {
         struct stat before {};
         QVERIFY(standardInput(before));
         {
-            InProcessModule module;
+            InProcessModule module, second;
             QVERIFY2(module.start(), qPrintable(module.error));
+            second.options.socketPath = module.options.socketPath;
+            QVERIFY(!second.start());
+            QCOMPARE(second.error, module.options.socketPath + ": a simulator already listens there");
+            second.stop();
+            QVERIFY(standardInputIsStill(before));
             module.stop();
         }
         QVERIFY(standardInputIsStill(before));
