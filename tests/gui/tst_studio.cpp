@@ -253,6 +253,8 @@ private slots:
             const int frames = picture.endsWith("gif") ? 3 : 1;
             const QString suffix = args.contains("--frames") ? QStringLiteral("-0%1").arg(qMin(2, frames - 1)) : QString();
             QCOMPARE(window, readFile(dir.filePath("cli/" + QFileInfo(picture).completeBaseName() + suffix + ".bin")));
+            QCOMPARE(named<QSpinBox>(studio, "フレーム")->maximum(), frames - 1);  // the picture's frames, and no more
+            QCOMPARE(named<QSpinBox>(studio, "フレーム")->isEnabled(), frames > 1);
             if (settings.isEmpty()) {  // today's path: the corner over the area's colour, the fixed threshold
                 QImage surface = composeSurface(readPictureCorner(picture, QSize(128, 64)), QColor(color));
                 MonoImage today{};
