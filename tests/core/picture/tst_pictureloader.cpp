@@ -426,8 +426,8 @@ private slots:
     }
 
     // Plain-text PNM decodes a number at a time: it gets 8 million numbers at most, from a
-    // file or from bytes; its raw forms only the memory bound (64 Mi pixels). Each header alone is enough
-    // to be refused.
+    // file or from bytes; its raw forms only the memory bound (64 Mi pixels). Each header
+    // alone is enough to be refused.
     void plainTextPnmWithinItsNumbers()
     {
         const struct {
