@@ -3,10 +3,12 @@
 // Pictures the tests write byte by byte: hostile ones that declare huge sizes in a few KB, huge
 // ones written without ever being whole in memory, and animations of any frame count. Made by
 // hand because Qt's writers cannot declare sizes a picture does not have, nor write them cheaply.
+#include <QBuffer>
 #include <QByteArray>
 #include <QDataStream>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QList>
 #include <QSize>
 
@@ -61,6 +63,37 @@ inline QByteArray animatedGif(const QList<QImage> &frames, QSize screen = {})
         out += char(0);
     }
     return out + ';';
+}
+
+// An animated WebP of `frames` (all of one size), each frame the lossless bitstream Qt's
+// writer makes of it; `damaged` frames have their coded pixels overwritten, which leaves the
+// file's chunks whole, so the frames are still counted.
+inline QByteArray animatedWebp(const QList<QImage> &frames, const QList<int> &damaged = {})
+{
+    const auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i)
+            b += char((v >> (8 * i)) & 0xFF);
+        return b;
+    };
+    const auto chunk = [&le](const QByteArray &tag, const QByteArray &body) { return tag + le(quint32(body.size()), 4) + body + QByteArray(body.size() % 2, '\0'); };
+    const QSize size = frames.value(0).size();
+    QByteArray body = "WEBP" + chunk("VP8X", QByteArray(1, 0x02) + QByteArray(3, 0) + le(size.width() - 1, 3) + le(size.height() - 1, 3));
+    body += chunk("ANIM", le(0xFFFFFFFF, 4) + le(0, 2));
+    for (qsizetype k = 0; k < frames.size(); ++k) {
+        QByteArray still;
+        QBuffer buffer(&still);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "webp");
+        writer.setQuality(100);  // lossless: one VP8L chunk after the 12-byte header
+        if (!writer.write(frames[k]) || still.mid(12, 4) != "VP8L")
+            return {};
+        QByteArray bitstream = still.mid(12);
+        if (damaged.contains(int(k)))
+            bitstream.replace(14, bitstream.size() - 14, QByteArray(bitstream.size() - 14, char(0xFF)));
+        body += chunk("ANMF", le(0, 6) + le(size.width() - 1, 3) + le(size.height() - 1, 3) + le(100, 3) + QByteArray(1, 0) + bitstream);
+    }
+    return "RIFF" + le(quint32(body.size()), 4) + body;
 }
 
 // An animation of `count` frames of 1 x 1 in two colours, 15 bytes a frame.

@@ -432,8 +432,10 @@ private slots:
         QFile::remove(rig.path(QStringLiteral("parameterv12864.ini")));
         QVERIFY(QDir(rig.dir.path()).mkdir(QStringLiteral("parameterv12864.ini")));
         choose(rig.window->rewriteTimeList(), 1);
+        rig.port.open();
         choose(rig.window->portList(), 2);
         QCOMPARE(rig.boxes.texts(), QStringList{QStringLiteral("ポートの指定が誤りです。(Combo2_Click)")});
+        QVERIFY(!rig.port.isOpen());  // closed all the same
         QVERIFY(rig.window->settings().rewriteTime == "2" && rig.window->settings().portNumber == "3");
         rig.port.open();
         rig.window->show();

@@ -128,6 +128,7 @@ private slots:
         test::Rig rig{nullptr, false};
         QPointer<SplashScreen> splash = new SplashScreen(rig.platform());
         splash->setDepthProbe([] { return 32; });
+        QCOMPARE(splash->timer()->interval(), 500);  // the depth is looked at every half second
         QElapsedTimer clock;
         splash->show();
         clock.start();

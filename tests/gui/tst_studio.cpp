@@ -323,6 +323,13 @@ private slots:
         pictureFirst.window->setConversionSettings(withText);
         QCOMPARE(textFirst.window->pictureArea()->surface(), pictureFirst.window->pictureArea()->surface());
         QVERIFY(textFirst.window->pictureArea()->surface() != noText.window->pictureArea()->surface());
+        // The studio's picture before conversion carries the text as well, not only its preview.
+        for (Rig *rig : {&textFirst, &noText}) {
+            rig->window->openStudio();
+            const QImage prepared = named<QLabel>(rig->window->studio(), "変換前")->pixmap().toImage();
+            const QImage surface = rig->window->pictureArea()->surface();
+            QCOMPARE(prepared.convertToFormat(QImage::Format_RGB32), surface.scaled(surface.size() * 2).convertToFormat(QImage::Format_RGB32));
+        }
     }
 
     // A BIN file is the working image until an option changes; from then on the picture that
@@ -401,6 +408,28 @@ private slots:
         QCOMPARE(swatch.pixelColor(8, 8), QColor("#203040"));
         for (const QPoint edge : {QPoint(8, 0), QPoint(0, 8), QPoint(15, 8), QPoint(8, 15)})
             QCOMPARE(swatch.pixelColor(edge), QColor(Qt::black));
+    }
+
+    // Made taller, the studio keeps its options and its pictures together under the top and
+    // its buttons at the bottom: the room goes below them.
+    void tallerStudioKeepsItsPartsTogether()
+    {
+        Rig rig;
+        rig.window->openStudio();
+        ConversionStudio *studio = rig.window->studio();
+        const QList<QWidget *> parts{named<QComboBox>(studio, "フォント"), named<QPlainTextEdit>(studio, "テキスト"), named<QLabel>(studio, "変換前"),
+                                     named<QLabel>(studio, "プレビュー"), named<QPushButton>(studio, "閉じる")};
+        QVERIFY(!parts.contains(nullptr));
+        const auto tops = [&] {
+            QList<int> y;
+            for (const QWidget *part : parts)
+                y << part->mapTo(studio, QPoint()).y();
+            return y;
+        };
+        QList<int> expected = tops();
+        expected.last() += 200;
+        studio->resize(studio->width(), studio->height() + 200);
+        QCOMPARE(tops(), expected);
     }
 
     // One studio; down the window with Tab, every control named as its label; the slider moves

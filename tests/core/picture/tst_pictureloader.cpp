@@ -670,7 +670,11 @@ private slots:
             // Cut after the third frame's header, or in its colours: counted, but not decoded.
             {whole.left(third + 8 + 10), {true, false}, true},
             {whole.left(third + 8 + 10 + 100), {true, false}, true},
+            // A frame whose coded pixels are damaged: counted with the rest, but not decoded.
+            {animatedWebp({white, black, white}, {1}), {true}, true},
+            {animatedWebp({white, black, white}, {0}), {}, false},
         };
+        QVERIFY(!animatedWebp({white}).isEmpty());
         for (const auto &c : cases) {
             QList<bool> seen;
             const LoadedPicture got = loadFrames(PictureSource::memory(c.bytes), PictureRequest::corner(), [&](const QImage &frame) {

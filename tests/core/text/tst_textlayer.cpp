@@ -280,6 +280,23 @@ private slots:
                 }
             QVERIFY(ink > 50);
         }
+        // Drawn and stamped from the same ink, at every level of it: what the studio shows
+        // before conversion has its text on the pixels the device gets it on.
+        TextLayer levels;
+        levels.ink = QImage(128, 64, QImage::Format_Grayscale8);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x)
+                levels.ink.scanLine(y)[x] = uchar((y * 128 + x) % 256);
+        QImage surface(128, 64, QImage::Format_RGB32);
+        surface.fill(Qt::black);
+        MonoImage inWhite{}, inBlack{};
+        drawText(surface, levels, true);
+        stampText(inWhite, levels, true);
+        stampText(inBlack, levels, false);
+        for (int level = 0; level < 256; ++level) {
+            const int x = level % 128, y = level / 128;
+            QVERIFY2((surface.pixel(x, y) == qRgb(255, 255, 255)) == (pixelAt(inWhite, x, y) != pixelAt(inBlack, x, y)), qPrintable(QString::number(level)));
+        }
     }
 
     // Drawn without smoothing in an outline font too: every pixel of the ink is all text or
