@@ -430,6 +430,10 @@ private slots:
         expected.last() += 200;
         studio->resize(studio->width(), studio->height() + 200);
         QCOMPARE(tops(), expected);
+        // The buttons keep their own widths, at the right edge of the options.
+        for (const QString caption : {"既定に戻す", "閉じる"})
+            QCOMPARE(named<QPushButton>(studio, caption)->width(), named<QPushButton>(studio, caption)->sizeHint().width());
+        QCOMPARE(parts.last()->geometry().right(), studio->findChild<QGroupBox *>()->geometry().right());
     }
 
     // One studio; down the window with Tab, every control named as its label; the slider moves
