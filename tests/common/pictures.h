@@ -70,7 +70,7 @@ inline QByteArray animatedGif(const QList<QImage> &frames, QSize screen = {})
 // file's chunks whole, so the frames are still counted.
 inline QByteArray animatedWebp(const QList<QImage> &frames, const QList<int> &damaged = {})
 {
-    const auto le = [](quint32 v, int bytes) {
+    const auto le = [](quint64 v, int bytes) {
         QByteArray b;
         for (int i = 0; i < bytes; ++i)
             b += char((v >> (8 * i)) & 0xFF);
