@@ -29,6 +29,24 @@ using namespace pw::cli;
 // Counts the flushes of a whole file system, and lets each through.
 namespace {
 std::atomic<int> fileSystemFlushes{0};
+
+// What `work` writes to stderr.
+template <typename Work>
+QByteArray stderrOf(Work work)
+{
+    std::fflush(stderr);
+    QTemporaryFile sink;
+    if (!sink.open())
+        return "(no sink)";
+    const int saved = dup(2);
+    dup2(sink.handle(), 2);
+    work();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    sink.seek(0);
+    return sink.readAll();
+}
 }
 extern "C" int syncfs(int fd) __THROW
 {
@@ -57,10 +75,18 @@ private slots:
         for (const auto &c : cases) {
             test::FakePort port;
             CliWaiter waiter(1000);
-            QCOMPARE(sendImageJob(c.stream, "3", port, waiter, quiet, "done", error), 0);
+            QCOMPARE(stderrOf([&] { QCOMPARE(sendImageJob(c.stream, "3", port, waiter, quiet, "done", error), 0); }), QByteArray());
             QCOMPARE(port.chunks, c.chunks);
             QCOMPARE(port.portNumber, 3);
             QCOMPARE(port.log.last(), QStringLiteral("close"));
+        }
+        {
+            // Not quiet: the phases, a line each (the fake device is ready at once).
+            test::FakePort port;
+            CliWaiter waiter(1000);
+            Reporter told(false);
+            QCOMPARE(stderrOf([&] { QCOMPARE(sendImageJob(displayMemoryStream(image, 5), "3", port, waiter, told, "done", error), 0); }),
+                     QByteArray("sending\ndone\n"));
         }
         test::FakePort silent;  // CTS never rises: the timeout closes the port
         silent.cts = [](const QByteArray &, int) { return false; };

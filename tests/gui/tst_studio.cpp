@@ -6,6 +6,7 @@
 #include "core/convert/conversionoptions.h"
 #include "core/image/encoders.h"
 #include "gui/studio/conversionstudio.h"
+#include "gui/studio/sourcepicture.h"
 #include "gui/mainwindow/picturearea.h"
 #include "gui/mainwindow/transfertexts.h"
 
@@ -364,6 +365,27 @@ private slots:
         rig.window->convertPicture();
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(rig.window->monoImage().data()), kImageBytes), expected);
         QCOMPARE(preview(), previewImage(rig.window->monoImage(), 4).convertToFormat(QImage::Format_RGB32));
+    }
+
+    // Each part the options need is loaded once and kept: asking again (a slider moved and
+    // back) reads nothing, so the picture as it was opened is prepared even when its file has
+    // gone meanwhile. A part never asked for needs the file.
+    void partsLoadedOnceAreKept()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("photo.png");
+        QVERIFY(noise(300, 200, QImage::Format_RGB32, 2).save(path));
+        SourcePicture source(PictureSource::file(path));
+        PrepareOptions corner, whole, turned;
+        whole.fit = Fit::Contain;
+        turned.rotate = 90;
+        const LoadedPicture first = source.part(corner, 0), reduced = source.part(whole, 0);
+        QVERIFY(first.ok() && reduced.ok());
+        QVERIFY(QFile::remove(path));
+        whole.tone.brightness = 50;
+        QCOMPARE(source.part(whole, 0).image, reduced.image);
+        QCOMPARE(source.part(corner, 0).image, first.image);
+        QVERIFY(!source.part(turned, 0).ok());
     }
 
     // Beside the main window on the side with more room, never over it while the screen holds

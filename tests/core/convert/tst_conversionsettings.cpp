@@ -90,6 +90,14 @@ private slots:
         // A text that is not one quoted string leaves the text as the lines before it left it.
         for (const QByteArray bad : {"\"", "\"open", "shut\"", "\"a\"b\"", "\"escaped end\\\"", "plain", "\"\\q\""})
             QVERIFY2(parseConversionSettings("text=\"kept\"\ntext=" + bad + "\n").text.text == QStringLiteral("kept"), bad.constData());
+        // invert takes three spellings of each answer; anything else leaves it as the lines
+        // before it left it.
+        const struct {
+            const char *text;
+            bool invert;
+        } spellings[] = {{"1", true}, {"true", true}, {"YES", true}, {"0", false}, {"False", false}, {"no", false}, {"maybe", true}, {"", true}};
+        for (const auto &spelling : spellings)
+            QVERIFY2(parseConversionSettings(QByteArray("invert=1\ninvert=") + spelling.text + "\n").threshold.invert == spelling.invert, spelling.text);
     }
 
     // Each number option reads exactly its ends from the table; one step beyond is refused.

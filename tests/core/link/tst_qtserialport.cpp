@@ -7,9 +7,14 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <future>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace pw;
@@ -17,7 +22,40 @@ using namespace pw::test;
 using Chunks = QList<QByteArray>;
 
 namespace {
+// A pty has no modem lines; a test that needs a port whose CTS can be read and watched
+// gives it some: 1, a driver that can only be asked (the line is polled); 2, one that can
+// also sleep until the line changes.
+std::atomic<int> modemDriver{0};
+std::atomic<bool> ctsHigh{false};
+}  // namespace
 
+extern "C" int ioctl(int fd, unsigned long request, ...) __THROW
+{
+    va_list args;
+    va_start(args, request);
+    void *argument = va_arg(args, void *);
+    va_end(args);
+    if (modemDriver && (request == TIOCMGET || request == TIOCMIWAIT)) {
+        if (::fcntl(fd, F_GETFD) < 0)
+            return -1;   // a closed descriptor: EBADF, as the driver would give
+        if (request == TIOCMGET) {
+            *static_cast<int *>(argument) = ctsHigh ? TIOCM_CTS : 0;
+            return 0;
+        }
+        if (modemDriver == 1) {
+            errno = EINVAL;
+            return -1;
+        }
+        for (const bool seen = ctsHigh; ctsHigh == seen;)
+            if (::usleep(1000) != 0 || ::fcntl(fd, F_GETFD) < 0)
+                return -1;   // EINTR when a signal ends the sleep
+        return 0;
+    }
+    static const auto real = reinterpret_cast<int (*)(int, unsigned long, ...)>(dlsym(RTLD_NEXT, "ioctl"));
+    return real(fd, request, argument);
+}
+
+namespace {
 
 // A pseudo-terminal standing in for the device; the slave stays open so a close of the port
 // never hangs the line up.
@@ -174,6 +212,39 @@ private slots:
             }
             QVERIFY(clock.elapsed() < 500);
         }
+    }
+
+    // CTS watched on a serial port: its change is told, and closing the port ends the watch,
+    // so nothing is told after it (the waiter it would call may be gone) and the closed
+    // descriptor is never read again.
+    void closeEndsTheWatch_data()
+    {
+        QTest::addColumn<int>("driver");
+        QTest::newRow("polled") << 1;
+        QTest::newRow("driver sleeps") << 2;
+    }
+    void closeEndsTheWatch()
+    {
+        QFETCH(int, driver);
+        std::atomic<int> calls{0};
+        Pty pty;
+        QtSerialPort port(QString{});
+        port.setDeviceNameOverride(pty.path);
+        QVERIFY(pty.slave >= 0 && port.open());
+        modemDriver = driver, ctsHigh = false;
+        const auto restore = qScopeGuard([&] { port.close(), modemDriver = 0; });
+        bool cts = true;
+        QVERIFY(port.readCts(cts) && !cts);
+        QVERIFY(port.watchCts([&] { ++calls; }));
+        QThread::msleep(30);
+        QCOMPARE(int(calls), 0);
+        ctsHigh = true;
+        for (QDeadlineTimer deadline(2000); calls == 0 && !deadline.hasExpired();)
+            QThread::msleep(1);
+        QCOMPARE(int(calls), 1);
+        port.close();
+        QThread::msleep(50);   // several of the watcher's polls
+        QCOMPARE(int(calls), 1);
     }
 
     // A device that stops taking bytes: no write blocks, a stop comes at once, and a port that

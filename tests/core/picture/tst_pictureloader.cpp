@@ -172,6 +172,31 @@ static bool writePng(const QString &path, const QImage &top, const QSize &size, 
     return ok;
 }
 
+// An 8-bit grey PNG whose pixel data is cut off at once: all a reader has is its header.
+static QByteArray cutPng(quint32 width, quint32 height)
+{
+    const auto chunk = [](const QByteArray &type, const QByteArray &body) {
+        QByteArray out(4, '\0');
+        qToBigEndian(quint32(body.size()), out.data());
+        QByteArray crc(4, '\0');
+        qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>((type + body).constData()), uInt(type.size() + body.size()))), crc.data());
+        return out + type + body + crc;
+    };
+    QByteArray header(13, '\0');
+    qToBigEndian(width, header.data()), qToBigEndian(height, header.data() + 4), header[8] = 8;
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray("\x78\x01", 2)) + chunk("IEND", {});
+}
+
+// A grey baseline JPEG, one component, whose DC never changes past its header: `zeros` bytes
+// of coded data (none: the decoder runs out at once and fills in).
+static QByteArray greyJpeg(int width, int height, int zeros)
+{
+    const QByteArray size = QByteArray::number(height, 16).rightJustified(4, '0') + QByteArray::number(width, 16).rightJustified(4, '0');
+    const QByteArray header = "ffd8ffdb00430008" + QByteArray("01").repeated(63) + "ffc0000b08" + size + "01011100ffc40015000101"
+                              + QByteArray("00").repeated(14) + "0007ffc400141001" + QByteArray("00").repeated(16) + "ffda0008010100003f00a027e0";
+    return QByteArray::fromHex(header) + QByteArray(zeros, '\0') + "\xFF\xD9";
+}
+
 // The whole picture shrunk while decoded, and its declared size.
 static QImage readPictureReduced(const QString &path, const QSize &atLeast, QSize *full, QString *refusal = nullptr)
 {
@@ -280,9 +305,7 @@ private slots:
         } else if (kind == "png-i") {
             QVERIFY(writePng(path, corner, QSize(side, side), true));
         } else if (kind == "jpg") {  // grey, one component; past its header the DC never changes
-            const QByteArray header = "ffd8ffdb00430008" + QByteArray("01").repeated(63) + "ffc0000b084e204e2001011100ffc40015000101"
-                                      + QByteArray("00").repeated(14) + "0007ffc400141001" + QByteArray("00").repeated(16) + "ffda0008010100003f00a027e0";
-            QVERIFY(writeFile(path, QByteArray::fromHex(header) + QByteArray(2500 * 2500 / 4 - 3, '\0') + "\xFF\xD9"));
+            QVERIFY(writeFile(path, greyJpeg(side, side, 2500 * 2500 / 4 - 3)));
         } else if (kind == "png-text") {  // libpng would hold the chunk whole; its bytes stay sparse on disk
             QByteArray png;
             QBuffer buffer(&png);
@@ -301,16 +324,7 @@ private slots:
             qToBigEndian(quint32(crc), tail.data());
             QVERIFY(file.write(tail + png.mid(33)) == png.size() - 29);
         } else if (kind == "png-header") {  // 8-bit grey, its pixel data cut off at once
-            const auto chunk = [](const QByteArray &type, const QByteArray &body) {
-                QByteArray out(4, '\0');
-                qToBigEndian(quint32(body.size()), out.data());
-                QByteArray crc(4, '\0');
-                qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>((type + body).constData()), uInt(type.size() + body.size()))), crc.data());
-                return out + type + body + crc;
-            };
-            QByteArray header(13, '\0');
-            qToBigEndian(quint32(side), header.data()), qToBigEndian(quint32(side), header.data() + 4), header[8] = 8;
-            QVERIFY(writeFile(path, QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray("\x78\x01", 2)) + chunk("IEND", {})));
+            QVERIFY(writeFile(path, cutPng(quint32(side), quint32(side))));
         } else if (kind == "bmp") {  // a header alone: nothing past it is needed to be refused
             QVERIFY(writeFile(path, hostileBmp(side)));
         } else if (kind == "gif") {
@@ -343,6 +357,36 @@ private slots:
         QCOMPARE(why, refusal.isEmpty() ? QString() : "too large to decode safely (" + refusal + ")");
         if (!reduced.isEmpty())  // below the marked top-left every block averages to the grey
             QCOMPARE(shrunk.pixel(reduced.width() - 1, reduced.height() - 1), qRgb(128, 128, 128));
+    }
+
+    // The bounds on what a corner costs hold to the unit: a file exactly at one is read (these
+    // are cut off, so they end as damaged), and one row more is refused by its header.
+    void cornerBoundsAreExact_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QSize>("corner");
+        QTest::addColumn<QString>("refusal");
+        // Each row inflates 1 + 819 bytes and turns 819 pixels into RGBA: 4096 units, and
+        // 156250 rows of them are the bound of 640 million.
+        const QByteArray png = cutPng(819, 200000);
+        QTest::newRow("PNG rows at the bound") << png << QSize(1, 156250) << "";
+        QTest::newRow("PNG a row past it") << png << QSize(1, 156251) << "819 × 200000 PNG";
+        // Every row above the corner is decoded: a billion pixels at most.
+        const QByteArray jpeg = greyJpeg(50000, 20001, 0);
+        QTest::newRow("JPEG rows at the bound") << jpeg << QSize(1, 20000) << "";
+        QTest::newRow("JPEG a row past it") << jpeg << QSize(1, 20001) << "50000 × 20001 JPEG";
+    }
+    void cornerBoundsAreExact()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QSize, corner);
+        QFETCH(QString, refusal);
+        const LoadedPicture loaded = loadPicture(PictureSource::memory(file), PictureRequest::corner(corner));
+        const QString why = loaded.ok() ? QString() : loadErrorText(loaded);
+        if (refusal.isEmpty())
+            QVERIFY2(!why.startsWith("too large"), qPrintable(why));
+        else
+            QCOMPARE(why, "too large to decode safely (" + refusal + ")");
     }
 
     // A PNG whose reader's state cannot be allocated is refused, never given as an empty

@@ -441,7 +441,33 @@ private slots:
             zeroGivenBack = ::fcntl(STDIN_FILENO, F_GETFD) == -1;
             SocketLine line;  // its socket takes descriptor 0
             lineOpened = zeroGivenBack && line.open(other.options.socketPath);
-            lineWorks = lineOpened && line.send("DP\r\n", 4) == 4;
+            bool cts = false;
+            lineWorks = lineOpened && line.send("DP\r\n", 4) == 4 && line.readCts(cts) && line.watch([] {});
+        }
+        ::dup2(savedInput, STDIN_FILENO);
+        // A client the module accepts on descriptor 0 is heard and answered.
+        QByteArray told;
+        QStringList heard;
+        bool acceptedOnZero = false;
+        {
+            InProcessModule module;
+            const bool started = module.start();
+            const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);  // made while 0 is taken
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, QFile::encodeName(module.options.socketPath).constData(), sizeof address.sun_path);
+            ::close(STDIN_FILENO);
+            if (started && client >= 0 && ::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+                && ::send(client, "DP\r\n", 4, MSG_NOSIGNAL) == 4) {
+                for (QDeadlineTimer deadline(3000); (told.isEmpty() || heard.isEmpty()) && !deadline.hasExpired(); heard = module.lines()) {
+                    char byte = 0;
+                    if (pollfd p{client, POLLIN, 0}; ::poll(&p, 1, 5) > 0 && ::recv(client, &byte, 1, 0) == 1)
+                        told += byte;
+                }
+                acceptedOnZero = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
+            }
+            ::close(client);
+            module.stop();
         }
         ::dup2(savedInput, STDIN_FILENO);
         // Its wake pipe as well: standard input closed after the socket is made.
@@ -458,6 +484,9 @@ private slots:
         QVERIFY(moduleStarted && zeroGivenBack);
         QVERIFY(lineOpened && lineWorks);
         QVERIFY(pipeTookZero && pipeZeroGivenBack);
+        QVERIFY(acceptedOnZero);
+        QVERIFY2(told.startsWith(Simulator::kCtsAsserted), told.constData());  // ready first; a busy spell may follow
+        QCOMPARE(heard, QStringList{"DP"});
     }
 
     // How long a transfer waits for its bytes to leave: their time on the line at 9600 baud,
