@@ -1,6 +1,7 @@
 // The conversion studio (変換設定) driven through its labelled controls: the window's BIN against
 // the command line's over pictures and option sets, the defaults against today's path, the
 // keyboard, conversion.ini, the export, and all frames into FLASH pages over the fake port.
+#include "common/pictures.h"
 #include "common/testsupport.h"
 #include "core/convert/conversion.h"
 #include "core/convert/conversionoptions.h"
@@ -386,6 +387,13 @@ private slots:
         QCOMPARE(source.part(whole, 0).image, reduced.image);
         QCOMPARE(source.part(corner, 0).image, first.image);
         QVERIFY(!source.part(turned, 0).ok());
+        // Each frame of an animation is its own part.
+        const QString animation = dir.filePath("frames.gif");
+        QVERIFY(writeFile(animation, animatedGif({solidImage(8, 8, Qt::black), solidImage(8, 8, Qt::white), solidImage(8, 8, Qt::black)})));
+        SourcePicture frames(PictureSource::file(animation));
+        QCOMPARE(frames.frameCount(), 3);
+        for (const int frame : {1, 0, 2, 1})
+            QCOMPARE(QColor(frames.part(corner, frame).image.pixel(0, 0)), frame == 1 ? QColor(Qt::white) : QColor(Qt::black));
     }
 
     // Beside the main window on the side with more room, never over it while the screen holds
