@@ -693,6 +693,26 @@ private slots:
         }
     }
 
+    // A picture decoded whole and then shrunk goes through in bands of about a megabyte; one
+    // whose single row is more than that still goes, a row at a time.
+    void widerThanABandShrinks()
+    {
+        QImage wide(600000, 4, QImage::Format_RGB32);  // past the 2 M pixels a shrunk picture may hold
+        wide.fill(Qt::white);
+        wide.setPixel(0, 0, qRgb(0, 0, 0));
+        QByteArray bmp;
+        QBuffer buffer(&bmp);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && wide.save(&buffer, "BMP"));
+        PictureRequest request;
+        request.part = PictureRequest::Part::Reduced;
+        request.atLeast = QSize(128, 64);
+        const LoadedPicture got = loadPicture(PictureSource::memory(bmp), request);
+        QVERIFY2(got.ok(), qPrintable(loadErrorText(got)));
+        QCOMPARE(got.fullSize, wide.size());
+        QVERIFY2(got.image.width() < wide.width() && got.image.width() >= 128, qPrintable(QString::number(got.image.width())));
+        QVERIFY(qGray(got.image.pixel(0, 0)) < 255 && qGray(got.image.pixel(got.image.width() - 1, 0)) == 255);
+    }
+
     // An animation whose blocks go wrong, or that ends, after a frame shows the frames before
     // it, as players show it; wrong from its first frame, it is no picture.
     void damagedFrameEndsTheAnimation()
