@@ -321,6 +321,18 @@ private slots:
         QVERIFY(got == text.toUtf8() + '\n');
     }
 
+    // A link left behind by an earlier process that had this one's number (it was killed
+    // between making the new link and renaming it) does not stand in the way.
+    void leftoverLinkOfTheSameNumber()
+    {
+        QTemporaryDir dir;
+        const QString leftover = dir.filePath(QStringLiteral("COM3.%1.tmp").arg(::getpid()));
+        QVERIFY(QFile::link(dir.filePath("gone"), leftover));
+        QCOMPARE(runPorts({"--dir", dir.path(), "--link", "3", "/dev/null"}, dir.path()), 0);
+        QCOMPARE(QFile::symLinkTarget(dir.filePath("COM3")), QStringLiteral("/dev/null"));
+        QVERIFY(!QFileInfo(leftover).isSymLink());
+    }
+
     // The device's ranges, which the help, the simulated module's pages and the checks all
     // take from one place: count() is how many numbers contains() takes.
     void deviceRanges()
