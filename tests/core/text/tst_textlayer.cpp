@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QtTest>
 
 using namespace pw;
@@ -436,6 +437,15 @@ private slots:
         for (char32_t point = 0x1F600; point < 0x1F600 + 40; ++point)
             forty += QString::fromUcs4(&point, 1), first32 << point;
         QCOMPARE(layoutText(textOf(forty, "MisakiGothic", 8)).missing, first32.mid(0, 32));
+        // Only the lines that show are searched: one whose top is the bottom edge is not.
+        TextOptions low = textOf(QStringLiteral("a\n\U0001F600"), "MisakiGothic", 8);
+        QFont eightPixels("MisakiGothic");
+        eightPixels.setPixelSize(8);
+        const int spacing = QFontMetrics(eightPixels).lineSpacing();
+        for (const int above : {0, 1}) {
+            low.offsetY = kImageHeight - spacing - above;
+            QCOMPARE(layoutText(low).missing, above ? QList<char32_t>{0x1F600} : QList<char32_t>{});
+        }
         t.fallback = true;
         QVERIFY(layoutText(t).missing.isEmpty());
         bool misaki = false, unifont = false;
