@@ -179,7 +179,7 @@ static QByteArray cutPng(quint32 width, quint32 height)
         QByteArray out(4, '\0');
         qToBigEndian(quint32(body.size()), out.data());
         QByteArray crc(4, '\0');
-        qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>((type + body).constData()), uInt(type.size() + body.size()))), crc.data());
+        qToBigEndian(headerfields::crc32(type + body), crc.data());
         return out + type + body + crc;
     };
     QByteArray header(13, '\0');
