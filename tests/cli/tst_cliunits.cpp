@@ -21,6 +21,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace pw;
@@ -322,7 +323,8 @@ private slots:
     }
 
     // A link left behind by an earlier process that had this one's number (it was killed
-    // between making the new link and renaming it) does not stand in the way.
+    // between making the new link and renaming it) does not stand in the way: neither of
+    // ports --link nor of simulate --socket --link.
     void leftoverLinkOfTheSameNumber()
     {
         QTemporaryDir dir;
@@ -331,6 +333,32 @@ private slots:
         QCOMPARE(runPorts({"--dir", dir.path(), "--link", "3", "/dev/null"}, dir.path()), 0);
         QCOMPARE(QFile::symLinkTarget(dir.filePath("COM3")), QStringLiteral("/dev/null"));
         QVERIFY(!QFileInfo(leftover).isSymLink());
+
+        // The module runs here until a stop signal; while it runs, COM5 leads to its socket.
+        const QString socket = dir.filePath("module.sock"), link = dir.filePath("COM5");
+        const QString leftoverToo = link + QStringLiteral(".%1.tmp").arg(::getpid());
+        QVERIFY(QFile::link(dir.filePath("gone"), leftoverToo));
+        std::atomic<int> code{-1};
+        bool linked = false;
+        stderrOf([&] {
+            std::thread module([&] { code = runSimulate({"--socket", socket, "--link", "5", "--dir", dir.path()}, dir.path()); });
+            for (QElapsedTimer t; !t.isValid() || (t.elapsed() < 10000 && code < 0); QThread::msleep(10)) {
+                if (!t.isValid())
+                    t.start();
+                if (QFile::symLinkTarget(link) == socket) {
+                    linked = true;
+                    break;
+                }
+            }
+            if (code < 0)
+                std::raise(SIGTERM);
+            module.join();
+        });
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
+        QVERIFY(linked);
+        QCOMPARE(int(code), 0);
+        QVERIFY(!QFileInfo(leftoverToo).isSymLink() && !QFileInfo(link).isSymLink());
     }
 
     // The device's ranges, which the help, the simulated module's pages and the checks all

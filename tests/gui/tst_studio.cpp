@@ -440,6 +440,33 @@ private slots:
             QCOMPARE(swatch.pixelColor(edge), QColor(Qt::black));
     }
 
+    // Where the two windows fill the screen's width to the pixel, the one beside the studio
+    // still moves over to make room; one pixel wider, it stays and the studio is put over it.
+    void studioBesideAWindowThatJustFits()
+    {
+        Rig rig;
+        rig.window->openStudio();
+        ConversionStudio *studio = rig.window->studio();
+        const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+        const int studioWidth = studio->frameGeometry().width();
+        for (const int extra : {0, 1}) {
+            QWidget other;
+            other.setGeometry(room.left() + 100, room.top() + 10, 100, 100);
+            other.show();
+            other.resize(room.width() - 8 - studioWidth + extra - (other.frameGeometry().width() - other.width()), 100);
+            const int before = other.frameGeometry().left();
+            studio->placeBeside(&other);
+            if (extra == 0) {
+                QCOMPARE(other.frameGeometry().left(), room.left());
+                QCOMPARE(studio->frameGeometry().left(), other.frameGeometry().right() + 1 + 8);
+                QCOMPARE(studio->frameGeometry().right(), room.right());
+            } else {
+                QCOMPARE(other.frameGeometry().left(), before);
+                QCOMPARE(studio->frameGeometry().right(), room.right());
+            }
+        }
+    }
+
     // Made taller, the studio keeps its options and its pictures together under the top and
     // its buttons at the bottom: the room goes below them.
     void tallerStudioKeepsItsPartsTogether()

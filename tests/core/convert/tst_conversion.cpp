@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -57,6 +58,16 @@ QImage nearThreshold(int width, int height, QImage::Format format, quint32 seed)
         for (int x = 0; x < qMin(width, 300); ++x)
             image.setPixelColor(x, y, QColor(random.bounded(110, 150), random.bounded(110, 150), random.bounded(110, 150),
                                              format == QImage::Format_ARGB32 ? random.bounded(256) : 255));
+    // Larger pictures repeat that corner, so that no pixel is left as the allocator gave it.
+    const int pixelBytes = image.depth() / 8;
+    for (int y = 0; y < height; ++y) {
+        uchar *row = image.scanLine(y);
+        if (y >= 200)
+            std::memcpy(row, image.constScanLine(y % 200), std::size_t(image.bytesPerLine()));
+        else
+            for (int x = 300; x < width; ++x)
+                std::memcpy(row + x * pixelBytes, row + (x % 300) * pixelBytes, std::size_t(pixelBytes));
+    }
     return image;
 }
 
@@ -313,15 +324,18 @@ private slots:
             for (int x = 99990; x < 100010; ++x)
                 strip.setPixel(x, y, qRgb(255, 255, 255));
         QVERIFY(whitePixels(convertImage(strip, cover)).size() > kImageWidth * kImageHeight * 9 / 10);
-        // Up to a million pixels scaled, Cover scales the whole picture and cuts its middle.
-        const QImage tallNoise = nearThreshold(20, 1000, QImage::Format_ARGB32, 7);  // 128 x 6400 when covering
-        QImage whole = test::solidImage(kImageWidth, kImageHeight, Qt::darkCyan).convertToFormat(QImage::Format_RGB32);
-        QPainter(&whole).drawImage(QPoint(0, (kImageHeight - 6400) / 2),
-                                   tallNoise.convertToFormat(QImage::Format_ARGB32_Premultiplied).scaled(128, 6400, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        // Up to a million pixels scaled, Cover scales the whole picture and cuts its middle,
+        // whether the cut falls on whole pixels of the picture or not.
         PrepareOptions covering;
         covering.fit = Fit::Cover;
         covering.background = Qt::darkCyan;
-        QCOMPARE(prepareSurface(tallNoise, covering), whole);
+        for (const QSize scaled : {QSize(128, 6400), QSize(213, 64)}) {
+            const QImage noise = nearThreshold(scaled.width() == 128 ? 20 : 100, scaled.width() == 128 ? 1000 : 30, QImage::Format_ARGB32, 7);
+            QImage whole = test::solidImage(kImageWidth, kImageHeight, Qt::darkCyan).convertToFormat(QImage::Format_RGB32);
+            QPainter(&whole).drawImage(QPoint((kImageWidth - scaled.width()) / 2, (kImageHeight - scaled.height()) / 2),
+                                       noise.convertToFormat(QImage::Format_ARGB32_Premultiplied).scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            QCOMPARE(prepareSurface(noise, covering), whole);
+        }
         ConversionOptions stretch;
         stretch.prepare.fit = Fit::Stretch;
         const Pixels half = whitePixels(convertImage(two, stretch));
