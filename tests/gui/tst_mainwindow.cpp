@@ -387,7 +387,16 @@ private slots:
         QStringList lines;
         for (const QWidget *window : std::initializer_list<const QWidget *>{rig.window.get(), rig.window->console(), rig.window->studio(),
                                                                             rig.window->about(), &splash}) {
-            lines << QStringLiteral("window \"%1\"").arg(window->windowTitle());
+            // Whether the user can resize it, and which title-bar buttons it asks for.
+            QStringList frame;
+            if (window->minimumSize() == window->maximumSize())
+                frame << QStringLiteral("fixed size");
+            if (window->windowFlags() & Qt::CustomizeWindowHint)
+                for (const auto &[hint, name] : {std::pair{Qt::WindowMinimizeButtonHint, "minimise"}, std::pair{Qt::WindowMaximizeButtonHint, "maximise"},
+                                                 std::pair{Qt::WindowCloseButtonHint, "close"}})
+                    if (window->windowFlags() & hint)
+                        frame << QLatin1String(name);
+            lines << QStringLiteral("window \"%1\"%2").arg(window->windowTitle(), frame.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(frame.join(QStringLiteral(", "))));
             describe(window, 1, lines);
             for (const QMenu *menu : window->findChildren<QMenu *>())
                 describe(menu, 1, lines);
