@@ -205,6 +205,7 @@ run_confirmed() {  # $1: regex, $2: log, $3: tests left out
     name=${failed%% *}
     case "$failed" in ""|"the whole run"*|"ctest exit"*|"no test matched"*) return ;; esac
     first=$failed
+    cp "$log" "$log.first-failure"  # the next round writes over $log; a flaky test's output is kept
     run_tests "^${name}\$" "$log.again"
     [ -n "$failed" ] && { failed=$first; return; }
     flaky+=("$label: $first, passed when run again")
